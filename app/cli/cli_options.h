@@ -1,0 +1,30 @@
+#pragma once
+// Options every keluflash-cli command shares, and the registration of each
+// command (one file per command group).
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace keluflash::cli {
+
+struct CommonOptions {
+    bool simulate = false;
+    std::string simulateProfile = "default";  // --simulate[=NAME]
+    std::string device;                       // --device INDEX|PATH
+    bool json = false;
+    std::string traceFile;                    // --trace FILE
+};
+
+// Exit codes.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // refused or failed; the message lines say why
+inline constexpr int kExitUsage = 2;
+
+// Each adds its subcommand(s) to the app; the callback stores the exit code.
+void RegisterListCommand(CLI::App& app, CommonOptions& options, int& exitCode);
+void RegisterImageCommands(CLI::App& app, CommonOptions& options, int& exitCode);  // info, pack
+void RegisterFlashCommands(CLI::App& app, CommonOptions& options, int& exitCode);  // flash, verify, dump
+
+}  // namespace keluflash::cli

@@ -1,0 +1,8 @@
+// Placeholder until the commands land.
+#include "app/cli/cli_options.h"
+
+namespace keluflash::cli {
+
+void RegisterListCommand(CLI::App&, CommonOptions&, int&) {}
+
+}  // namespace keluflash::cli

@@ -1,0 +1,121 @@
+#pragma once
+// TForm1: the main window's logic without a toolkit. It holds the state the
+// window shows (drive list, enabled flags, Edit1, message lines, progress,
+// the open dialog's file name, the image header) and runs the handlers; a
+// View draws it. The Qt and Win32 windows, the CLI and the tests are views.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "drive/atapi.h"
+#include "drive/host_ports.h"
+#include "app/system_services.h"
+#include "image/image_header.h"
+#include "image/operator_report.h"
+
+namespace keluflash {
+
+inline constexpr const char* kWindowCaption = "KELU Flash V1.0B6 Trial 0.4";
+inline constexpr const char* kApplicationTitle = "KELUFlash";
+inline constexpr const char* kOpenDialogFilter = "KFS file(*.kfs)|*.kfs|All File (*.*)|*.*";
+
+// What a front end must draw and answer. The UserInterface part (message
+// queue, message boxes) is the same host service the drive layer uses.
+class View : public UserInterface {
+public:
+    virtual void ControlsChanged() = 0;            // enabled states, selection, panel 0
+    virtual void MessageAdded(const std::string& line) = 0;  // repaint the list now, newest selected
+    virtual void ProgressChanged() = 0;            // range or position; repaint the bar now
+    virtual void Edit1Changed() = 0;
+    virtual void CaptionChanged() = 0;
+    // The file-open dialog; false when cancelled. `fileName` holds the last
+    // confirmed name on entry.
+    virtual bool ExecuteOpenDialog(std::string& fileName) = 0;
+    virtual void CloseWindow() = 0;                // Exit
+};
+
+struct ProgressState {
+    int min = 0;
+    int max = 100;
+    int position = 0;
+};
+
+class TForm1 final : public OperatorReport {
+public:
+    // Builds the window's state from the device table (items "%s %s", item 0
+    // selected, panel 0, Start disabled when the list is empty).
+    TForm1(TAtapi& atapi, Clock& clock, SystemServices& system, View& view);
+    void FormCreate();
+
+    // Handlers.
+    void SelDeviceChange(int index);
+    void BitBtn1Click();   // Open
+    void BitBtn2Click();   // Start
+    void BitBtn3Click();   // Exit
+
+    // Reporting.
+    void AddMessage(std::string_view text) override;
+    void SetProgress(int value) override;
+    void SetProgressRange(int min, int max);        // the bar's range, set directly
+    void SetProgressPosition(int position);          // the bar's position, set directly and repainted
+
+    // The window's state, for views and tests.
+    const std::string& Caption() const { return m_caption; }
+    const std::vector<std::string>& SelDeviceItems() const { return m_selDeviceItems; }
+    int SelDeviceIndex() const { return m_selDeviceIndex; }   // -1: nothing selected
+    const std::string& StatusPanelText() const { return m_statusPanelText; }
+    bool SelDeviceEnabled() const { return m_selDeviceEnabled; }
+    bool BitBtn1Enabled() const { return m_bitBtn1Enabled; }
+    bool BitBtn2Enabled() const { return m_bitBtn2Enabled; }
+    bool BitBtn3Enabled() const { return m_bitBtn3Enabled; }
+    const std::string& Edit1Text() const { return m_edit1; }
+    const std::vector<std::string>& Messages() const { return m_messages; }
+    int ListBoxItemIndex() const { return static_cast<int>(m_messages.size()) - 1; }
+    const ProgressState& Progress() const { return m_progress; }
+    const std::string& OpenDialogFileName() const { return m_openDialogFileName; }
+    bool Updating() const { return m_updating; }
+    const ImageHeader& Header() const { return m_header; }
+    const ImageSelection& Selection() const { return m_selection; }
+    TAtapi& Atapi() { return m_atapi; }
+
+    // For the CLI and tests: set the open dialog's answer without a dialog.
+    void SetOpenDialogFileName(const std::string& fileName) { m_openDialogFileName = fileName; }
+    // The open with the dialog's file already chosen (BitBtn1Click after the dialog).
+    void OpenChosenFile();
+
+    // The update and its checks, also reachable on their own (CLI --dry-run).
+    void RunUpdate();
+    bool FlashImage();
+    uint8_t QueryMethodBSupport();
+    bool CheckDriveFamily();
+    bool CheckFirmwareIdBytes();
+    bool CheckVendor();
+    bool CheckSupportedModel();
+    bool CheckModelMatch();
+
+private:
+    std::string SelectedDriveText() const;   // identification text of the selected entry
+    std::string SelectedListText() const;    // the selected list line
+
+    TAtapi& m_atapi;
+    Clock& m_clock;
+    SystemServices& m_system;
+    View& m_view;
+    std::string m_caption;
+    std::vector<std::string> m_selDeviceItems;
+    int m_selDeviceIndex = -1;
+    std::string m_statusPanelText;
+    bool m_selDeviceEnabled = true;
+    bool m_bitBtn1Enabled = true;
+    bool m_bitBtn2Enabled = true;
+    bool m_bitBtn3Enabled = true;
+    std::string m_edit1;
+    std::vector<std::string> m_messages;
+    ProgressState m_progress;
+    std::string m_openDialogFileName;
+    bool m_updating = false;
+    ImageHeader m_header;
+    ImageSelection m_selection;
+};
+
+}  // namespace keluflash

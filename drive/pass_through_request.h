@@ -1,0 +1,50 @@
+#pragma once
+// The SCSI pass-through request as the system fills it: the published
+// SCSI_PASS_THROUGH_DIRECT structure in its native layout (44 bytes on 32-bit
+// Windows), four zero bytes and a 32-byte sense area, handed to the operating
+// system as one buffer. Declared here without any system header.
+#include <cstddef>
+#include <cstdint>
+
+namespace keluflash {
+
+// DataIn values of the pass-through structure.
+inline constexpr uint8_t kScsiIoctlDataOut = 0;
+inline constexpr uint8_t kScsiIoctlDataIn = 1;
+inline constexpr uint8_t kScsiIoctlDataUnspecified = 2;
+
+inline constexpr uint32_t kIoctlScsiPassThroughDirect = 0x4D014;
+
+// Windows error codes the transport treats as "the command completed".
+inline constexpr uint32_t kErrorSemTimeout = 121;
+inline constexpr uint32_t kErrorIoDevice = 1117;
+
+struct ScsiPassThroughDirect {
+    uint16_t Length;
+    uint8_t ScsiStatus;
+    uint8_t PathId;
+    uint8_t TargetId;
+    uint8_t Lun;
+    uint8_t CdbLength;
+    uint8_t SenseInfoLength;
+    uint8_t DataIn;
+    uint32_t DataTransferLength;
+    uint32_t TimeOutValue;
+    void* DataBuffer;
+    uint32_t SenseInfoOffset;
+    uint8_t Cdb[16];
+};
+
+struct PassThroughBuffer {
+    ScsiPassThroughDirect spt;
+    uint32_t filler;
+    uint8_t sense[32];
+};
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(ScsiPassThroughDirect) == 44, "published 32-bit layout");
+static_assert(offsetof(PassThroughBuffer, sense) == 48, "sense area at offset 48");
+static_assert(sizeof(PassThroughBuffer) == 80, "80-byte request buffer");
+#endif
+
+}  // namespace keluflash

@@ -1,0 +1,97 @@
+#pragma once
+// The platform services the drive-access object calls, cut where the Windows
+// program calls the operating system. Linux, Windows and the simulated drives
+// each implement them; main() chooses once and passes them down by reference.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "drive/device_entry.h"
+#include "drive/host_ports.h"
+#include "drive/pass_through_request.h"
+
+namespace keluflash {
+
+// GetVersionExA: true on the NT family, where the pass-through path is used.
+class PlatformPort {
+public:
+    virtual ~PlatformPort() = default;
+    virtual bool IsNtFamily() = 0;
+};
+
+// An event the ASPI layer signals when a pending request completes.
+class AspiEvent {
+public:
+    virtual ~AspiEvent() = default;
+    enum class WaitResult { Signalled, TimedOut, Failed };
+    virtual WaitResult Wait(uint32_t milliseconds) = 0;
+    // The value that goes into SRB_PostProc.
+    virtual void* PostProc() = 0;
+};
+
+// A loaded WNASPI32.DLL with its two entry points.
+class AspiLibrary {
+public:
+    virtual ~AspiLibrary() = default;
+    virtual uint32_t GetASPI32SupportInfo() = 0;
+    virtual uint32_t SendASPI32Command(void* srb) = 0;
+};
+
+class AspiPort {
+public:
+    virtual ~AspiPort() = default;
+    // GetSystemDirectoryA into a buffer of `capacity` characters; nullopt when
+    // the path does not fit or the call fails.
+    virtual std::optional<std::string> SystemDirectory(size_t capacity) = 0;
+    // LoadLibraryA + GetProcAddress; null when the library cannot be loaded.
+    virtual std::unique_ptr<AspiLibrary> LoadLibrary(const std::string& path) = 0;
+    // CreateEventA (manual reset, not signalled); null when it cannot be made.
+    virtual std::unique_ptr<AspiEvent> CreateEvent() = 0;
+};
+
+// DeviceIoControl(IOCTL_SCSI_PASS_THROUGH_DIRECT) on an open device handle.
+class PassThroughPort {
+public:
+    virtual ~PassThroughPort() = default;
+    // Runs the request; on failure returns false and sets lastError to the
+    // operating system's error code (121 and 1117 mean "completed" to callers).
+    virtual bool DeviceIoControl(DeviceHandle handle, PassThroughBuffer& buffer, uint32_t& lastError) = 0;
+};
+
+inline constexpr unsigned kDriveCdrom = 5;
+inline constexpr DeviceHandle kInvalidHandle = ~DeviceHandle{0};
+
+// The drive letters A-Y: their type and their device handles. The port owns
+// every handle it opens and closes them when it is destroyed.
+class DriveLetterPort {
+public:
+    virtual ~DriveLetterPort() = default;
+    virtual unsigned GetDriveType(char letter) = 0;     // GetDriveTypeA("X:\\")
+    virtual DeviceHandle Open(char letter) = 0;         // CreateFileA("\\\\.\\X:"); kInvalidHandle on failure
+    virtual void Close(DeviceHandle handle) = 0;        // CloseHandle
+    // For the command-line listing: the node behind a letter and why it could
+    // not be opened (empty when it was).
+    virtual std::string DevicePath(char letter) = 0;
+    virtual std::string OpenFailure(char letter) = 0;
+};
+
+// FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM) into a buffer of `capacity`
+// characters. nullopt when it fails, with the failure's own error code.
+class SystemErrorText {
+public:
+    virtual ~SystemErrorText() = default;
+    virtual std::optional<std::string> FormatMessage(uint32_t error, size_t capacity, uint32_t& formatError) = 0;
+};
+
+// Everything the drive-access object needs, chosen once by main().
+struct DrivePorts {
+    PlatformPort& platform;
+    AspiPort& aspi;
+    PassThroughPort& passThrough;
+    DriveLetterPort& driveLetters;
+    SystemErrorText& errorText;
+    UserInterface& ui;
+};
+
+}  // namespace keluflash
