@@ -16,6 +16,22 @@ namespace keluflash {
 inline constexpr uint32_t kAspiWaitMilliseconds = 30000;
 inline constexpr uint32_t kPassThroughTimeoutSeconds = 20;
 
+// One finished command, as a trace or a test sees it.
+struct CommandRecord {
+    const uint8_t* cdb;      // 12 bytes
+    uint8_t direction;
+    uint32_t length;
+    const uint8_t* data;     // length bytes (after the command: what came in or went out)
+    uint8_t status;
+    SenseTriple sense;
+};
+
+class CommandObserver {
+public:
+    virtual ~CommandObserver() = default;
+    virtual void CommandExecuted(const CommandRecord& record) = 0;
+};
+
 class TAtapi {
 public:
     // Chooses the path, loads ASPI where it is used, scans the drives and
@@ -62,6 +78,9 @@ public:
     uint8_t SelectedLun() const { return m_selectedLun; }
     bool AspiLoaded() const { return m_aspiLibrary != nullptr; }
 
+    // Sees every command after it ran (the CLI's --trace); null for none.
+    void SetCommandObserver(CommandObserver* observer) { m_observer = observer; }
+
 private:
     uint8_t ExecuteAspi(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction);
     uint8_t ExecutePassThrough(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t dataIn);
@@ -80,6 +99,7 @@ private:
     std::array<DeviceEntry, kDeviceTableSize> m_devices{};
     std::unique_ptr<SrbExecSCSICmd> m_aspiRequest;
     PassThroughBuffer m_passThrough{};
+    CommandObserver* m_observer = nullptr;
 };
 
 }  // namespace keluflash

@@ -92,6 +92,7 @@ struct DrivePorts {
     DriveLetterPort& driveLetters;
     SystemErrorText& errorText;
     UserInterface& ui;
+    Clock& clock;            // bounds the ASPI device probe
 };
 
 }  // namespace keluflash
