@@ -16,7 +16,6 @@
 namespace keluflash {
 
 inline constexpr const char* kWindowCaption = "KELU Flash V1.0B6 Trial 0.4";
-inline constexpr const char* kApplicationTitle = "KELUFlash";
 inline constexpr const char* kOpenDialogFilter = "KFS file(*.kfs)|*.kfs|All File (*.*)|*.*";
 
 // What a front end must draw and answer. The UserInterface part (message

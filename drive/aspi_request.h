@@ -73,6 +73,12 @@ struct SrbAbort {
 };
 #pragma pack(pop)
 
+// The ASPI layer completes a request from its own context, so a request's
+// status is read from memory each time, never from a copy the compiler kept.
+inline uint8_t ReadAspiStatus(const uint8_t& status) {
+    return *static_cast<const volatile uint8_t*>(&status);
+}
+
 static_assert(sizeof(SrbGDEVBlock) == 12, "12-byte SC_GET_DEV_TYPE request");
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(sizeof(SrbExecSCSICmd) == 80, "80-byte SC_EXEC_SCSI_CMD request");

@@ -15,6 +15,12 @@ namespace keluflash {
 
 inline constexpr uint32_t kAspiWaitMilliseconds = 30000;
 inline constexpr uint32_t kPassThroughTimeoutSeconds = 20;
+// How long start-up waits for one ASPI device probe before it gives up on the
+// ASPI layer (see ScanAspiDevices).
+inline constexpr uint32_t kAspiProbeWaitMilliseconds = 3000;
+// What ExecuteCommand returns when WNASPI32.DLL could not be loaded: nothing
+// is sent, and the status reads as an ASPI error (SS_ERR).
+inline constexpr uint8_t kStatusNoTransport = kSsErr;
 
 // One finished command, as a trace or a test sees it.
 struct CommandRecord {
@@ -85,6 +91,8 @@ private:
     uint8_t ExecuteAspi(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction);
     uint8_t ExecutePassThrough(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t dataIn);
     void AbortAspiRequest();
+    void SendAbort(void* request, uint8_t hostAdapter);
+    bool WaitForProbe();
     void ShowSystemError(uint32_t error);
 
     DrivePorts m_ports;
@@ -98,6 +106,9 @@ private:
     DeviceHandle m_scanHandle = 0;
     std::array<DeviceEntry, kDeviceTableSize> m_devices{};
     std::unique_ptr<SrbExecSCSICmd> m_aspiRequest;
+    // The device probe lives as long as the library: a probe given up on may
+    // still be written to by the ASPI layer.
+    SrbGDEVBlock m_probe{};
     PassThroughBuffer m_passThrough{};
     CommandObserver* m_observer = nullptr;
 };

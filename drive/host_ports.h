@@ -25,6 +25,10 @@ inline constexpr unsigned kMbSystemModal = 0x1000;
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
 
+// The application's title: the taskbar text and the caption of its message
+// boxes, the drive layer's among them.
+inline constexpr const char* kApplicationTitle = "KELUFlash";
+
 // The thread's message queue and the platform's simple message box.
 class UserInterface {
 public:
