@@ -5,6 +5,7 @@
 // a while after an accepted trigger. Quirks and faults are configuration; every
 // command it receives is recorded.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,75 +16,140 @@
 
 namespace keluflash {
 
-// A trigger (data-less A0) the drive takes, by CDB byte 6 (mode) and the
-// offset of byte 7 from the block count: 0xE0 or 0xF0.
+inline constexpr size_t kSimulatedBankSize = 65536;
+inline constexpr size_t kSenseDataLength = 18;      // fixed-format sense the drive returns
+inline constexpr uint8_t kScsiGood = 0;
+inline constexpr uint8_t kScsiCheckCondition = 2;
+inline constexpr uint8_t kScsiBusy = 8;
+
+// Windows error codes the simulated ports report.
+inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorInvalidHandle = 6;
+inline constexpr uint32_t kErrorInvalidParameter = 87;
+inline constexpr uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr uint32_t kErrorMessageNotFound = 317;
+inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
+
+// A trigger (data-less A0) by CDB byte 6 (mode) and the offset of byte 7 from
+// the number of staged blocks (0xE0 or 0xF0 in the forms the host sends).
 struct TriggerForm {
     uint8_t mode = 4;
     uint8_t codeBase = 0xE0;
     bool operator==(const TriggerForm&) const = default;
 };
 
-// A fault injected into the command stream.
+// The sense a drive answers to one trigger form it does not take.
+struct TriggerRejection {
+    TriggerForm form;
+    SenseTriple sense;
+};
+
+// A fault injected into the command stream. It matches every command whose
+// CDB byte 0 is `opcode` (and, for 5A, byte 5 is `vendorSubCode`); without an
+// opcode it matches every command. With `nth` only the Nth matching command
+// (1-based) fails.
 struct CommandFault {
-    std::optional<uint8_t> opcode;          // every command with this CDB byte 0 ...
-    std::optional<uint8_t> vendorSubCode;   // ... and, for 5A, this byte 5
-    std::optional<uint64_t> nthCommand;     // or only the Nth command (1-based, counted over all)
-    uint32_t remaining = ~0u;               // how many times it fires
-    // What happens: a SCSI status with sense, a transport error, or no completion.
-    uint8_t scsiStatus = 2;                 // CHECK CONDITION
-    SenseTriple sense{5, 0x20, 0};
-    std::optional<uint32_t> transportError; // OS error code (121, 1117, 5, ...)
-    bool neverCompletes = false;            // ASPI: the request stays pending
+    std::optional<uint8_t> opcode;
+    std::optional<uint8_t> vendorSubCode;
+    std::optional<uint64_t> nth;
+    uint32_t times = ~0u;                    // fires at most this often
+    bool executes = false;                   // the drive still carries the command out; only the host sees the failure
+    // What the host sees: a SCSI status with sense ...
+    uint8_t scsiStatus = kScsiCheckCondition;
+    SenseTriple sense{4, 0x44, 0};           // byte 2 is written whole (0x25 is not sense key 5)
+    // ... or the transport fails with an OS error code (121, 1117, 5, ...);
+    // the status byte left in the request is then `scsiStatus`.
+    std::optional<uint32_t> transportError;
+    bool neverCompletes = false;             // ASPI: stays pending; pass-through: the device time-out expires (121)
+    bool aspiWaitFails = false;              // ASPI: pending, and waiting for its event fails
+    std::optional<uint8_t> aspiStatus;       // ASPI: the layer answers this SRB_Status (0x80, 2, 3, ...)
+    bool losesDrive = false;                 // the drive is gone from this command on
 };
 
 struct SimulatedDriveConfig {
-    std::string vendor = "KELU";            // padded to 8 with spaces
-    std::string product = "ZXR-0131K";      // padded to 16 with spaces
-    std::string revision = "1.00";          // padded to 4
-    std::array<uint8_t, 2> firmwareId{0x4B, 0x31};
-    bool mediumPresent = true;
+    std::string vendor = "KELU";             // padded to 8 with spaces
+    std::string product = "ZXR-0131K";       // padded to 16 with spaces
+    std::string revision = "1.00";           // padded to 4
+    std::array<uint8_t, 2> firmwareId{0x4B, 0x31};  // INQUIRY bytes 38-39
+    bool mediumPresent = true;               // false: TEST UNIT READY answers 2/3A/00
     int bankCount = 8;
-    // Trigger quirks: forms accepted, and the sense answered to any other form.
+    // Old firmware in the banks before any flash: a fixed pattern per bank,
+    // or zeros.
+    bool patternedBanks = true;
+
+    // Trigger quirks. A trigger is taken when its form is accepted and the
+    // staged data sums to the checksum it carries; a rejected trigger programs
+    // nothing and keeps the staged blocks for a retry.
     std::vector<TriggerForm> acceptedTriggers{{4, 0xE0}};
-    SenseTriple rejectedTriggerSense{5, 0x24, 0};
-    bool takesWriteBuffer = false;          // answer to C0 (byte 0) and whether 3B is accepted
-    uint32_t programmingMilliseconds = 8000;
-    bool neverReady = false;                // stays NOT READY after a trigger
-    // Patch area reported by A3; no signature when absent.
-    struct PatchArea { uint8_t bank = 0; uint16_t start = 0; uint16_t length = 0; };
+    std::vector<TriggerRejection> triggerRejections;  // sense for particular forms
+    SenseTriple rejectedTriggerSense{5, 0x24, 0};     // any other form
+    SenseTriple checksumMismatchSense{5, 0x26, 0};    // accepted form, wrong sum
+    SenseTriple nothingStagedSense{5, 0x2C, 0};       // trigger with no block staged
+    // Answer to an accepted trigger: GOOD, or CHECK CONDITION with this sense
+    // (e.g. 2/04/07: programming has begun).
+    std::optional<SenseTriple> acceptedTriggerSense;
+    bool takesWriteBuffer = false;           // C0 byte 0, and whether WRITE BUFFER 05/01 is taken
+    uint32_t programmingMilliseconds = 5000; // NOT READY 2/04/07 this long after an accepted trigger
+    bool neverReady = false;                 // stays NOT READY after a trigger
+    bool resetAfterProgramming = true;       // comes back with one UNIT ATTENTION 6/29/00
+    // REQUEST SENSE after a CHECK CONDITION whose sense went back with the
+    // command: false answers that sense again, true answers no sense.
+    bool requestSenseClearedByAutoSense = false;
+
+    // Patch area reported by A3; without one the block has no signature.
+    struct PatchArea {
+        uint8_t bank = 0;
+        uint16_t start = 0;
+        uint16_t length = 0;
+    };
     std::optional<PatchArea> patchArea;
-    uint32_t commandMilliseconds = 1;       // virtual time each command costs
+
+    // Virtual time every command costs, plus its data transfer.
+    uint32_t commandMilliseconds = 1;
+    uint32_t transferBytesPerMillisecond = 8192;
+    bool recordDataOut = true;
+
     std::vector<CommandFault> faults;
-    std::optional<uint64_t> lostAfterCommand;  // every command after this one fails (drive gone)
+    uint32_t lostError = kErrorDeviceNotConnected;  // what a lost drive's commands fail with
 };
 
 struct ScsiResult {
-    // Transport outcome: an OS error code, or none when the command reached the drive.
+    // The transport failed with this OS error code; the status byte and sense
+    // below are what the request holds all the same.
     std::optional<uint32_t> transportError;
-    bool completed = true;                   // false: an ASPI request that never completes
-    uint8_t scsiStatus = 0;                  // 0 GOOD, 2 CHECK CONDITION, 8 BUSY
-    std::array<uint8_t, 18> sense{};         // fixed-format sense when status is 2
-    uint32_t transferred = 0;
+    bool completed = true;                   // false: the command never completes
+    bool aspiWaitFails = false;
+    std::optional<uint8_t> aspiStatus;       // ASPI status forced by a fault
+    uint8_t scsiStatus = kScsiGood;          // 0 GOOD, 2 CHECK CONDITION, 8 BUSY
+    std::array<uint8_t, kSenseDataLength> sense{};  // fixed format; meaningful with CHECK CONDITION
+    uint32_t transferred = 0;                // bytes moved in the data phase
+
+    bool HasSense() const { return scsiStatus == kScsiCheckCondition; }
+    SenseTriple Sense() const { return HasSense() ? SenseTriple{sense[2], sense[12], sense[13]} : SenseTriple{}; }
 };
 
 struct RecordedCommand {
-    uint64_t time;                           // virtual milliseconds
-    std::array<uint8_t, 12> cdb;
-    uint8_t direction;                       // kDirectionNone / In / Out
-    uint32_t length;
+    uint64_t time = 0;                       // virtual milliseconds when it arrived
+    std::array<uint8_t, 12> cdb{};
+    uint8_t direction = kDirectionNone;      // kDirectionNone / In / Out
+    uint32_t length = 0;
     std::vector<uint8_t> dataOut;            // what the host sent (data-out only)
     ScsiResult result;
+
+    uint8_t Opcode() const { return cdb[0]; }
+    bool IsVendor(uint8_t subCode) const { return cdb[0] == 0x5A && cdb[5] == subCode; }
 };
 
 class SimulatedDrive {
 public:
     SimulatedDrive(SimulatedDriveConfig config, VirtualClock& clock);
 
-    // Runs one command. `data` holds `length` bytes; for data-in the drive
-    // writes at most `length` bytes into it.
+    // Runs one command (12 CDB bytes). `data` holds `length` bytes; for
+    // data-in the drive writes at most `length` bytes into it.
     ScsiResult Execute(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction);
 
-    // The standard 36+ byte INQUIRY answer this drive gives.
+    // The INQUIRY answer this drive gives (96 bytes).
     std::vector<uint8_t> InquiryData() const;
 
     const SimulatedDriveConfig& Config() const { return m_config; }
@@ -94,21 +160,45 @@ public:
     const std::vector<uint8_t>& Bank(int bank) const { return m_banks.at(static_cast<size_t>(bank)); }
     std::vector<uint8_t>& MutableBank(int bank) { return m_banks.at(static_cast<size_t>(bank)); }
     void Reset();                            // power cycle: one UNIT ATTENTION follows
+    void Disconnect() { m_lost = true; }     // every later command fails with `lostError`
+    bool Lost() const { return m_lost; }
     bool Programming() const;
     int TriggersAccepted() const { return m_triggersAccepted; }
+    int StagedBlockCount() const;
 
 private:
-    ScsiResult Run(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction);
+    // One block as downloaded: A0 gives the block itself; WRITE BUFFER gives
+    // the block behind its 2-byte big-endian length, chunk by chunk.
+    struct StagedBlock {
+        std::vector<uint8_t> bytes;
+        bool prefixed = false;
+        uint32_t received = 0;               // prefixed: bytes received so far, in order
+        std::vector<uint8_t> Data() const;   // the bytes the drive programs
+    };
+    ScsiResult Run(const std::array<uint8_t, 12>& cdb, uint8_t* data, uint32_t length, uint8_t direction);
+    const CommandFault* MatchFault(const std::array<uint8_t, 12>& cdb);
+    void FinishProgramming();
+    ScsiResult Trigger(const std::array<uint8_t, 12>& cdb);
+    ScsiResult VendorCommand(const std::array<uint8_t, 12>& cdb, uint8_t* data, uint32_t length, uint8_t direction);
+    ScsiResult WriteBuffer(const std::array<uint8_t, 12>& cdb, const uint8_t* data, uint32_t length, uint8_t direction);
+
     SimulatedDriveConfig m_config;
     VirtualClock& m_clock;
     std::vector<std::vector<uint8_t>> m_banks;
-    std::vector<std::vector<uint8_t>> m_staged;  // per block, as downloaded
+    std::vector<std::optional<StagedBlock>> m_staged;  // per bank
     std::vector<RecordedCommand> m_commands;
+    std::vector<uint64_t> m_faultMatches;    // per fault: matching commands seen
+    std::vector<uint32_t> m_faultFired;      // per fault: times fired
+    bool m_programming = false;
     uint64_t m_programmingUntil = 0;
     bool m_unitAttention = false;
-    std::array<uint8_t, 18> m_lastSense{};
+    std::array<uint8_t, kSenseDataLength> m_lastSense{};
+    bool m_lastSenseDelivered = false;
+    bool m_lost = false;
     int m_triggersAccepted = 0;
-    uint64_t m_commandCount = 0;
 };
+
+// Fixed-format sense data for a triple (response code 70, additional length 10).
+std::array<uint8_t, kSenseDataLength> MakeSenseData(SenseTriple sense);
 
 }  // namespace keluflash
