@@ -17,6 +17,8 @@ int KernelSgIoCall::Run(int fd, sg_io_hdr_t& header) {
 
 namespace {
 
+constexpr uint8_t kStatusCheckCondition = 0x02;  // SCSI status byte
+
 // Fills the kernel's header from the request; false when the request could
 // not be honoured as it stands (Windows refuses such a request as well).
 bool BuildHeader(PassThroughBuffer& buffer, sg_io_hdr_t& header) {
@@ -96,7 +98,7 @@ bool SgIoPassThroughPort::DeviceIoControl(DeviceHandle handle, PassThroughBuffer
     const unsigned driver = header.driver_status & kSgDriverMask;
     // Some drivers report CHECK CONDITION only through the driver byte.
     if (status == 0 && driver == kSgDriverSense && header.sb_len_wr > 0) {
-        status = kScsiCheckCondition;
+        status = kStatusCheckCondition;
     }
     buffer.spt.ScsiStatus = status;
 

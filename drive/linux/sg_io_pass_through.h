@@ -36,7 +36,6 @@ inline constexpr unsigned kSgHostTimeOut = 0x03;
 inline constexpr unsigned kSgDriverMask = 0x0f;
 inline constexpr unsigned kSgDriverTimeout = 0x06;
 inline constexpr unsigned kSgDriverSense = 0x08;
-inline constexpr uint8_t kScsiCheckCondition = 0x02;
 
 class SgIoPassThroughPort final : public PassThroughPort {
 public:
