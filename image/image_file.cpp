@@ -1,0 +1,163 @@
+#include "image/image_file.h"
+
+#include "image/descramble.h"
+
+namespace keluflash {
+
+std::string OpenFileErrorLine(const std::string& fileName) { return "Err:Open File: " + fileName + " Error!!"; }
+
+std::string ImageWithoutChecksumLine(int32_t index) {
+    return "Err:Image " + std::to_string(index) + " has no checksum slot, not selected!!";
+}
+
+std::optional<uint16_t> ComputeFileChecksum(ImageFileReader& reader, const ImageHeader& header, BlockBuffer& buffer) {
+    // A count beyond the length slots would take lengths from the checksum
+    // slots or from past the header.
+    if (!header.BlockCountInRange() || !reader.Seek(kHeaderSize)) return std::nullopt;
+    uint16_t sum = 0;
+    for (int i = 0; i < header.BlockCount(); ++i) {
+        const uint16_t length = header.BlockSize(i);
+        if (!ReadImageBlock(reader, buffer, length, header.Scrambled())) return std::nullopt;
+        sum = AddToChecksum(sum, buffer.Data(), length);
+    }
+    return sum;
+}
+
+bool ValidateImageFile(const std::string& fileName, ImageHeader& header, OperatorReport& report) {
+    ImageFileReader reader;
+    if (!reader.Open(fileName)) {
+        report.AddMessage(kMessageOpenFirmwareFileError);
+        return false;
+    }
+    // A file shorter than the header cannot carry the magic: its missing
+    // bytes read as 00 and are never taken from an earlier file.
+    if (reader.ReadHeader(header) < kHeaderSize || !header.MagicMatches()) {
+        report.AddMessage(kMessageNotKeluFileSystem);
+        return false;
+    }
+    if (!header.BlockCountInRange()) {
+        report.AddMessage(kMessageBlockCountError);
+        return false;
+    }
+    auto buffer = BlockBuffer::Allocate();
+    if (!buffer) {
+        report.AddMessage(kMessageMemoryAllocation);
+        return false;
+    }
+    const std::optional<uint16_t> sum = ComputeFileChecksum(reader, header, *buffer);
+    if (!sum) return false;  // a block cannot be read in full: no message
+    if (*sum != header.Checksum()) {
+        report.AddMessage(kMessageFileChecksumError);
+        return false;
+    }
+    return true;
+}
+
+bool HasKfsExtension(std::string_view fileName) {
+    const size_t dot = fileName.rfind('.');
+    if (dot == std::string_view::npos) return false;
+    const std::string_view extension = fileName.substr(dot + 1);
+    constexpr std::string_view kKfs = "kfs";
+    if (extension.size() != kKfs.size()) return false;
+    for (size_t i = 0; i < kKfs.size(); ++i) {
+        char c = extension[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kKfs[i]) return false;
+    }
+    return true;
+}
+
+std::optional<size_t> FindIdentificationBlock(const uint8_t* window, size_t size) {
+    // Only blocks whose 40 bytes all lie inside the window count.
+    for (size_t p = kIdentificationMinOffset; p + kIdentificationSize <= size; ++p) {
+        if (window[p] == 0x05 && window[p + 1] == 0x80 && window[p + 2] == 0x00 &&
+            (window[p + 4] == 0x1F || window[p + 4] == 0x5B))
+            return p;
+    }
+    return std::nullopt;
+}
+
+std::string ModelTextOf(const uint8_t* block) {
+    std::string text;
+    for (size_t i = 0; i < kModelTextMax && block[kModelTextOffset + i] != 0; ++i)
+        text.push_back(static_cast<char>(block[kModelTextOffset + i]));
+    return text;
+}
+
+std::array<uint8_t, 2> FirmwareIdOf(const uint8_t* block) {
+    return {block[kFirmwareIdOffset], block[kFirmwareIdOffset + 1]};
+}
+
+void ScanImages(ImageFileReader& reader, const ImageHeader& header, uint16_t stride, BlockBuffer& window,
+                const ImageVisitor& visit) {
+    const uint32_t count = header.IsMultiImage() ? header.Checksum() : 1;
+    uint64_t runningOffset = 0;  // at most 65,534 x 65,535: no wrap
+    for (uint32_t k = 0; k < count; ++k) {
+        if (k >= 1) runningOffset += stride;
+        ImageIdentity image;
+        image.index = static_cast<int32_t>(k);
+        image.offset = kHeaderSize + runningOffset;
+        image.windowComplete = reader.Seek(image.offset) && reader.ReadExactly(window.Data(), window.Size());
+        if (!image.windowComplete) {
+            visit(image);
+            return;
+        }
+        // One run over the whole window with the key of the image's first byte.
+        if (header.Scrambled()) DescrambleBlock(window.Data(), static_cast<uint32_t>(window.Size()));
+        if (const std::optional<size_t> p = FindIdentificationBlock(window.Data(), window.Size())) {
+            image.identified = true;
+            image.modelText = ModelTextOf(window.Data() + *p);
+            image.firmwareId = FirmwareIdOf(window.Data() + *p);
+        }
+        if (!visit(image)) return;
+    }
+}
+
+void OpenImageFile(const std::string& fileName, ImageHeader& header, ImageSelection& selection,
+                   std::string& edit1, const FirmwareIdCheck& checkFirmwareId, OperatorReport& report) {
+    // Whatever an earlier open recorded belonged to another file.
+    selection = ImageSelection{};
+    edit1.clear();
+
+    ImageFileReader reader;
+    if (!reader.Open(fileName)) {
+        report.AddMessage(OpenFileErrorLine(fileName));
+        return;
+    }
+    reader.ReadHeader(header);
+    auto window = BlockBuffer::Allocate();
+    if (!window) {
+        report.AddMessage(kMessageMemoryAllocation);
+        return;
+    }
+    if (!HasKfsExtension(fileName)) return;
+
+    const bool multi = header.IsMultiImage();
+    if (multi) selection.ImageStride = header.StrideFromSlots();
+
+    ScanImages(reader, header, selection.ImageStride, *window, [&](const ImageIdentity& image) {
+        if (!image.windowComplete) return false;  // ends quietly; earlier records stay
+        if (!image.identified) return true;
+        selection.FirmwareId = image.firmwareId;
+        if (multi) {
+            // The check adds its own line; what earlier images recorded stays.
+            if (checkFirmwareId && !checkFirmwareId(image.firmwareId)) return false;
+            // The downloads would pass a checksum from past the header's slots
+            // for this image: select nothing, so Start refuses the file.
+            if (image.index >= kImageChecksumSlots) {
+                report.AddMessage(ImageWithoutChecksumLine(image.index));
+                const uint16_t stride = selection.ImageStride;
+                selection = ImageSelection{};
+                selection.ImageStride = stride;
+                edit1.clear();
+                return false;
+            }
+        }
+        selection.ImageIndex = image.index;
+        selection.Identified = true;
+        edit1 = image.modelText;
+        return true;
+    });
+}
+
+}  // namespace keluflash

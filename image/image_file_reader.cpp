@@ -1,0 +1,58 @@
+#include "image/image_file_reader.h"
+
+#include <algorithm>
+#include <new>
+
+#include "image/descramble.h"
+
+namespace keluflash {
+
+bool ImageFileReader::Open(const std::string& fileName) {
+    Close();
+    return m_file.open(fileName, std::ios::in | std::ios::binary) != nullptr;
+}
+
+void ImageFileReader::Close() {
+    if (m_file.is_open()) m_file.close();
+}
+
+bool ImageFileReader::Seek(uint64_t offset) {
+    if (!IsOpen()) return false;
+    const auto position = m_file.pubseekpos(static_cast<std::streamoff>(offset), std::ios::in);
+    return position != std::streampos(std::streamoff(-1));
+}
+
+size_t ImageFileReader::Read(uint8_t* buffer, size_t count) {
+    if (!IsOpen() || count == 0) return 0;
+    const std::streamsize got = m_file.sgetn(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(count));
+    return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+size_t ImageFileReader::ReadHeader(ImageHeader& header) {
+    ImageHeader fresh;
+    const size_t got = Read(fresh.bytes.data(), fresh.bytes.size());
+    header = fresh;
+    return got;
+}
+
+std::optional<BlockBuffer> BlockBuffer::Allocate() {
+    BlockBuffer buffer;
+    try {
+        buffer.m_bytes.resize(kBlockBufferSize);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+    return buffer;
+}
+
+void BlockBuffer::Clear() { std::fill(m_bytes.begin(), m_bytes.end(), uint8_t{0}); }
+
+bool ReadImageBlock(ImageFileReader& reader, BlockBuffer& buffer, uint16_t length, bool scrambled) {
+    if (length == 0 || !reader.ReadExactly(buffer.Data(), length)) return false;
+    // A block of at most 65,535 bytes rounds up to at most 65,536: the buffer
+    // holds the last group whole.
+    if (scrambled) DescrambleBlock(buffer.Data(), length);
+    return true;
+}
+
+}  // namespace keluflash

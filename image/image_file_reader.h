@@ -1,0 +1,68 @@
+#pragma once
+// Reading an image file block by block. Every step that needs block data
+// (the validation, the open, the downloads, the patch-area sync) opens the
+// file again by name, reads it through one 64 KiB buffer of its own and
+// closes it; these two types own the file and the buffer.
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/image_header.h"
+
+namespace keluflash {
+
+// One open image file, read as raw bytes. Closed when destroyed.
+class ImageFileReader {
+public:
+    ImageFileReader() = default;
+    explicit ImageFileReader(const std::string& fileName) { Open(fileName); }
+    ImageFileReader(const ImageFileReader&) = delete;
+    ImageFileReader& operator=(const ImageFileReader&) = delete;
+
+    // Opens for binary reading; false when the file cannot be opened.
+    bool Open(const std::string& fileName);
+    bool IsOpen() const { return m_file.is_open(); }
+    void Close();
+
+    // Positions at `offset` bytes from the start. Positions past the end are
+    // allowed; the next read then delivers nothing.
+    bool Seek(uint64_t offset);
+    // Reads up to `count` bytes; returns how many arrived (fewer at the end).
+    size_t Read(uint8_t* buffer, size_t count);
+    // Reads exactly `count` bytes; false when fewer are left.
+    bool ReadExactly(uint8_t* buffer, size_t count) { return Read(buffer, count) == count; }
+
+    // Reads the first 64 bytes (from the current position, which is the start
+    // after Open) into `header`. A file shorter than 64 bytes supplies only
+    // what it has: the rest of the header is set to 00, never kept from an
+    // earlier file. Returns the number of bytes the file supplied.
+    size_t ReadHeader(ImageHeader& header);
+
+private:
+    std::filebuf m_file;
+};
+
+// The one 64 KiB buffer an operation reads blocks into. Allocate() returns
+// nothing when the memory cannot be had ("Err:Memory allocation").
+class BlockBuffer {
+public:
+    static std::optional<BlockBuffer> Allocate();
+    uint8_t* Data() { return m_bytes.data(); }
+    const uint8_t* Data() const { return m_bytes.data(); }
+    static constexpr size_t Size() { return kBlockBufferSize; }
+    void Clear();
+
+private:
+    BlockBuffer() = default;
+    std::vector<uint8_t> m_bytes;
+};
+
+// Reads the next `length` bytes of the file (one block) into the start of the
+// buffer and descrambles them when `scrambled`. False when the block cannot be
+// read in full; a length of 0 counts as unreadable.
+bool ReadImageBlock(ImageFileReader& reader, BlockBuffer& buffer, uint16_t length, bool scrambled);
+
+}  // namespace keluflash
