@@ -209,27 +209,27 @@ bool SaveImageFile(const std::string& fileName, const std::vector<uint8_t>& byte
     return true;
 }
 
-std::array<uint8_t, 40> BuildIdentificationBlock(const DemoFirmwareSpec& spec) {
+std::array<uint8_t, 40> BuildIdentificationBlock(const DemoFirmwareRecipe& recipe) {
     std::array<uint8_t, kIdentificationSize> block{};
     block[0] = 0x05;  // CD/DVD device
     block[1] = 0x80;  // removable medium
     block[2] = 0x00;
     block[3] = 0x32;
-    block[4] = spec.additionalLength;
-    PutPadded(block.data() + 8, spec.vendor, 8);
-    PutPadded(block.data() + 16, spec.product, 16);
-    PutPadded(block.data() + 32, spec.revision, 4);
-    block[kFirmwareIdOffset] = spec.firmwareId[0];
-    block[kFirmwareIdOffset + 1] = spec.firmwareId[1];
+    block[4] = recipe.additionalLength;
+    PutPadded(block.data() + 8, recipe.vendor, 8);
+    PutPadded(block.data() + 16, recipe.product, 16);
+    PutPadded(block.data() + 32, recipe.revision, 4);
+    block[kFirmwareIdOffset] = recipe.firmwareId[0];
+    block[kFirmwareIdOffset + 1] = recipe.firmwareId[1];
     return block;
 }
 
-PlainImage BuildDemoImageBlocks(const DemoFirmwareSpec& spec) {
-    const std::vector<uint16_t>& sizes = spec.blockSizes.empty() ? kDemoSingleBlockSizes : spec.blockSizes;
-    if (sizes.empty() || sizes[0] == 0 || spec.identificationOffset < kIdentificationMinOffset ||
-        spec.identificationOffset + kIdentificationSize > sizes[0])
+PlainImage BuildDemoImageBlocks(const DemoFirmwareRecipe& recipe) {
+    const std::vector<uint16_t>& sizes = recipe.blockSizes.empty() ? kDemoSingleBlockSizes : recipe.blockSizes;
+    if (sizes.empty() || sizes[0] == 0 || recipe.identificationOffset < kIdentificationMinOffset ||
+        recipe.identificationOffset + kIdentificationSize > sizes[0])
         return {};
-    uint64_t state = spec.seed;
+    uint64_t state = recipe.seed;
     PlainImage blocks;
     for (const uint16_t size : sizes) {
         PlainBlock block(size);
@@ -241,27 +241,27 @@ PlainImage BuildDemoImageBlocks(const DemoFirmwareSpec& spec) {
         blocks.push_back(std::move(block));
     }
     PlainBlock& block0 = blocks[0];
-    const auto identification = BuildIdentificationBlock(spec);
-    std::copy(identification.begin(), identification.end(), block0.begin() + static_cast<std::ptrdiff_t>(spec.identificationOffset));
+    const auto identification = BuildIdentificationBlock(recipe);
+    std::copy(identification.begin(), identification.end(), block0.begin() + static_cast<std::ptrdiff_t>(recipe.identificationOffset));
     // The first match counts: break any accidental pattern in front of ours.
     while (const auto p = FindIdentificationBlock(block0.data(), block0.size())) {
-        if (*p >= spec.identificationOffset) break;
+        if (*p >= recipe.identificationOffset) break;
         block0[*p] ^= 0x01;
     }
     return blocks;
 }
 
-ImageWriteResult BuildDemoFirmware(const DemoFirmwareSpec& spec, const ImageWriteOptions& options) {
-    PlainImage blocks = BuildDemoImageBlocks(spec);
+ImageWriteResult BuildDemoFirmware(const DemoFirmwareRecipe& recipe, const ImageWriteOptions& options) {
+    PlainImage blocks = BuildDemoImageBlocks(recipe);
     if (blocks.empty()) return Refuse("the identification block does not fit in block 0 at 64 or more");
     return BuildSingleImageFile(blocks, options);
 }
 
-ImageWriteResult BuildDemoMultiFirmware(const std::vector<DemoFirmwareSpec>& specs, ImageWriteOptions options) {
+ImageWriteResult BuildDemoMultiFirmware(const std::vector<DemoFirmwareRecipe>& recipes, ImageWriteOptions options) {
     std::vector<PlainImage> images;
-    for (DemoFirmwareSpec spec : specs) {
-        if (spec.blockSizes.empty()) spec.blockSizes = kDemoMultiBlockSizes;
-        images.push_back(BuildDemoImageBlocks(spec));
+    for (DemoFirmwareRecipe recipe : recipes) {
+        if (recipe.blockSizes.empty()) recipe.blockSizes = kDemoMultiBlockSizes;
+        images.push_back(BuildDemoImageBlocks(recipe));
         if (images.back().empty()) return Refuse("the identification block does not fit in block 0 at 64 or more");
     }
     options.balanceImage0 = true;

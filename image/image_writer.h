@@ -66,7 +66,7 @@ bool SaveImageFile(const std::string& fileName, const std::vector<uint8_t>& byte
 
 // A demo firmware: pseudo-random blocks (block 0 starts with 02) with an
 // identification block in block 0 carrying the drive identity.
-struct DemoFirmwareSpec {
+struct DemoFirmwareRecipe {
     std::string vendor = "KELU";      // padded with spaces to 8
     std::string product = "ZXR-0131K";  // padded to 16
     std::string revision = "1.00";    // padded to 4
@@ -82,11 +82,11 @@ struct DemoFirmwareSpec {
 
 // The plain blocks of one demo image; empty when the identification block
 // does not fit (offset below 64 or past block 0).
-PlainImage BuildDemoImageBlocks(const DemoFirmwareSpec& spec);
+PlainImage BuildDemoImageBlocks(const DemoFirmwareRecipe& recipe);
 // The identification block bytes (40) for an identity.
-std::array<uint8_t, 40> BuildIdentificationBlock(const DemoFirmwareSpec& spec);
-ImageWriteResult BuildDemoFirmware(const DemoFirmwareSpec& spec, const ImageWriteOptions& options = {});
-// One image per spec (all with the same block sizes); image 0 is balanced.
-ImageWriteResult BuildDemoMultiFirmware(const std::vector<DemoFirmwareSpec>& specs, ImageWriteOptions options = {});
+std::array<uint8_t, 40> BuildIdentificationBlock(const DemoFirmwareRecipe& recipe);
+ImageWriteResult BuildDemoFirmware(const DemoFirmwareRecipe& recipe, const ImageWriteOptions& options = {});
+// One image per recipe (all with the same block sizes); image 0 is balanced.
+ImageWriteResult BuildDemoMultiFirmware(const std::vector<DemoFirmwareRecipe>& recipes, ImageWriteOptions options = {});
 
 }  // namespace keluflash

@@ -155,9 +155,9 @@ TEST(HasKfsExtension, TextAfterTheLastDot) {
 
 std::vector<uint8_t> WindowWithIdentificationAt(size_t p, uint8_t additionalLength = 0x5B) {
     std::vector<uint8_t> window(kBlockBufferSize, 0xEE);
-    DemoFirmwareSpec spec;
-    spec.additionalLength = additionalLength;
-    const auto block = BuildIdentificationBlock(spec);
+    DemoFirmwareRecipe recipe;
+    recipe.additionalLength = additionalLength;
+    const auto block = BuildIdentificationBlock(recipe);
     std::copy_n(block.begin(), std::min(block.size(), window.size() - p), window.begin() + static_cast<std::ptrdiff_t>(p));
     return window;
 }
@@ -184,7 +184,7 @@ TEST(FindIdentificationBlock, AdditionalLengthOneOfTwo) {
 
 TEST(FindIdentificationBlock, LowestMatchWins) {
     auto window = WindowWithIdentificationAt(3000);
-    DemoFirmwareSpec other;
+    DemoFirmwareRecipe other;
     other.product = "OTHER";
     const auto block = BuildIdentificationBlock(other);
     std::copy(block.begin(), block.end(), window.begin() + 200);
@@ -220,16 +220,16 @@ struct OpenRun {
     }
 };
 
-DemoFirmwareSpec Identity(int n) {
-    DemoFirmwareSpec spec;
-    spec.product = "ZXR-01" + std::to_string(10 + n) + "K";
-    spec.firmwareId = {static_cast<uint8_t>('A' + n), static_cast<uint8_t>('0' + n)};
-    spec.seed = static_cast<uint64_t>(n) + 1;
-    return spec;
+DemoFirmwareRecipe Identity(int n) {
+    DemoFirmwareRecipe recipe;
+    recipe.product = "ZXR-01" + std::to_string(10 + n) + "K";
+    recipe.firmwareId = {static_cast<uint8_t>('A' + n), static_cast<uint8_t>('0' + n)};
+    recipe.seed = static_cast<uint64_t>(n) + 1;
+    return recipe;
 }
 
-std::string ModelOf(const DemoFirmwareSpec& spec) {
-    const auto block = BuildIdentificationBlock(spec);
+std::string ModelOf(const DemoFirmwareRecipe& recipe) {
+    const auto block = BuildIdentificationBlock(recipe);
     return ModelTextOf(block.data());
 }
 
@@ -291,11 +291,11 @@ TEST(OpenImageFile, FileThatCannotBeOpened) {
 
 TEST(OpenImageFile, IdentificationBelowSixtyFourIsNotFound) {
     for (const auto& [offset, found] : std::vector<std::pair<size_t, bool>>{{63, false}, {64, true}}) {
-        DemoFirmwareSpec spec = Identity(2);
-        spec.identificationOffset = offset;
+        DemoFirmwareRecipe recipe = Identity(2);
+        recipe.identificationOffset = offset;
         PlainImage blocks = BuildDemoImageBlocks(Identity(2));  // an identification at 0x200 ...
         std::fill(blocks[0].begin() + 0x200, blocks[0].begin() + 0x200 + 40, uint8_t{0});  // ... removed
-        const auto id = BuildIdentificationBlock(spec);
+        const auto id = BuildIdentificationBlock(recipe);
         std::copy(id.begin(), id.end(), blocks[0].begin() + static_cast<std::ptrdiff_t>(offset));
         const auto image = BuildSingleImageFile(blocks);
         ASSERT_TRUE(image.ok);
@@ -306,10 +306,10 @@ TEST(OpenImageFile, IdentificationBelowSixtyFourIsNotFound) {
     }
 }
 
-std::vector<DemoFirmwareSpec> Identities(int count) {
-    std::vector<DemoFirmwareSpec> specs;
-    for (int n = 0; n < count; ++n) specs.push_back(Identity(n));
-    return specs;
+std::vector<DemoFirmwareRecipe> Identities(int count) {
+    std::vector<DemoFirmwareRecipe> recipes;
+    for (int n = 0; n < count; ++n) recipes.push_back(Identity(n));
+    return recipes;
 }
 
 TEST(OpenImageFile, MultiImageSelectsTheLastImageTheDriveTakes) {

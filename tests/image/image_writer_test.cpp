@@ -143,11 +143,11 @@ TEST(ImageWriter, BalancingKeepsTheIdentificationAndFirstByte) {
 }
 
 TEST(ImageWriter, DemoFirmwareValidatesAndCarriesItsIdentity) {
-    DemoFirmwareSpec spec;
-    spec.product = "ZXR-0160K";
-    spec.firmwareId = {0x57, 0x30};
-    spec.identificationOffset = 64;
-    const auto image = BuildDemoFirmware(spec);
+    DemoFirmwareRecipe recipe;
+    recipe.product = "ZXR-0160K";
+    recipe.firmwareId = {0x57, 0x30};
+    recipe.identificationOffset = 64;
+    const auto image = BuildDemoFirmware(recipe);
     ASSERT_TRUE(image.ok) << image.error;
     EXPECT_EQ(image.header.BlockCount(), 8);
     EXPECT_EQ(image.header.BlockSize(0), 0xFFFE);
@@ -162,17 +162,17 @@ TEST(ImageWriter, DemoFirmwareValidatesAndCarriesItsIdentity) {
     std::string edit1;
     OpenImageFile(name, header, selection, edit1, {}, report);
     EXPECT_EQ(edit1, "KELU    ZXR-0160K       1.00");
-    EXPECT_EQ(selection.FirmwareId, spec.firmwareId);
+    EXPECT_EQ(selection.FirmwareId, recipe.firmwareId);
     EXPECT_TRUE(report.lines.empty());
     // Same seed, same bytes; another seed, other bytes.
-    EXPECT_EQ(BuildDemoFirmware(spec).bytes, image.bytes);
-    spec.seed = 2;
-    EXPECT_NE(BuildDemoFirmware(spec).bytes, image.bytes);
+    EXPECT_EQ(BuildDemoFirmware(recipe).bytes, image.bytes);
+    recipe.seed = 2;
+    EXPECT_NE(BuildDemoFirmware(recipe).bytes, image.bytes);
 
-    spec.identificationOffset = 63;
-    EXPECT_FALSE(BuildDemoFirmware(spec).ok);
-    spec.identificationOffset = 0xFFFE - 39;
-    EXPECT_FALSE(BuildDemoFirmware(spec).ok);
+    recipe.identificationOffset = 63;
+    EXPECT_FALSE(BuildDemoFirmware(recipe).ok);
+    recipe.identificationOffset = 0xFFFE - 39;
+    EXPECT_FALSE(BuildDemoFirmware(recipe).ok);
 }
 
 }  // namespace
