@@ -1,0 +1,106 @@
+// The named simulated set-ups that --simulate[=NAME] and the demo offer.
+#include "drive/sim/simulated_machine.h"
+
+namespace keluflash {
+
+namespace {
+
+SimulatedMachineConfig OneDrive(SimulatedDriveConfig drive) {
+    SimulatedMachineConfig config;
+    config.drives = {std::move(drive)};
+    return config;
+}
+
+std::vector<SimulatedProfile> MakeProfiles() {
+    std::vector<SimulatedProfile> profiles;
+
+    profiles.push_back({"default", "a KELU ZXR-0131K at D: that takes the first method-A trigger", {}});
+
+    SimulatedDriveConfig methodB;
+    methodB.acceptedTriggers = {{5, 0xF0}};
+    methodB.rejectedTriggerSense = {5, 0x24, 0};
+    methodB.takesWriteBuffer = true;
+    profiles.push_back({"method-b",
+                        "rejects every method-A trigger (5/24/00); takes WRITE BUFFER downloads and their trigger",
+                        OneDrive(methodB)});
+
+    SimulatedDriveConfig retry;
+    retry.acceptedTriggers = {{5, 0xF0}};
+    retry.triggerRejections = {{{5, 0xE0}, {5, 0x1A, 0}}};
+    profiles.push_back({"method-a-retry",
+                        "takes only the second retry of the method-A trigger (first retry answered 5/1A/00)",
+                        OneDrive(retry)});
+
+    SimulatedDriveConfig w0;
+    w0.product = "ZXR-0130K";
+    w0.firmwareId = {'W', '0'};
+    profiles.push_back({"w0-family", "a W0-family ZXR-0130K (firmware id W0)", OneDrive(w0)});
+
+    SimulatedDriveConfig unknown;
+    unknown.product = "ZXR-0160K";
+    unknown.revision = "2.10";
+    unknown.firmwareId = {'Z', '9'};
+    profiles.push_back({"unknown-model", "a ZXR-0160K with firmware id Z9, which no image fits", OneDrive(unknown)});
+
+    SimulatedMachineConfig aspi;
+    aspi.ntFamily = false;
+    aspi.aspiPending = true;
+    aspi.aspiAddresses = {{0, 1, 0}};
+    aspi.aspiOtherDevices = {{{0, 0, 0}, 0}};
+    profiles.push_back({"aspi",
+                        "Windows 98: the drive behind ASPI at 0:1:0 (a disk at 0:0:0), requests completing later",
+                        aspi});
+
+    SimulatedMachineConfig noAspi;
+    noAspi.ntFamily = false;
+    noAspi.aspiInstalled = false;
+    profiles.push_back({"no-aspi", "Windows 98 without WNASPI32.DLL", noAspi});
+
+    SimulatedDriveConfig patch;
+    patch.patchArea = SimulatedDriveConfig::PatchArea{0, 0x1000, 300};
+    profiles.push_back({"patch-area", "reports a patch area (bank 0, 0x1000, 300 bytes) that differs from any image",
+                        OneDrive(patch)});
+
+    SimulatedDriveConfig noMedium;
+    noMedium.mediumPresent = false;
+    profiles.push_back({"no-medium", "no disc in the drive: TEST UNIT READY answers 2/3A/00", OneDrive(noMedium)});
+
+    SimulatedDriveConfig neverReady;
+    neverReady.neverReady = true;
+    profiles.push_back({"never-ready", "takes the trigger and stays NOT READY for good", OneDrive(neverReady)});
+
+    SimulatedDriveConfig second;
+    second.product = "ZXR-0150K";
+    second.revision = "1.10";
+    second.firmwareId = {0x4B, 0x35};
+    SimulatedMachineConfig two;
+    two.drives = {SimulatedDriveConfig{}, second};
+    profiles.push_back({"two-drives", "a ZXR-0131K at D: and a ZXR-0150K (firmware id K5) at E:", two});
+
+    SimulatedDriveConfig lost;
+    CommandFault gone;
+    gone.opcode = 0x5A;
+    gone.vendorSubCode = 0xA0;
+    gone.nth = 4;
+    gone.losesDrive = true;
+    lost.faults = {gone};
+    profiles.push_back({"lost-drive", "the drive disappears at the fourth block write", OneDrive(lost)});
+
+    return profiles;
+}
+
+}  // namespace
+
+const std::vector<SimulatedProfile>& SimulatedProfiles() {
+    static const std::vector<SimulatedProfile> profiles = MakeProfiles();
+    return profiles;
+}
+
+const SimulatedProfile* FindSimulatedProfile(const std::string& name) {
+    for (const SimulatedProfile& profile : SimulatedProfiles()) {
+        if (profile.name == name) return &profile;
+    }
+    return nullptr;
+}
+
+}  // namespace keluflash

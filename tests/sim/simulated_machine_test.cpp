@@ -1,0 +1,434 @@
+// The simulated machine's ports: pass-through, ASPI, drive letters, error
+// texts and the named profiles, and TAtapi running over them.
+#include "drive/sim/simulated_machine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+#include "drive/aspi_request.h"
+#include "drive/atapi.h"
+
+namespace keluflash {
+namespace {
+
+class RecordingUi final : public UserInterface {
+public:
+    void PumpMessage() override { ++pumps; }
+    void ProcessMessages() override { ++processed; }
+    int MessageBox(const std::string& text, const std::string&, unsigned) override {
+        boxes.push_back(text);
+        return kIdOk;
+    }
+    int pumps = 0;
+    int processed = 0;
+    std::vector<std::string> boxes;
+};
+
+constexpr std::array<uint8_t, 12> kInquiry{0x12, 0, 0, 0, 0x32, 0, 0, 0, 0, 0, 0, 0};
+constexpr std::array<uint8_t, 12> kTestUnitReady{};
+constexpr std::array<uint8_t, 12> kUnknown{0x28};
+
+class PassThroughTest : public ::testing::Test {
+protected:
+    PassThroughBuffer Request(const std::array<uint8_t, 12>& cdb, uint8_t* data, uint32_t length, uint8_t dataIn) {
+        PassThroughBuffer buffer{};
+        buffer.spt.Length = sizeof(ScsiPassThroughDirect);
+        buffer.spt.CdbLength = 12;
+        buffer.spt.SenseInfoLength = 24;
+        buffer.spt.DataIn = dataIn;
+        buffer.spt.DataTransferLength = length;
+        buffer.spt.TimeOutValue = 20;
+        buffer.spt.DataBuffer = data;
+        buffer.spt.SenseInfoOffset = offsetof(PassThroughBuffer, sense);
+        std::memcpy(buffer.spt.Cdb, cdb.data(), cdb.size());
+        return buffer;
+    }
+    RecordingUi ui;
+};
+
+TEST_F(PassThroughTest, RunsTheRequestOnTheDriveBehindTheHandle) {
+    SimulatedMachineConfig config;
+    config.drives = {SimulatedDriveConfig{}, SimulatedDriveConfig{}};
+    config.drives[1].product = "ZXR-0150K";
+    SimulatedMachine machine(config, ui);
+    DrivePorts ports = machine.Ports();
+    const DeviceHandle e = ports.driveLetters.Open('E');
+    ASSERT_NE(e, kInvalidHandle);
+
+    std::array<uint8_t, 50> inquiry{};
+    PassThroughBuffer request = Request(kInquiry, inquiry.data(), 50, kScsiIoctlDataIn);
+    uint32_t error = 0;
+    EXPECT_TRUE(ports.passThrough.DeviceIoControl(e, request, error));
+    EXPECT_EQ(request.spt.ScsiStatus, 0);
+    EXPECT_EQ(std::string(inquiry.begin() + 16, inquiry.begin() + 25), "ZXR-0150K");
+    EXPECT_EQ(machine.Drive(1).Commands().size(), 1u);
+    EXPECT_TRUE(machine.Drive(0).Commands().empty());
+
+    // A closed or unknown handle.
+    ports.driveLetters.Close(e);
+    EXPECT_FALSE(ports.passThrough.DeviceIoControl(e, request, error));
+    EXPECT_EQ(error, kErrorInvalidHandle);
+    EXPECT_EQ(machine.Counters().handlesOpen, 0u);
+}
+
+TEST_F(PassThroughTest, SenseGoesWhereTheRequestSaysAndNoFurther) {
+    SimulatedMachine machine({}, ui);
+    DrivePorts ports = machine.Ports();
+    const DeviceHandle d = ports.driveLetters.Open('D');
+    uint32_t error = 0;
+
+    PassThroughBuffer request = Request(kUnknown, nullptr, 0, kScsiIoctlDataUnspecified);
+    EXPECT_TRUE(ports.passThrough.DeviceIoControl(d, request, error));
+    EXPECT_EQ(request.spt.ScsiStatus, kScsiCheckCondition);
+    EXPECT_EQ(request.sense[0], 0x70);
+    EXPECT_EQ((SenseTriple{request.sense[2], request.sense[12], request.sense[13]}), (SenseTriple{5, 0x20, 0}));
+    EXPECT_EQ(request.filler, 0u);
+
+    // Only SenseInfoLength bytes, at SenseInfoOffset.
+    request = Request(kUnknown, nullptr, 0, kScsiIoctlDataUnspecified);
+    request.spt.SenseInfoOffset = offsetof(PassThroughBuffer, filler);
+    request.spt.SenseInfoLength = 12;
+    EXPECT_TRUE(ports.passThrough.DeviceIoControl(d, request, error));
+    uint8_t filler[4];
+    std::memcpy(filler, &request.filler, 4);
+    EXPECT_EQ(filler[0], 0x70);
+    EXPECT_EQ(filler[2], 5);
+    EXPECT_EQ(request.sense[3], 10);  // sense byte 7, the additional length
+    EXPECT_EQ(request.sense[8], 0);   // sense byte 12 (ASC 20) was not asked for
+
+    // GOOD writes no sense.
+    request = Request(kTestUnitReady, nullptr, 0, kScsiIoctlDataUnspecified);
+    request.sense[2] = 0x99;
+    EXPECT_TRUE(ports.passThrough.DeviceIoControl(d, request, error));
+    EXPECT_EQ(request.sense[2], 0x99);
+
+    // A sense area outside the buffer is refused before the drive sees anything.
+    const size_t before = machine.Drive(0).Commands().size();
+    request = Request(kUnknown, nullptr, 0, kScsiIoctlDataUnspecified);
+    request.spt.SenseInfoLength = 40;
+    EXPECT_FALSE(ports.passThrough.DeviceIoControl(d, request, error));
+    EXPECT_EQ(error, kErrorInvalidParameter);
+    EXPECT_EQ(machine.Drive(0).Commands().size(), before);
+}
+
+TEST_F(PassThroughTest, TransportErrorsAndACommandThatNeverCompletes) {
+    SimulatedMachineConfig config;
+    CommandFault ioError;
+    ioError.opcode = 0x00;
+    ioError.nth = 1;
+    ioError.transportError = kErrorIoDevice;
+    CommandFault hang;
+    hang.opcode = 0x00;
+    hang.nth = 2;
+    hang.neverCompletes = true;
+    config.drives[0].faults = {ioError, hang};
+    SimulatedMachine machine(config, ui);
+    DrivePorts ports = machine.Ports();
+    const DeviceHandle d = ports.driveLetters.Open('D');
+    uint32_t error = 0;
+
+    PassThroughBuffer request = Request(kTestUnitReady, nullptr, 0, kScsiIoctlDataUnspecified);
+    EXPECT_FALSE(ports.passThrough.DeviceIoControl(d, request, error));
+    EXPECT_EQ(error, kErrorIoDevice);
+    EXPECT_EQ(request.spt.ScsiStatus, kScsiCheckCondition);  // the status byte left in the request
+    EXPECT_EQ(request.sense[2], 4);
+
+    const uint64_t before = machine.Clock().Now();
+    request = Request(kTestUnitReady, nullptr, 0, kScsiIoctlDataUnspecified);
+    EXPECT_FALSE(ports.passThrough.DeviceIoControl(d, request, error));
+    EXPECT_EQ(error, kErrorSemTimeout);
+    EXPECT_EQ(request.spt.ScsiStatus, 0);
+    EXPECT_GE(machine.Clock().Now() - before, 20000u);
+
+    machine.Drive(0).Disconnect();
+    EXPECT_FALSE(ports.passThrough.DeviceIoControl(d, request, error));
+    EXPECT_EQ(error, kErrorDeviceNotConnected);
+}
+
+TEST(SimulatedDriveLetters, TypesHandlesAndPaths) {
+    RecordingUi ui;
+    SimulatedMachineConfig config;
+    config.drives = {SimulatedDriveConfig{}, SimulatedDriveConfig{}};
+    config.driveLetters = {'E', 'Z'};
+    config.otherLetterTypes = {{'C', 3}};
+    config.unopenableCdromLetters = {'G'};
+    SimulatedMachine machine(config, ui);
+    DriveLetterPort& letters = machine.Ports().driveLetters;
+    EXPECT_EQ(letters.GetDriveType('C'), 3u);
+    EXPECT_EQ(letters.GetDriveType('D'), 1u);
+    EXPECT_EQ(letters.GetDriveType('E'), kDriveCdrom);
+    EXPECT_EQ(letters.GetDriveType('G'), kDriveCdrom);
+    EXPECT_EQ(letters.GetDriveType('Z'), kDriveCdrom);
+    EXPECT_EQ(letters.Open('G'), kInvalidHandle);
+    EXPECT_EQ(letters.OpenFailure('G'), "Access is denied.");
+    EXPECT_EQ(letters.Open('D'), kInvalidHandle);
+    const DeviceHandle first = letters.Open('E');
+    const DeviceHandle second = letters.Open('E');
+    EXPECT_NE(first, second);
+    EXPECT_NE(first, 0u);
+    EXPECT_EQ(letters.DevicePath('E'), "\\\\.\\E:");
+    EXPECT_EQ(letters.OpenFailure('E'), "");
+    EXPECT_EQ(machine.Counters().handlesOpen, 2u);
+}
+
+TEST(SimulatedErrorTexts, WindowsTextsThatMustFitTheBuffer) {
+    RecordingUi ui;
+    SimulatedMachineConfig config;
+    config.errorTexts = {{4242, std::string(79, 'x')}};
+    SimulatedMachine machine(config, ui);
+    SystemErrorText& texts = machine.Ports().errorText;
+    uint32_t formatError = 0;
+    EXPECT_EQ(texts.FormatMessage(5, 80, formatError), "Access is denied.\r\n");
+    EXPECT_EQ(texts.FormatMessage(2, 80, formatError), "The system cannot find the file specified.\r\n");
+    EXPECT_EQ(texts.FormatMessage(121, 80, formatError), "The semaphore timeout period has expired.\r\n");
+    EXPECT_EQ(texts.FormatMessage(1117, 80, formatError),
+              "The request could not be performed because of an I/O device error.\r\n");
+    // 79 characters and the terminating zero fill 80 exactly; one more does not fit.
+    EXPECT_TRUE(texts.FormatMessage(4242, 80, formatError));
+    EXPECT_FALSE(texts.FormatMessage(4242, 79, formatError));
+    EXPECT_EQ(formatError, kErrorInsufficientBuffer);
+    formatError = 0;
+    EXPECT_FALSE(texts.FormatMessage(1005, 80, formatError));
+    EXPECT_EQ(formatError, kErrorInsufficientBuffer);
+    EXPECT_FALSE(texts.FormatMessage(999999, 80, formatError));
+    EXPECT_EQ(formatError, kErrorMessageNotFound);
+}
+
+class AspiTest : public ::testing::Test {
+protected:
+    void Exec(AspiLibrary& library, SrbExecSCSICmd& request, const std::array<uint8_t, 12>& cdb, AspiEvent* event,
+              uint8_t target = 0) {
+        request.SRB_Cmd = kScExecScsiCmd;
+        request.SRB_HaId = 0;
+        request.SRB_Flags = kSrbEventNotify;
+        request.SRB_Target = target;
+        request.SRB_Lun = 0;
+        request.SRB_BufLen = 0;
+        request.SRB_BufPointer = nullptr;
+        request.SRB_SenseLen = kAspiSenseLength;
+        request.SRB_CDBLen = 12;
+        request.SRB_PostProc = event != nullptr ? event->PostProc() : nullptr;
+        std::memcpy(request.CDBByte, cdb.data(), 12);
+        library.SendASPI32Command(&request);
+    }
+    SimulatedMachineConfig Config() {
+        SimulatedMachineConfig config;
+        config.ntFamily = false;
+        return config;
+    }
+    RecordingUi ui;
+};
+
+TEST_F(AspiTest, LoadsOnlyFromTheSystemDirectoryAndOnlyWhenInstalled) {
+    SimulatedMachineConfig config = Config();
+    config.systemDirectory = "C:\\WIN98\\SYSTEM";
+    SimulatedMachine machine(config, ui);
+    AspiPort& aspi = machine.Ports().aspi;
+    EXPECT_FALSE(machine.Ports().platform.IsNtFamily());
+    EXPECT_FALSE(aspi.SystemDirectory(15));
+    EXPECT_EQ(aspi.SystemDirectory(16), "C:\\WIN98\\SYSTEM");
+    EXPECT_EQ(aspi.LoadLibrary("C:\\WIN98\\SYSTEMWNASPI32.DLL"), nullptr);
+    {
+        std::unique_ptr<AspiLibrary> library = aspi.LoadLibrary("C:\\WIN98\\SYSTEM\\WNASPI32.DLL");
+        ASSERT_NE(library, nullptr);
+        EXPECT_EQ(library->GetASPI32SupportInfo(), 0x0101u);
+        EXPECT_EQ(machine.Counters().librariesLoaded, 1u);
+    }
+    EXPECT_EQ(machine.Counters().librariesLoaded, 0u);
+
+    config.aspiInstalled = false;
+    SimulatedMachine without(config, ui);
+    EXPECT_EQ(without.Ports().aspi.LoadLibrary("C:\\WIN98\\SYSTEM\\WNASPI32.DLL"), nullptr);
+}
+
+TEST_F(AspiTest, ProbesAnswerFromTheBusAndPendingOnesCompleteAtTheNextMessage) {
+    SimulatedMachineConfig config = Config();
+    config.aspiAdapters = 2;
+    config.aspiAddresses = {{1, 2, 0}};
+    config.aspiOtherDevices = {{{0, 0, 0}, 0}};
+    config.aspiPending = true;
+    SimulatedMachine machine(config, ui);
+    DrivePorts ports = machine.Ports();
+    std::unique_ptr<AspiLibrary> library = ports.aspi.LoadLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
+
+    auto probe = [&](uint8_t adapter, uint8_t target) {
+        SrbGDEVBlock request{};
+        request.SRB_Cmd = kScGetDevType;
+        request.SRB_HaId = adapter;
+        request.SRB_Target = target;
+        library->SendASPI32Command(&request);
+        EXPECT_EQ(request.SRB_Status, kSsPending);
+        ports.ui.PumpMessage();
+        return std::pair<uint8_t, uint8_t>{request.SRB_Status, request.SRB_DeviceType};
+    };
+    EXPECT_EQ(probe(1, 2), (std::pair<uint8_t, uint8_t>{kSsComp, 5}));
+    EXPECT_EQ(probe(0, 0), (std::pair<uint8_t, uint8_t>{kSsComp, 0}));
+    EXPECT_EQ(probe(0, 2).first, kSsNoDevice);
+    EXPECT_EQ(probe(2, 0).first, kSsInvalidHa);
+    EXPECT_EQ(ui.pumps, 4);  // the caller's queue is still served
+}
+
+TEST_F(AspiTest, ExecutesAtOnceWritingSenseOnlyWhenTheDriveReturnsSome) {
+    SimulatedMachine machine(Config(), ui);
+    DrivePorts ports = machine.Ports();
+    std::unique_ptr<AspiLibrary> library = ports.aspi.LoadLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
+    SrbExecSCSICmd request{};
+    {
+        std::unique_ptr<AspiEvent> event = ports.aspi.CreateEvent();
+        Exec(*library, request, kUnknown, event.get());
+        EXPECT_EQ(request.SRB_Status, kSsErr);
+        EXPECT_EQ(request.SRB_TargStat, kScsiCheckCondition);
+        EXPECT_EQ((SenseTriple{request.SenseArea[2], request.SenseArea[12], request.SenseArea[13]}),
+                  (SenseTriple{5, 0x20, 0}));
+        EXPECT_EQ(event->Wait(30000), AspiEvent::WaitResult::Signalled);
+        EXPECT_EQ(machine.Counters().eventsOpen, 1u);
+    }
+    EXPECT_EQ(machine.Counters().eventsOpen, 0u);
+
+    std::unique_ptr<AspiEvent> event = ports.aspi.CreateEvent();
+    Exec(*library, request, kTestUnitReady, event.get());
+    EXPECT_EQ(request.SRB_Status, kSsComp);
+    EXPECT_EQ(request.SRB_TargStat, 0);
+    EXPECT_EQ(request.SenseArea[2], 5);  // the layer left the previous sense
+
+    Exec(*library, request, kTestUnitReady, event.get(), 3);
+    EXPECT_EQ(request.SRB_Status, kSsNoDevice);
+}
+
+TEST_F(AspiTest, PendingRequestsCompleteInTheWaitAndAHangingOneIsAborted) {
+    SimulatedMachineConfig config = Config();
+    config.aspiPending = true;
+    CommandFault hang;
+    hang.opcode = 0x00;
+    hang.nth = 1;
+    hang.neverCompletes = true;
+    CommandFault waitFails;
+    waitFails.opcode = 0x00;
+    waitFails.nth = 2;
+    waitFails.aspiWaitFails = true;
+    config.drives[0].faults = {hang, waitFails};
+    SimulatedMachine machine(config, ui);
+    DrivePorts ports = machine.Ports();
+    std::unique_ptr<AspiLibrary> library = ports.aspi.LoadLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
+    SrbExecSCSICmd request{};
+
+    std::unique_ptr<AspiEvent> event = ports.aspi.CreateEvent();
+    Exec(*library, request, kUnknown, event.get());
+    EXPECT_EQ(request.SRB_Status, kSsPending);
+    EXPECT_EQ(event->Wait(30000), AspiEvent::WaitResult::Signalled);
+    EXPECT_EQ(request.SRB_Status, kSsErr);
+    EXPECT_EQ(request.SenseArea[2], 5);
+
+    event = ports.aspi.CreateEvent();
+    Exec(*library, request, kTestUnitReady, event.get());
+    EXPECT_EQ(request.SRB_Status, kSsPending);
+    const uint64_t before = machine.Clock().Now();
+    EXPECT_EQ(event->Wait(30000), AspiEvent::WaitResult::TimedOut);
+    EXPECT_EQ(machine.Clock().Now() - before, 30000u);
+    SrbAbort abort{};
+    abort.SRB_Cmd = kScAbortSrb;
+    abort.SRB_ToAbort = &request;
+    library->SendASPI32Command(&abort);
+    EXPECT_EQ(abort.SRB_Status, kSsComp);
+    EXPECT_EQ(request.SRB_Status, kSsAborted);
+    EXPECT_EQ(machine.Counters().aborts, 1u);
+    EXPECT_EQ(machine.Counters().abortsOfPending, 1u);
+
+    event = ports.aspi.CreateEvent();
+    Exec(*library, request, kTestUnitReady, event.get());
+    EXPECT_EQ(event->Wait(30000), AspiEvent::WaitResult::Failed);
+}
+
+TEST_F(AspiTest, EventsThatCannotBeCreated) {
+    SimulatedMachineConfig config = Config();
+    config.aspiEventsFail = true;
+    SimulatedMachine machine(config, ui);
+    EXPECT_EQ(machine.Ports().aspi.CreateEvent(), nullptr);
+}
+
+// TAtapi over the simulated ports, on both paths.
+TEST(SimulatedMachineWithAtapi, FindsTheDrivesOfEachProfile) {
+    struct Expected {
+        const char* profile;
+        int devices;
+        const char* firstText;
+    };
+    const Expected cases[] = {
+        {"default", 1, "KELU    ZXR-0131K       "},  {"two-drives", 2, "KELU    ZXR-0131K       "},
+        {"aspi", 1, "KELU    ZXR-0131K       "},     {"no-aspi", 0, ""},
+        {"w0-family", 1, "KELU    ZXR-0130K       "},
+    };
+    for (const Expected& expected : cases) {
+        SCOPED_TRACE(expected.profile);
+        const SimulatedProfile* profile = FindSimulatedProfile(expected.profile);
+        ASSERT_NE(profile, nullptr);
+        RecordingUi ui;
+        SimulatedMachine machine(profile->config, ui);
+        TAtapi atapi(machine.Ports());
+        EXPECT_EQ(atapi.DeviceCount(), expected.devices);
+        EXPECT_EQ(atapi.Device(0).IdentificationText(), expected.firstText);
+        EXPECT_EQ(atapi.NtFlag(), profile->config.ntFamily);
+    }
+}
+
+TEST(SimulatedMachineWithAtapi, AspiCommandThatNeverCompletesIsAbortedOnce) {
+    RecordingUi ui;
+    SimulatedMachineConfig config = FindSimulatedProfile("aspi")->config;
+    CommandFault hang;
+    hang.opcode = 0x00;
+    hang.neverCompletes = true;
+    config.drives[0].faults = {hang};
+    SimulatedMachine machine(config, ui);
+    TAtapi atapi(machine.Ports());
+    ASSERT_EQ(atapi.DeviceCount(), 1);
+    EXPECT_EQ(atapi.SelectedTarget(), 1);
+    const uint64_t before = machine.Clock().Now();
+    EXPECT_EQ(atapi.TestUnitReady(), kSsErr);
+    EXPECT_GE(machine.Clock().Now() - before, 30000u);
+    EXPECT_EQ(machine.Counters().abortsOfPending, 1u);
+
+    // A drive that answers with sense: the layer passes it on.
+    std::array<uint8_t, 12> read10{0x28};
+    EXPECT_EQ(atapi.ExecuteCommand(read10.data(), nullptr, 0, kDirectionNone), kSsErr);
+    EXPECT_EQ(atapi.LastSense(), (SenseTriple{5, 0x20, 0}));
+    EXPECT_EQ(machine.Counters().eventsOpen, 0u);
+}
+
+TEST(SimulatedMachineWithAtapi, PassThroughStatusAndSenseReachTheCaller) {
+    RecordingUi ui;
+    SimulatedMachine machine({}, ui);
+    TAtapi atapi(machine.Ports());
+    machine.Drive(0).Reset();
+    EXPECT_EQ(atapi.TestUnitReady(), kScsiCheckCondition);
+    EXPECT_EQ(atapi.LastSense(), (SenseTriple{6, 0x29, 0}));
+    EXPECT_EQ(atapi.TestUnitReady(), kStatusGood);
+    EXPECT_EQ(atapi.LastSense(), (SenseTriple{}));
+
+    machine.Drive(0).Disconnect();
+    EXPECT_EQ(atapi.TestUnitReady(), 0);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0], "The device is not connected.\r\n\n");
+}
+
+TEST(SimulatedProfilesList, NamedOnceDescribedOnOneLineDefaultFirst) {
+    const std::vector<SimulatedProfile>& profiles = SimulatedProfiles();
+    ASSERT_FALSE(profiles.empty());
+    EXPECT_EQ(profiles.front().name, "default");
+    std::set<std::string> names;
+    for (const SimulatedProfile& profile : profiles) {
+        EXPECT_TRUE(names.insert(profile.name).second) << profile.name;
+        EXPECT_FALSE(profile.description.empty()) << profile.name;
+        EXPECT_EQ(profile.description.find('\n'), std::string::npos) << profile.name;
+        EXPECT_EQ(FindSimulatedProfile(profile.name), &profile);
+    }
+    for (const char* needed : {"method-b", "w0-family", "unknown-model", "aspi", "patch-area", "never-ready",
+                               "two-drives"}) {
+        EXPECT_TRUE(names.count(needed)) << needed;
+    }
+    EXPECT_EQ(FindSimulatedProfile("nonesuch"), nullptr);
+}
+
+}  // namespace
+}  // namespace keluflash
