@@ -2,6 +2,7 @@
 #include "drive/sim/simulated_drive.h"
 
 #include "drive/pass_through_request.h"
+#include "drive/sim/simulated_machine.h"
 
 #include <gtest/gtest.h>
 
@@ -292,6 +293,35 @@ INSTANTIATE_TEST_SUITE_P(
         TriggerCase{"MethodBRetryTaken", {{5, 0xE0}}, {{{5, 0xF0}, {5, 0x1A, 0}}}, {5, 0xE0}, true, {}},
         TriggerCase{"CodeNotCountingTheBlocks", {{4, 0xE0}}, {}, {4, 0xE1}, true, {5, 0x24, 0}}),
     [](const ::testing::TestParamInfo<TriggerCase>& info) { return info.param.name; });
+
+// The named set-ups answer each trigger form as their descriptions say.
+TEST_F(SimulatedDriveTest, ProfilesTakeTheTriggersTheyDescribe) {
+    struct Case {
+        const char* profile;
+        TriggerForm form;
+        SenseTriple expected;
+    };
+    const Case cases[] = {
+        {"default", {4, 0xE0}, {}},
+        {"method-a-retry", {4, 0xE0}, {5, 0x24, 0}},
+        {"method-a-retry", {5, 0xE0}, {5, 0x1A, 0}},
+        {"method-a-retry", {5, 0xF0}, {}},
+        {"method-b", {4, 0xE0}, {5, 0x24, 0}},
+        {"method-b", {5, 0xE0}, {5, 0x24, 0}},
+        {"method-b", {5, 0xF0}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.profile) + " mode " + std::to_string(c.form.mode));
+        SimulatedDrive drive(FindSimulatedProfile(c.profile)->config.drives.at(0), clock);
+        if (drive.Config().takesWriteBuffer) {
+            StageWithWriteBuffer(drive, image);
+        } else {
+            StageWithBlockWrites(drive, image);
+        }
+        const uint8_t code = static_cast<uint8_t>(image.size() + c.form.codeBase);
+        EXPECT_EQ(Send(drive, TriggerCdb(c.form.mode, code, Sum(image))).Sense(), c.expected);
+    }
+}
 
 TEST_F(SimulatedDriveTest, TriggerWithoutStagedBlocksAndAnsweredNotReady) {
     SimulatedDriveConfig config;

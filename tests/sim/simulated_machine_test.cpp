@@ -9,6 +9,7 @@
 
 #include "drive/aspi_request.h"
 #include "drive/atapi.h"
+#include "image/image_writer.h"
 
 namespace keluflash {
 namespace {
@@ -410,6 +411,69 @@ TEST(SimulatedMachineWithAtapi, PassThroughStatusAndSenseReachTheCaller) {
     EXPECT_EQ(atapi.TestUnitReady(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0], "The device is not connected.\r\n\n");
+}
+
+// The demo firmware goes into a drive with TAtapi's commands, the way each
+// download method sends it, and reads back with the header's checksum.
+TEST(SimulatedMachineWithAtapi, DemoFirmwareFlashesWithEitherMethodAndReadsBack) {
+    const PlainImage blocks = BuildDemoImageBlocks(DemoFirmwareRecipe{});
+    ASSERT_EQ(blocks.size(), 8u);
+    const uint16_t checksum = BuildSingleImageFile(blocks).header.Checksum();
+    const uint8_t count = static_cast<uint8_t>(blocks.size());
+    for (const char* name : {"default", "method-b"}) {
+        SCOPED_TRACE(name);
+        RecordingUi ui;
+        SimulatedMachine machine(FindSimulatedProfile(name)->config, ui);
+        TAtapi atapi(machine.Ports());
+        std::vector<uint8_t> buffer(65536);
+        const bool methodB = std::string(name) == "method-b";
+        for (uint8_t i = 0; i < count; ++i) {
+            std::fill(buffer.begin(), buffer.end(), 0);
+            if (methodB) {
+                buffer[0] = static_cast<uint8_t>(blocks[i].size() >> 8);
+                buffer[1] = static_cast<uint8_t>(blocks[i].size());
+                std::copy(blocks[i].begin(), blocks[i].end(), buffer.begin() + 2);
+                const uint32_t total = static_cast<uint32_t>(blocks[i].size() + 2);
+                for (uint32_t offset = 0; offset < total; offset += 0x4000) {
+                    ASSERT_EQ(atapi.WriteBufferDownload(buffer.data() + offset, i, static_cast<uint16_t>(offset),
+                                                        std::min<uint32_t>(0x4000, total - offset)),
+                              kStatusGood);
+                }
+            } else {
+                std::copy(blocks[i].begin(), blocks[i].end(), buffer.begin());
+                const uint16_t length = i == 1 || i == 2 ? 0xF000 : 0xFFFE;
+                ASSERT_EQ(atapi.VendorWriteBlock(buffer.data(), 5, i, length, 0), kStatusGood);
+            }
+        }
+        const uint8_t mode = methodB ? 5 : 4;
+        const uint8_t code = static_cast<uint8_t>(count + (methodB ? 0xF0 : 0xE0));
+        atapi.VendorWriteBlock(nullptr, mode, code, 0, checksum);
+        EXPECT_EQ(atapi.LastSense().key, 0);
+        int polls = 0;
+        while (atapi.TestUnitReady() != kStatusGood && polls < 200000) ++polls;
+        EXPECT_GT(polls, 1);
+
+        uint32_t sum = 0;
+        for (uint8_t bank = 0; bank < count; ++bank) {
+            for (uint32_t address = 0; address < (bank == 1 || bank == 2 ? 0xF000u : 0x10000u); address += 256) {
+                ASSERT_EQ(atapi.VendorReadMemory(buffer.data(), bank, static_cast<uint16_t>(address)), kStatusGood);
+                for (size_t b = 0; b < 256; ++b) sum += buffer[b];
+            }
+        }
+        EXPECT_EQ(static_cast<uint16_t>(sum), checksum);
+    }
+}
+
+// The patch area the profile reports holds other bytes than the demo image.
+TEST(SimulatedMachineWithAtapi, PatchAreaProfileDiffersFromTheDemoImage) {
+    const PlainImage blocks = BuildDemoImageBlocks(DemoFirmwareRecipe{});
+    RecordingUi ui;
+    SimulatedMachine machine(FindSimulatedProfile("patch-area")->config, ui);
+    const SimulatedDriveConfig::PatchArea area = *machine.Drive(0).Config().patchArea;
+    ASSERT_LE(size_t{area.start} + area.length, blocks.at(area.bank).size());
+    const std::vector<uint8_t>& bank = machine.Drive(0).Bank(area.bank);
+    EXPECT_FALSE(std::equal(bank.begin() + area.start, bank.begin() + area.start + area.length,
+                            blocks[area.bank].begin() + area.start));
 }
 
 TEST(SimulatedProfilesList, NamedOnceDescribedOnOneLineDefaultFirst) {
