@@ -50,9 +50,9 @@ struct TriggerRejection {
 // opcode it matches every command. With `nth` only the Nth matching command
 // (1-based) fails.
 struct CommandFault {
-    std::optional<uint8_t> opcode;
-    std::optional<uint8_t> vendorSubCode;
-    std::optional<uint64_t> nth;
+    std::optional<uint8_t> opcode = std::nullopt;
+    std::optional<uint8_t> vendorSubCode = std::nullopt;
+    std::optional<uint64_t> nth = std::nullopt;
     uint32_t times = ~0u;                    // fires at most this often
     bool executes = false;                   // the drive still carries the command out; only the host sees the failure
     // What the host sees: a SCSI status with sense ...
@@ -60,10 +60,10 @@ struct CommandFault {
     SenseTriple sense{4, 0x44, 0};           // byte 2 is written whole (0x25 is not sense key 5)
     // ... or the transport fails with an OS error code (121, 1117, 5, ...);
     // the status byte left in the request is then `scsiStatus`.
-    std::optional<uint32_t> transportError;
+    std::optional<uint32_t> transportError = std::nullopt;
     bool neverCompletes = false;             // ASPI: stays pending; pass-through: the device time-out expires (121)
     bool aspiWaitFails = false;              // ASPI: pending, and waiting for its event fails
-    std::optional<uint8_t> aspiStatus;       // ASPI: the layer answers this SRB_Status (0x80, 2, 3, ...)
+    std::optional<uint8_t> aspiStatus = std::nullopt;  // ASPI: the layer answers this SRB_Status (0x80, 2, 3, ...)
     bool losesDrive = false;                 // the drive is gone from this command on
 };
 
@@ -88,7 +88,7 @@ struct SimulatedDriveConfig {
     SenseTriple nothingStagedSense{5, 0x2C, 0};       // trigger with no block staged
     // Answer to an accepted trigger: GOOD, or CHECK CONDITION with this sense
     // (e.g. 2/04/07: programming has begun).
-    std::optional<SenseTriple> acceptedTriggerSense;
+    std::optional<SenseTriple> acceptedTriggerSense = std::nullopt;
     bool takesWriteBuffer = false;           // C0 byte 0, and whether WRITE BUFFER 05/01 is taken
     uint32_t programmingMilliseconds = 5000; // NOT READY 2/04/07 this long after an accepted trigger
     bool neverReady = false;                 // stays NOT READY after a trigger
@@ -103,7 +103,7 @@ struct SimulatedDriveConfig {
         uint16_t start = 0;
         uint16_t length = 0;
     };
-    std::optional<PatchArea> patchArea;
+    std::optional<PatchArea> patchArea = std::nullopt;
 
     // Virtual time every command costs, plus its data transfer.
     uint32_t commandMilliseconds = 1;
@@ -117,10 +117,10 @@ struct SimulatedDriveConfig {
 struct ScsiResult {
     // The transport failed with this OS error code; the status byte and sense
     // below are what the request holds all the same.
-    std::optional<uint32_t> transportError;
+    std::optional<uint32_t> transportError = std::nullopt;
     bool completed = true;                   // false: the command never completes
     bool aspiWaitFails = false;
-    std::optional<uint8_t> aspiStatus;       // ASPI status forced by a fault
+    std::optional<uint8_t> aspiStatus = std::nullopt;  // ASPI status forced by a fault
     uint8_t scsiStatus = kScsiGood;          // 0 GOOD, 2 CHECK CONDITION, 8 BUSY
     std::array<uint8_t, kSenseDataLength> sense{};  // fixed format; meaningful with CHECK CONDITION
     uint32_t transferred = 0;                // bytes moved in the data phase

@@ -78,12 +78,7 @@ std::vector<SimulatedProfile> MakeProfiles() {
     profiles.push_back({"two-drives", "a ZXR-0131K at D: and a ZXR-0150K (firmware id K5) at E:", two});
 
     SimulatedDriveConfig lost;
-    CommandFault gone;
-    gone.opcode = 0x5A;
-    gone.vendorSubCode = 0xA0;
-    gone.nth = 4;
-    gone.losesDrive = true;
-    lost.faults = {gone};
+    lost.faults = {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 4, .losesDrive = true}};
     profiles.push_back({"lost-drive", "the drive disappears at the fourth block write", OneDrive(lost)});
 
     return profiles;

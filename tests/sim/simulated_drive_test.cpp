@@ -391,20 +391,11 @@ TEST_F(SimulatedDriveTest, PatchInfoAndMemoryCommands) {
 
 TEST_F(SimulatedDriveTest, FaultsByCountOpcodeAndSubCode) {
     SimulatedDriveConfig config;
-    CommandFault thirdBlockWrite;
-    thirdBlockWrite.opcode = 0x5A;
-    thirdBlockWrite.vendorSubCode = 0xA0;
-    thirdBlockWrite.nth = 3;
-    thirdBlockWrite.sense = {0x25, 0x10, 0x02};
-    CommandFault everyTur;
-    everyTur.opcode = 0x00;
-    everyTur.scsiStatus = kScsiBusy;
-    everyTur.times = 2;
-    CommandFault timeout;
-    timeout.opcode = 0x12;
-    timeout.transportError = kErrorSemTimeout;
-    timeout.scsiStatus = kScsiGood;
-    config.faults = {thirdBlockWrite, everyTur, timeout};
+    config.faults = {
+        {.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 3, .sense = {0x25, 0x10, 0x02}},
+        {.opcode = 0x00, .times = 2, .scsiStatus = kScsiBusy},
+        {.opcode = 0x12, .scsiStatus = kScsiGood, .transportError = kErrorSemTimeout},
+    };
     SimulatedDrive drive(config, clock);
 
     std::vector<uint8_t> block(0x100, 7);
@@ -427,18 +418,12 @@ TEST_F(SimulatedDriveTest, FaultsByCountOpcodeAndSubCode) {
 
 TEST_F(SimulatedDriveTest, AFaultThatStillExecutesAndALostDrive) {
     SimulatedDriveConfig config;
-    CommandFault acceptedButTimedOut;
-    acceptedButTimedOut.opcode = 0x5A;
-    acceptedButTimedOut.vendorSubCode = 0xA0;
-    acceptedButTimedOut.nth = 4;  // the trigger after three blocks
-    acceptedButTimedOut.executes = true;
-    acceptedButTimedOut.transportError = kErrorSemTimeout;
-    acceptedButTimedOut.scsiStatus = kScsiGood;
-    CommandFault lose;
-    lose.opcode = 0x00;
-    lose.nth = 2;
-    lose.losesDrive = true;
-    config.faults = {acceptedButTimedOut, lose};
+    config.faults = {
+        // The trigger after three blocks: taken, but the host sees a time-out.
+        {.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 4, .executes = true, .scsiStatus = kScsiGood,
+         .transportError = kErrorSemTimeout},
+        {.opcode = 0x00, .nth = 2, .losesDrive = true},
+    };
     SimulatedDrive drive(config, clock);
     StageWithBlockWrites(drive, image);
     EXPECT_EQ(Send(drive, TriggerCdb(4, 0xE3, Sum(image))).transportError, kErrorSemTimeout);

@@ -116,15 +116,8 @@ TEST_F(PassThroughTest, SenseGoesWhereTheRequestSaysAndNoFurther) {
 
 TEST_F(PassThroughTest, TransportErrorsAndACommandThatNeverCompletes) {
     SimulatedMachineConfig config;
-    CommandFault ioError;
-    ioError.opcode = 0x00;
-    ioError.nth = 1;
-    ioError.transportError = kErrorIoDevice;
-    CommandFault hang;
-    hang.opcode = 0x00;
-    hang.nth = 2;
-    hang.neverCompletes = true;
-    config.drives[0].faults = {ioError, hang};
+    config.drives[0].faults = {{.opcode = 0x00, .nth = 1, .transportError = kErrorIoDevice},
+                               {.opcode = 0x00, .nth = 2, .neverCompletes = true}};
     SimulatedMachine machine(config, ui);
     DrivePorts ports = machine.Ports();
     const DeviceHandle d = ports.driveLetters.Open('D');
@@ -301,15 +294,8 @@ TEST_F(AspiTest, ExecutesAtOnceWritingSenseOnlyWhenTheDriveReturnsSome) {
 TEST_F(AspiTest, PendingRequestsCompleteInTheWaitAndAHangingOneIsAborted) {
     SimulatedMachineConfig config = Config();
     config.aspiPending = true;
-    CommandFault hang;
-    hang.opcode = 0x00;
-    hang.nth = 1;
-    hang.neverCompletes = true;
-    CommandFault waitFails;
-    waitFails.opcode = 0x00;
-    waitFails.nth = 2;
-    waitFails.aspiWaitFails = true;
-    config.drives[0].faults = {hang, waitFails};
+    config.drives[0].faults = {{.opcode = 0x00, .nth = 1, .neverCompletes = true},
+                               {.opcode = 0x00, .nth = 2, .aspiWaitFails = true}};
     SimulatedMachine machine(config, ui);
     DrivePorts ports = machine.Ports();
     std::unique_ptr<AspiLibrary> library = ports.aspi.LoadLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
@@ -377,10 +363,7 @@ TEST(SimulatedMachineWithAtapi, FindsTheDrivesOfEachProfile) {
 TEST(SimulatedMachineWithAtapi, AspiCommandThatNeverCompletesIsAbortedOnce) {
     RecordingUi ui;
     SimulatedMachineConfig config = FindSimulatedProfile("aspi")->config;
-    CommandFault hang;
-    hang.opcode = 0x00;
-    hang.neverCompletes = true;
-    config.drives[0].faults = {hang};
+    config.drives[0].faults = {{.opcode = 0x00, .neverCompletes = true}};
     SimulatedMachine machine(config, ui);
     TAtapi atapi(machine.Ports());
     ASSERT_EQ(atapi.DeviceCount(), 1);
