@@ -1,0 +1,12 @@
+# GoogleTest and GoogleMock for the Windows programs, built from Debian's
+# sources (the installed libraries are Linux ones). Gives the same GTest::
+# targets as find_package(GTest).
+set(KELUFLASH_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
+if(NOT EXISTS ${KELUFLASH_GOOGLETEST_SOURCE}/CMakeLists.txt)
+  message(FATAL_ERROR "${KELUFLASH_GOOGLETEST_SOURCE} is missing: install Debian's googletest package")
+endif()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+# GoogleTest's own Windows threading, not winpthreads.
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+add_subdirectory(${KELUFLASH_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)

@@ -1,0 +1,16 @@
+#include "drive/win32/win32_pass_through_port.h"
+
+#include "drive/win32/windows_api.h"
+
+namespace keluflash {
+
+bool Win32PassThroughPort::DeviceIoControl(DeviceHandle handle, PassThroughBuffer& buffer, uint32_t& lastError) {
+    DWORD returned = 0;  // not used: the status and sense are in the buffer
+    const BOOL ok = ::DeviceIoControl(reinterpret_cast<HANDLE>(handle), kIoctlScsiPassThroughDirect, &buffer,
+                                      sizeof(buffer), &buffer, sizeof(buffer), &returned, nullptr);
+    if (ok) return true;
+    lastError = GetLastError();
+    return false;
+}
+
+}  // namespace keluflash

@@ -1,0 +1,3 @@
+// Placeholder until TAtapi and TForm1 land.
+#include <gtest/gtest.h>
+TEST(AspiEndToEnd, Placeholder) {}

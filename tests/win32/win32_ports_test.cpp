@@ -1,0 +1,143 @@
+// The Windows drive ports over the real Win32 calls, under Wine.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "drive/win32/win32_aspi_port.h"
+#include "drive/win32/win32_clock.h"
+#include "drive/win32/win32_drive_letter_port.h"
+#include "drive/win32/win32_pass_through_port.h"
+#include "drive/win32/win32_platform_port.h"
+#include "drive/win32/win32_system_error_text.h"
+#include "drive/win32/windows_api.h"
+
+namespace keluflash {
+namespace {
+
+std::string ProgramDirectory() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string directory(path);
+    return directory.substr(0, directory.find_last_of('\\'));
+}
+
+std::string FullSystemDirectory() {
+    char path[MAX_PATH] = {};
+    GetSystemDirectoryA(path, MAX_PATH);
+    return path;
+}
+
+TEST(Win32PlatformPort, WineDefaultsToTheNtFamily) {
+    // This program is not one the test prefix presents Windows 98 to.
+    EXPECT_TRUE(Win32PlatformPort{}.IsNtFamily());
+}
+
+TEST(Win32AspiPort, SystemDirectoryMustFitWithItsTerminatingZero) {
+    Win32AspiPort port;
+    const std::string full = FullSystemDirectory();
+    ASSERT_LT(full.size(), 50u);
+    EXPECT_EQ(port.SystemDirectory(50), full);
+    EXPECT_EQ(port.SystemDirectory(full.size() + 1), full);
+    EXPECT_EQ(port.SystemDirectory(full.size()), std::nullopt);
+    EXPECT_EQ(port.SystemDirectory(4), std::nullopt);
+}
+
+TEST(Win32AspiPort, OnlyALibraryWithBothEntryPointsIsLoaded) {
+    Win32AspiPort port;
+    EXPECT_EQ(port.LoadLibrary(FullSystemDirectory() + "\\NOSUCH32.DLL"), nullptr);
+    EXPECT_EQ(port.LoadLibrary(FullSystemDirectory() + "\\KERNEL32.DLL"), nullptr);
+    const std::string half = ProgramDirectory() + "\\" KELUFLASH_HALF_ASPI_DLL;
+    ASSERT_NE(GetFileAttributesA(half.c_str()), INVALID_FILE_ATTRIBUTES) << half;
+    EXPECT_EQ(port.LoadLibrary(half), nullptr);
+    // A refused library is released again.
+    EXPECT_EQ(GetModuleHandleA(KELUFLASH_HALF_ASPI_DLL), nullptr);
+}
+
+TEST(Win32AspiPort, EventStartsUnsignalledAndStaysSignalledOnceSet) {
+    Win32AspiPort port;
+    auto event = port.CreateEvent();
+    ASSERT_NE(event, nullptr);
+    ASSERT_NE(event->PostProc(), nullptr);
+    EXPECT_EQ(event->Wait(10), AspiEvent::WaitResult::TimedOut);
+    ASSERT_TRUE(SetEvent(event->PostProc()));
+    EXPECT_EQ(event->Wait(0), AspiEvent::WaitResult::Signalled);
+    EXPECT_EQ(event->Wait(0), AspiEvent::WaitResult::Signalled);  // manual reset
+}
+
+TEST(Win32SystemErrorText, TextMustFitTheBuffer) {
+    Win32SystemErrorText text;
+    uint32_t formatError = 0;
+    const auto denied = text.FormatMessage(ERROR_ACCESS_DENIED, 80, formatError);
+    ASSERT_TRUE(denied);
+    EXPECT_FALSE(denied->empty());
+    EXPECT_EQ(denied->back(), '\n');
+    EXPECT_EQ(denied->find('\0'), std::string::npos);
+
+    EXPECT_EQ(text.FormatMessage(ERROR_ACCESS_DENIED, denied->size(), formatError), std::nullopt);
+    EXPECT_EQ(formatError, static_cast<uint32_t>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(text.FormatMessage(0x2FFFFFF, 80, formatError), std::nullopt);
+    EXPECT_EQ(formatError, static_cast<uint32_t>(ERROR_MR_MID_NOT_FOUND));
+}
+
+TEST(Win32Clock, TickCountMovesWithAPause) {
+    Win32Clock clock;
+    const uint32_t before = clock.TickCount();
+    clock.Sleep(30);
+    const uint32_t elapsed = clock.TickCount() - before;
+    EXPECT_GE(elapsed, 20u);  // the tick counter's own granularity
+    EXPECT_LT(elapsed, 5000u);
+}
+
+// The test prefix makes D: and E: CD-ROM drives (tools/wine/prepare_prefix.sh).
+class Win32DriveLetters : public testing::Test {
+protected:
+    void SetUp() override {
+        if (Win32DriveLetterPort{}.GetDriveType('D') != kDriveCdrom) {
+            GTEST_SKIP() << "no CD-ROM drive letter D: in this prefix";
+        }
+    }
+};
+
+TEST_F(Win32DriveLetters, TypesOpenAndClose) {
+    Win32DriveLetterPort port;
+    EXPECT_EQ(port.GetDriveType('C'), 3u);  // DRIVE_FIXED
+    EXPECT_EQ(port.GetDriveType('E'), kDriveCdrom);
+    EXPECT_EQ(port.GetDriveType('Q'), 1u);  // DRIVE_NO_ROOT_DIR
+    EXPECT_EQ(port.DevicePath('D'), "\\\\.\\D:");
+
+    const DeviceHandle d = port.Open('D');
+    const DeviceHandle e = port.Open('E');
+    ASSERT_NE(d, kInvalidHandle);
+    ASSERT_NE(e, kInvalidHandle);
+    EXPECT_NE(d, e);
+    EXPECT_EQ(port.OpenFailure('D'), "");
+
+    EXPECT_EQ(port.Open('Q'), kInvalidHandle);
+    EXPECT_NE(port.OpenFailure('Q'), "");
+
+    port.Close(d);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(reinterpret_cast<HANDLE>(d), &flags));  // closed
+    EXPECT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(e), &flags));   // still owned
+}
+
+TEST_F(Win32DriveLetters, PassThroughReachesTheDeviceAndReportsItsError) {
+    Win32DriveLetterPort letters;
+    const DeviceHandle d = letters.Open('D');
+    ASSERT_NE(d, kInvalidHandle);
+    PassThroughBuffer buffer{};
+    buffer.spt.Length = sizeof(ScsiPassThroughDirect);
+    buffer.spt.CdbLength = 12;
+    buffer.spt.DataIn = kScsiIoctlDataUnspecified;
+    uint32_t lastError = 0;
+    // Wine's CD-ROM driver does not take SCSI pass-through requests.
+    EXPECT_FALSE(Win32PassThroughPort{}.DeviceIoControl(d, buffer, lastError));
+    EXPECT_EQ(lastError, static_cast<uint32_t>(ERROR_NOT_SUPPORTED));
+
+    EXPECT_FALSE(Win32PassThroughPort{}.DeviceIoControl(kInvalidHandle, buffer, lastError));
+    EXPECT_EQ(lastError, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+}
+
+}  // namespace
+}  // namespace keluflash

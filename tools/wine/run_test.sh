@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs one Windows GoogleTest program under Wine and passes only when it ran
+# to its end: exit code 0, GoogleTest's "[  PASSED  ]" line and no
+# "[  FAILED  ]" line. (Wine can end with 0 when a program did not start.)
+# Needs WINEPREFIX set to a prefix that tools/wine/prefix.sh prepared.
+set -uo pipefail
+if [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "run_test.sh: WINEPREFIX must name a prepared prefix (./run wine-test prepares one)" >&2
+  exit 1
+fi
+export WINEDEBUG=${WINEDEBUG:--all}
+program=$1; shift
+output=$(mktemp)
+trap 'rm -f "$output"' EXIT
+wine "$program" "$@" >"$output" 2>&1
+rc=$?
+tr -d '\r' <"$output"
+if [ $rc != 0 ]; then
+  echo "run_test.sh: $(basename "$program") ended with exit code $rc" >&2
+  exit 1
+fi
+if ! tr -d '\r' <"$output" | grep -q '^\[  PASSED  \]'; then
+  echo "run_test.sh: $(basename "$program") printed no [  PASSED  ] line" >&2
+  exit 1
+fi
+if tr -d '\r' <"$output" | grep -q '^\[  FAILED  \]'; then
+  echo "run_test.sh: $(basename "$program") printed a [  FAILED  ] line" >&2
+  exit 1
+fi
