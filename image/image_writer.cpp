@@ -34,7 +34,7 @@ std::string CheckBlocks(const PlainImage& blocks, size_t image, bool multi, bool
                    " bytes; a block holds 1 to 65535 bytes";
         if (scramble && block[0] != kPlainFirstByte)
             return BlockName(image, i, multi) + " starts with " + Hex(block[0], 2) +
-                   "; a scrambled block must start with 0x02, the byte descrambling always gives";
+                   "; a scrambled block must start with 0x02, which descrambling always yields";
     }
     return {};
 }

@@ -1,8 +1,286 @@
-// Placeholder until the commands land.
+// keluflash-cli info: what a .kfs file holds, as the validation and the open
+// see it. keluflash-cli pack: a .kfs file from raw plain blocks.
+#include "app/cli/image_commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include "app/cli/cli_options.h"
+#include "image/image_file.h"
+#include "image/image_file_reader.h"
+#include "image/image_writer.h"
 
 namespace keluflash::cli {
+namespace {
 
-void RegisterImageCommands(CLI::App&, CommonOptions&, int&) {}
+// Keeps the validation's one line, if any.
+class CapturedReport : public OperatorReport {
+public:
+    void AddMessage(std::string_view text) override { lines.emplace_back(text); }
+    void SetProgress(int) override {}
+    std::vector<std::string> lines;
+};
+
+std::string Hex(unsigned value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*x", digits, value);
+    return text;
+}
+
+nlohmann::json OrNull(bool present, nlohmann::json value) { return present ? std::move(value) : nlohmann::json(); }
+
+constexpr const char* kInfoFooter = R"(Validates FILE as Start does and lists its images as the open finds them,
+without a drive (every image passes the drive's firmware id check).
+
+--json prints one object:
+  file, valid, message        the line the validation adds ("Err:..."), or null
+  header_bytes                how many of the 64 header bytes the file holds
+  layout                      "single" or "multi"
+  scramble_flag, scrambled    header byte 25; scrambled when it is 1
+  checksum, computed_checksum header Checksum and the sum of the blocks
+                              (null when a block cannot be read)
+  block_count, block_sizes    BlockCount and its length slots
+  image_stride, image_checksums   multi-image files only
+  kfs_extension               whether the open would look for images at all
+  images                      each: index, offset, model (or null),
+                              firmware_id (4 hex digits, or null), window_complete
+  selected_image              the image the open would select, or null
+
+Exit status: 0 valid, 1 not valid, 2 usage.
+)";
+
+constexpr const char* kPackFooter = R"(Builds OUT from raw plain blocks: each --block FILE is one block, taken whole
+(1 to 65535 bytes). The header gets the magic, the lengths and the checksums.
+
+  single image (default)  at most 14 blocks
+  --multi N               images of N blocks each (at most 8), in the order
+                          given; every image has the same block lengths, adding
+                          up to at most 65535 bytes. The header's Checksum holds
+                          the image count, which the validation also compares
+                          with image 0's sum: pack refuses when they differ,
+                          unless --balance lets it change the last bytes of
+                          image 0's last block until they agree (test files).
+  --scramble              scrambled blocks (flag 1); every block must start
+                          with 02, which descrambling always yields
+OUT is padded with zero bytes so that the open can read each image's first
+65536 bytes (--no-pad: no padding).
+
+Exit status: 0 written, 1 refused, 2 usage.
+)";
+
+bool ReadBlockFile(const std::string& fileName, PlainBlock& block, std::string& error) {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) {
+        error = "cannot read block file " + fileName;
+        return false;
+    }
+    // One byte more than a block can hold is enough to refuse it.
+    block.assign(kMaxBlockLength + 1, 0);
+    in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
+    block.resize(static_cast<size_t>(in.gcount()));
+    return true;
+}
+
+struct PackArguments {
+    std::string out;
+    std::vector<std::string> blocks;
+    bool scramble = false;
+    int multi = 0;
+    bool balance = false;
+    bool noPad = false;
+};
+
+int RunPack(const PackArguments& args, bool json) {
+    const auto refuse = [](const std::string& why) {
+        std::cerr << "keluflash-cli pack: " << why << "\n";
+        return kExitFailed;
+    };
+    std::vector<PlainBlock> blocks;
+    for (const std::string& name : args.blocks) {
+        PlainBlock block;
+        std::string error;
+        if (!ReadBlockFile(name, block, error)) return refuse(error);
+        blocks.push_back(std::move(block));
+    }
+    ImageWriteOptions options;
+    options.scramble = args.scramble;
+    options.balanceImage0 = args.balance;
+    options.padWindows = !args.noPad;
+    ImageWriteResult result;
+    if (args.multi > 0) {
+        if (args.multi > kMaxBlocksPerImage)
+            return refuse("an image of a multi-image file holds at most 8 blocks, not " + std::to_string(args.multi));
+        if (blocks.size() % static_cast<size_t>(args.multi) != 0)
+            return refuse(std::to_string(blocks.size()) + " blocks do not make images of " +
+                          std::to_string(args.multi) + " blocks each");
+        std::vector<PlainImage> images;
+        for (size_t i = 0; i < blocks.size(); i += static_cast<size_t>(args.multi))
+            images.emplace_back(blocks.begin() + static_cast<std::ptrdiff_t>(i),
+                                blocks.begin() + static_cast<std::ptrdiff_t>(i) + args.multi);
+        result = BuildMultiImageFile(std::move(images), options);
+    } else {
+        result = BuildSingleImageFile(blocks, options);
+    }
+    if (!result.ok) return refuse(result.error);
+    for (const std::string& note : result.notes) std::cerr << "keluflash-cli pack: note: " << note << "\n";
+    std::string error;
+    if (!SaveImageFile(args.out, result.bytes, error)) return refuse(error);
+
+    const ImageHeader& header = result.header;
+    if (json) {
+        nlohmann::json written{{"file", args.out},
+                               {"bytes", result.bytes.size()},
+                               {"layout", header.IsMultiImage() ? "multi" : "single"},
+                               {"scrambled", header.Scrambled()},
+                               {"checksum", header.Checksum()},
+                               {"block_count", header.BlockCount()},
+                               {"notes", result.notes}};
+        std::cout << written.dump(2) << "\n";
+    } else {
+        std::cout << "wrote " << args.out << ": " << result.bytes.size() << " bytes, "
+                  << (header.IsMultiImage() ? "multi-image" : "single image") << ", " << header.BlockCount()
+                  << " blocks" << (header.IsMultiImage() ? " per image" : "")
+                  << (header.Scrambled() ? ", scrambled" : ", plain") << ", checksum 0x" << Hex(header.Checksum(), 4)
+                  << "\n";
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+nlohmann::json ImageInfo(const std::string& fileName) {
+    nlohmann::json info;
+    info["file"] = fileName;
+
+    CapturedReport report;
+    ImageHeader header;
+    info["valid"] = ValidateImageFile(fileName, header, report);
+    info["message"] = OrNull(!report.lines.empty(), report.lines.empty() ? "" : report.lines.front());
+
+    ImageFileReader reader;
+    const bool opened = reader.Open(fileName);
+    const size_t headerBytes = opened ? reader.ReadHeader(header) : 0;
+    info["header_bytes"] = headerBytes;
+    const bool multi = header.IsMultiImage();
+    info["layout"] = multi ? "multi" : "single";
+    info["scramble_flag"] = header.ScrambleFlag();
+    info["scrambled"] = header.Scrambled();
+    info["checksum"] = header.Checksum();
+    auto buffer = BlockBuffer::Allocate();
+    const std::optional<uint16_t> computed =
+        opened && buffer ? ComputeFileChecksum(reader, header, *buffer) : std::nullopt;
+    info["computed_checksum"] = OrNull(computed.has_value(), computed.value_or(0));
+    info["block_count"] = header.BlockCount();
+    nlohmann::json sizes = nlohmann::json::array();
+    for (int i = 0; i < header.BlockCount() && i < header.MaxBlockCount(); ++i) sizes.push_back(header.BlockSize(i));
+    info["block_sizes"] = sizes;
+    if (multi) {
+        info["image_stride"] = header.StrideFromSlots();
+        nlohmann::json slots = nlohmann::json::array();
+        for (int k = 0; k < kImageChecksumSlots; ++k) slots.push_back(header.ImageChecksum(k));
+        info["image_checksums"] = slots;
+    }
+    info["kfs_extension"] = HasKfsExtension(fileName);
+
+    nlohmann::json images = nlohmann::json::array();
+    if (opened && buffer) {
+        ScanImages(reader, header, multi ? header.StrideFromSlots() : 0, *buffer, [&](const ImageIdentity& image) {
+            images.push_back({{"index", image.index},
+                              {"offset", image.offset},
+                              {"window_complete", image.windowComplete},
+                              {"model", OrNull(image.identified, image.modelText)},
+                              {"firmware_id", OrNull(image.identified, Hex(image.firmwareId[0], 2) +
+                                                                            Hex(image.firmwareId[1], 2))}});
+            return true;
+        });
+    }
+    info["images"] = images;
+
+    // What the open would record, with a drive that takes every image.
+    ImageSelection selection;
+    std::string edit1;
+    CapturedReport openReport;
+    OpenImageFile(fileName, header, selection, edit1, {}, openReport);
+    info["selected_image"] = OrNull(selection.Identified, selection.ImageIndex);
+    info["open_messages"] = openReport.lines;
+    return info;
+}
+
+std::string ImageInfoText(const nlohmann::json& info) {
+    std::ostringstream out;
+    const auto line = [&out](const std::string& label, const std::string& value) {
+        out << label << std::string(label.size() < 18 ? 18 - label.size() : 1, ' ') << value << "\n";
+    };
+    const auto hex16 = [](const nlohmann::json& value) {
+        return value.is_null() ? std::string("unreadable") : "0x" + Hex(value.get<unsigned>(), 4);
+    };
+    line("File:", info["file"].get<std::string>());
+    line("Validation:", info["valid"].get<bool>() ? std::string("valid")
+                        : info["message"].is_null() ? std::string("not valid (a block cannot be read in full)")
+                                                    : "not valid: " + info["message"].get<std::string>());
+    line("Layout:", (info["layout"] == "multi" ? std::string("multi-image") : std::string("single image")) +
+                        (info["scrambled"].get<bool>() ? ", scrambled" : ", plain") + " (flag 0x" +
+                        Hex(info["scramble_flag"].get<unsigned>(), 2) + ")");
+    line("Checksum:", hex16(info["checksum"]) + " (blocks sum to " + hex16(info["computed_checksum"]) + ")");
+    std::string sizes = std::to_string(info["block_count"].get<unsigned>());
+    if (!info["block_sizes"].empty()) {
+        sizes += ":";
+        for (const auto& size : info["block_sizes"]) sizes += " " + std::to_string(size.get<unsigned>());
+    }
+    line("Blocks:", sizes);
+    if (info.contains("image_stride")) line("Image stride:", hex16(info["image_stride"]));
+    if (!info["kfs_extension"].get<bool>()) line("Extension:", "not kfs: the open looks for no image");
+    for (const auto& image : info["images"]) {
+        std::string text = "offset " + std::to_string(image["offset"].get<uint64_t>());
+        if (!image["window_complete"].get<bool>())
+            text += ", its first 65536 bytes are not all in the file";
+        else if (image["model"].is_null())
+            text += ", no identification";
+        else
+            text += ", model \"" + image["model"].get<std::string>() + "\", firmware id " +
+                    image["firmware_id"].get<std::string>();
+        line("Image " + std::to_string(image["index"].get<int>()) + ":", text);
+    }
+    line("Selected image:", info["selected_image"].is_null() ? std::string("none")
+                                                             : std::to_string(info["selected_image"].get<int>()));
+    for (const auto& message : info["open_messages"]) line("Open:", message.get<std::string>());
+    return out.str();
+}
+
+void RegisterImageCommands(CLI::App& app, CommonOptions& options, int& exitCode) {
+    CLI::App* info = app.add_subcommand("info", "Show what a .kfs image file holds and whether it is valid");
+    auto infoFile = std::make_shared<std::string>();
+    info->add_option("FILE", *infoFile, "the image file")->required();
+    info->add_flag("--json", options.json, "print one JSON object");
+    info->footer(kInfoFooter);
+    info->callback([infoFile, &options, &exitCode] {
+        const nlohmann::json result = ImageInfo(*infoFile);
+        if (options.json)
+            std::cout << result.dump(2) << "\n";
+        else
+            std::cout << ImageInfoText(result);
+        exitCode = result["valid"].get<bool>() ? kExitOk : kExitFailed;
+    });
+
+    CLI::App* pack = app.add_subcommand("pack", "Build a .kfs image file from raw plain blocks");
+    auto args = std::make_shared<PackArguments>();
+    pack->add_option("OUT", args->out, "the image file to write")->required();
+    pack->add_option("--block", args->blocks, "block files, in order (repeat or list several)")
+        ->required()
+        ->expected(1, -1);
+    pack->add_flag("--scramble", args->scramble, "scramble every block");
+    pack->add_option("--multi", args->multi, "a multi-image file of N-block images")->check(CLI::Range(1, 65535));
+    pack->add_flag("--balance", args->balance, "multi-image: change image 0's last bytes so its sum is the image count");
+    pack->add_flag("--no-pad", args->noPad, "do not pad the file for the open's 65536-byte window");
+    pack->add_flag("--json", options.json, "print what was written as JSON");
+    pack->footer(kPackFooter);
+    pack->callback([args, &options, &exitCode] { exitCode = RunPack(*args, options.json); });
+}
 
 }  // namespace keluflash::cli
