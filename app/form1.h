@@ -3,13 +3,17 @@
 // window shows (drive list, enabled flags, Edit1, message lines, progress,
 // the open dialog's file name, the image header) and runs the handlers; a
 // View draws it. The Qt and Win32 windows, the CLI and the tests are views.
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/system_services.h"
 #include "drive/atapi.h"
 #include "drive/host_ports.h"
-#include "app/system_services.h"
+#include "flash/flash_context.h"
+#include "flash/progress_bar.h"
 #include "image/image_header.h"
 #include "image/operator_report.h"
 
@@ -17,6 +21,8 @@ namespace keluflash {
 
 inline constexpr const char* kWindowCaption = "KELU Flash V1.0B6 Trial 0.4";
 inline constexpr const char* kOpenDialogFilter = "KFS file(*.kfs)|*.kfs|All File (*.*)|*.*";
+// A check asked for the selected drive while the list selects none.
+inline constexpr const char* kMessageNoDriveSelected = "Err:No drive selected!!";
 
 // What a front end must draw and answer. The UserInterface part (message
 // queue, message boxes) is the same host service the drive layer uses.
@@ -39,14 +45,27 @@ struct ProgressState {
     int position = 0;
 };
 
-class TForm1 final : public OperatorReport {
+// How the last Start ended, for front ends that report it (the CLI's exit
+// code). The window itself shows only the message lines.
+enum class UpdateResult {
+    None,           // no Start yet
+    Refused,        // no file, validation, a check, the image's last look or the patch area
+    FlashFailed,    // both downloads failed, or method B was not available
+    VerifyFailed,   // flashed, but the read-back did not match
+    Verified,       // flashed and verified (the restart was offered)
+};
+
+class TForm1 final : public OperatorReport, public ProgressBar {
 public:
     // Builds the window's state from the device table (items "%s %s", item 0
     // selected, panel 0, Start disabled when the list is empty).
     TForm1(TAtapi& atapi, Clock& clock, SystemServices& system, View& view);
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
     void FormCreate();
 
-    // Handlers.
+    // Handlers. A handler of a disabled control does nothing, so a view that
+    // delivers a click in the middle of an update cannot start a second one.
     void SelDeviceChange(int index);
     void BitBtn1Click();   // Open
     void BitBtn2Click();   // Start
@@ -55,8 +74,8 @@ public:
     // Reporting.
     void AddMessage(std::string_view text) override;
     void SetProgress(int value) override;
-    void SetProgressRange(int min, int max);        // the bar's range, set directly
-    void SetProgressPosition(int position);          // the bar's position, set directly and repainted
+    void SetProgressRange(int min, int max) override;        // the bar's range, set directly
+    void SetProgressPosition(int position) override;          // the bar's position, set directly and repainted
 
     // The window's state, for views and tests.
     const std::string& Caption() const { return m_caption; }
@@ -73,16 +92,20 @@ public:
     const ProgressState& Progress() const { return m_progress; }
     const std::string& OpenDialogFileName() const { return m_openDialogFileName; }
     bool Updating() const { return m_updating; }
+    UpdateResult LastUpdateResult() const { return m_lastResult; }
     const ImageHeader& Header() const { return m_header; }
     const ImageSelection& Selection() const { return m_selection; }
     TAtapi& Atapi() { return m_atapi; }
+    View& GetView() { return m_view; }
 
     // For the CLI and tests: set the open dialog's answer without a dialog.
     void SetOpenDialogFileName(const std::string& fileName) { m_openDialogFileName = fileName; }
-    // The open with the dialog's file already chosen (BitBtn1Click after the dialog).
+    // The open with the dialog's file already chosen (BitBtn1Click after the
+    // dialog). Does nothing while an update runs.
     void OpenChosenFile();
 
-    // The update and its checks, also reachable on their own (CLI --dry-run).
+    // The update and its checks, also reachable on their own. The checks and
+    // FlashImage work on the inputs the last Start (or CheckUpdate) took.
     void RunUpdate();
     bool FlashImage();
     uint8_t QueryMethodBSupport();
@@ -92,7 +115,27 @@ public:
     bool CheckSupportedModel();
     bool CheckModelMatch();
 
+    // Everything Start does before the first command that writes, and nothing
+    // after: the validation, the four checks and the last look at the image.
+    // No command is sent but INQUIRY. For the CLI's --dry-run.
+    bool CheckUpdate();
+
+    // The context the flash steps run in, over the inputs the last Start took.
+    FlashContext MakeFlashContext();
+
 private:
+    // What an update works on, copied when it starts: an open in the middle
+    // of the update cannot change the file, header or image it flashes.
+    struct UpdateInputs {
+        ImageHeader header;
+        ImageSelection selection;
+        std::string fileName;
+        std::string modelText;
+    };
+    void CaptureUpdateInputs();
+    bool RunChecks();
+    bool DriveSelected();
+    bool CheckFirmwareId(const std::array<uint8_t, 2>& firmwareId);
     std::string SelectedDriveText() const;   // identification text of the selected entry
     std::string SelectedListText() const;    // the selected list line
 
@@ -113,8 +156,10 @@ private:
     ProgressState m_progress;
     std::string m_openDialogFileName;
     bool m_updating = false;
+    UpdateResult m_lastResult = UpdateResult::None;
     ImageHeader m_header;
     ImageSelection m_selection;
+    UpdateInputs m_run;
 };
 
 }  // namespace keluflash

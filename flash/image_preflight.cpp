@@ -1,0 +1,66 @@
+#include "flash/image_preflight.h"
+
+#include <algorithm>
+
+#include "flash/block_source.h"
+#include "flash/download.h"
+#include "flash/message_format.h"
+#include "image/descramble.h"
+#include "image/image_file.h"
+
+namespace keluflash {
+
+bool CheckImageBeforeWrites(const FlashContext& context) {
+    const ImageHeader& header = context.header;
+    OperatorReport& report = context.report;
+    if (!header.BlockCountInRange()) {
+        report.AddMessage(kMessageBlockCountError);
+        return false;
+    }
+    // The downloads descramble only at 1, the patch-area step at anything
+    // but 0 and 0x20: with any other flag the two would send different bytes.
+    const uint8_t flag = header.ScrambleFlag();
+    if (flag != 0 && flag != 1 && flag != 0x20) {
+        report.AddMessage(FormatLine("Err:Unknown scramble flag %x in the firmware file!!", flag));
+        return false;
+    }
+
+    auto buffer = BlockBuffer::Allocate();
+    if (!buffer) {
+        report.AddMessage(kMessageMemoryAllocation);
+        return false;
+    }
+    ImageBlockSource blocks(header, context.selection, context.fileName);
+    if (!blocks.IsOpen()) {
+        report.AddMessage(kMessageOpenFirmwareFileError);
+        return false;
+    }
+    uint16_t sum = 0;
+    for (int i = 0; i < header.BlockCount(); ++i) {
+        buffer->Clear();
+        if (!blocks.ReadBlock(i, *buffer)) {
+            report.AddMessage("Err:Read File Error(9)");
+            return false;
+        }
+        const uint16_t size = header.BlockSize(i);
+        sum = AddToChecksum(sum, buffer->Data(), size);
+        // Method A sends a fixed number of bytes per block; what lies beyond
+        // it never reaches the drive, which is harmless only when it is zero.
+        const uint16_t transfer = MethodATransferLength(i);
+        if (size > transfer && std::any_of(buffer->Data() + transfer, buffer->Data() + size,
+                                           [](uint8_t byte) { return byte != 0; })) {
+            report.AddMessage(FormatLine("Err:Block %d is %u bytes, more than the %u bytes the drive takes!!", i,
+                                         static_cast<unsigned>(size), static_cast<unsigned>(transfer)));
+            return false;
+        }
+    }
+    // The validation at Start sums only the first image; the image that is
+    // flashed must match the checksum its trigger carries.
+    if (sum != TriggerChecksum(header, context.selection)) {
+        report.AddMessage(kMessageFileChecksumError);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace keluflash

@@ -1,0 +1,69 @@
+#include "flash/read_back.h"
+
+#include <array>
+
+#include "flash/message_format.h"
+
+namespace keluflash {
+
+bool ReadFlashBanks(const FlashContext& context, int bankCount, const FlashPieceVisitor& visit,
+                    ReadBackFailure* failure) {
+    std::array<uint8_t, kReadBackPiece> piece{};
+    context.bar.SetProgressRange(0, static_cast<int>(kBankSize));
+    for (int bank = 0; bank < bankCount; ++bank) {
+        context.bar.SetProgressPosition(0);
+        for (uint32_t address = 0; address < kBankSize; address += kReadBackPiece) {
+            context.ui.ProcessMessages();
+            context.bar.SetProgressPosition(static_cast<int>(address));
+            if ((bank == 1 || bank == 2) && address == kShortBankEnd) break;
+            piece.fill(0);
+            const uint8_t status =
+                context.atapi.VendorReadMemory(piece.data(), static_cast<uint8_t>(bank), static_cast<uint16_t>(address));
+            if (status != kStatusGood) {
+                if (failure)
+                    *failure = ReadBackFailure{static_cast<uint8_t>(bank), static_cast<uint16_t>(address), status,
+                                               context.atapi.LastSense()};
+                return false;
+            }
+            visit(static_cast<uint8_t>(bank), static_cast<uint16_t>(address), piece.data());
+        }
+    }
+    return true;
+}
+
+std::optional<uint16_t> ReadBackChecksum(const FlashContext& context, ReadBackFailure* failure) {
+    uint32_t sum = 0;
+    const bool complete = ReadFlashBanks(
+        context, context.header.BlockCount(),
+        [&sum](uint8_t, uint16_t, const uint8_t* data) {
+            for (uint32_t i = 0; i < kReadBackPiece; ++i) sum += data[i];
+        },
+        failure);
+    if (!complete) return std::nullopt;
+    return static_cast<uint16_t>(sum);
+}
+
+bool VerifyFlash(const FlashContext& context) {
+    ReadBackFailure failure;
+    const std::optional<uint16_t> sum = ReadBackChecksum(context, &failure);
+    // A read that fails is a failed verification, never a sum of 0.
+    if (!sum) {
+        context.report.AddMessage(FormatLine("Status:%x;SenseCode:%x : %x : %x; Read bank %u at %x failed.",
+                                             failure.status, failure.sense.key, failure.sense.asc,
+                                             failure.sense.ascq, static_cast<unsigned>(failure.bank),
+                                             static_cast<unsigned>(failure.address)));
+    } else if (*sum == TriggerChecksum(context.header, context.selection)) {
+        return true;
+    }
+    context.report.AddMessage("Err:Verify NG !!");
+    return false;
+}
+
+void OfferRestart(UserInterface& ui, SystemServices& system) {
+    if (ui.MessageBox("Reboot this computer right now ?", "Warning", kMbOkCancel | kMbIconWarning | kMbSystemModal) !=
+        kIdOk)
+        return;
+    system.RequestRestart();
+}
+
+}  // namespace keluflash

@@ -1,0 +1,46 @@
+#pragma once
+// Read-back verification and the restart offer. The drive's flash is read
+// back bank by bank in 256-byte pieces (banks 1 and 2 only up to 0xF000, the
+// length method A writes there) and its 16-bit byte sum is compared with the
+// checksum of the image that was flashed.
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "app/system_services.h"
+#include "flash/flash_context.h"
+
+namespace keluflash {
+
+inline constexpr uint32_t kBankSize = 0x10000;
+inline constexpr uint32_t kShortBankEnd = 0xF000;   // banks 1 and 2
+inline constexpr uint32_t kReadBackPiece = 0x100;
+
+// One 256-byte piece of the flash as the read-back reads it.
+using FlashPieceVisitor = std::function<void(uint8_t bank, uint16_t address, const uint8_t* data)>;
+
+// The read that ended a read-back.
+struct ReadBackFailure {
+    uint8_t bank = 0;
+    uint16_t address = 0;
+    uint8_t status = 0;
+    SenseTriple sense;
+};
+
+// Reads banks 0 to bankCount-1 the way the read-back does, moving the bar and
+// keeping the window alive before every read. On a failed read it stops and
+// returns false, with that read in `failure`.
+bool ReadFlashBanks(const FlashContext& context, int bankCount, const FlashPieceVisitor& visit,
+                    ReadBackFailure* failure = nullptr);
+
+// The 16-bit byte sum of banks 0 to BlockCount-1; nothing when a read failed.
+std::optional<uint16_t> ReadBackChecksum(const FlashContext& context, ReadBackFailure* failure = nullptr);
+
+// True when the sum equals the checksum the trigger carried; otherwise
+// "Err:Verify NG !!" (a failed read fails too, after a line that says where).
+bool VerifyFlash(const FlashContext& context);
+
+// Asks "Reboot this computer right now ?"; on OK asks the system to restart.
+void OfferRestart(UserInterface& ui, SystemServices& system);
+
+}  // namespace keluflash
