@@ -1,0 +1,104 @@
+#include "tests/flash/flash_fixture.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+namespace keluflash::test {
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = "keluflash-";
+    if (info != nullptr) name += std::string(info->test_suite_name()) + "-" + info->name();
+    name += "-" + std::to_string(counter++);
+    for (char& c : name)
+        if (c == '/') c = '_';
+    m_path = std::filesystem::temp_directory_path() / name;
+    std::filesystem::remove_all(m_path);
+    std::filesystem::create_directories(m_path);
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+namespace {
+
+SimulatedMachineConfig OneDrive(SimulatedDriveConfig drive, bool ntFamily) {
+    SimulatedMachineConfig config;
+    config.ntFamily = ntFamily;
+    config.drives = {std::move(drive)};
+    return config;
+}
+
+}  // namespace
+
+SimulatedBench::SimulatedBench(SimulatedDriveConfig drive, bool ntFamily)
+    : SimulatedBench(OneDrive(std::move(drive), ntFamily)) {}
+
+SimulatedBench::SimulatedBench(SimulatedMachineConfig config)
+    : machine(std::move(config), ui), atapi(machine.Ports()) {
+    // The tests look at what follows the start-up scan.
+    for (size_t i = 0; i < machine.DriveCount(); ++i) machine.Drive(i).ClearCommands();
+}
+
+ImageOnDisk SaveImage(const TempDir& dir, const std::string& name, const ImageWriteResult& built, int32_t imageIndex) {
+    EXPECT_TRUE(built.ok) << built.error;
+    ImageOnDisk image;
+    image.path = dir.File(name);
+    std::string error;
+    EXPECT_TRUE(SaveImageFile(image.path, built.bytes, error)) << error;
+    image.header = built.header;
+    image.selection.ImageIndex = imageIndex;
+    if (built.header.IsMultiImage()) image.selection.ImageStride = built.header.StrideFromSlots();
+    image.selection.Identified = true;
+    return image;
+}
+
+ImageOnDisk SaveDemoImage(const TempDir& dir, const std::string& name, const DemoFirmwareSpec& spec,
+                          const ImageWriteOptions& options) {
+    ImageOnDisk image = SaveImage(dir, name, BuildDemoFirmware(spec, options));
+    image.selection.FirmwareId = spec.firmwareId;
+    return image;
+}
+
+FlashContext MakeContext(SimulatedBench& bench, RecordingReport& report, const ImageOnDisk& image) {
+    return FlashContext{bench.atapi, bench.Clock(), bench.ui, report, report,
+                        image.header, image.selection, image.path};
+}
+
+bool IsBlockWrite(const RecordedCommand& command) {
+    return command.IsVendor(0xA0) && (command.cdb[8] != 0 || command.cdb[9] != 0);
+}
+
+bool IsTrigger(const RecordedCommand& command) {
+    return command.IsVendor(0xA0) && command.cdb[8] == 0 && command.cdb[9] == 0;
+}
+
+bool IsWritingCommand(const RecordedCommand& command) {
+    return command.IsVendor(0xA0) || command.Opcode() == 0x3B || command.IsVendor(0xA2);
+}
+
+std::vector<RecordedCommand> CommandsWhere(const SimulatedDrive& drive,
+                                           const std::function<bool(const RecordedCommand&)>& keep) {
+    std::vector<RecordedCommand> kept;
+    for (const RecordedCommand& command : drive.Commands())
+        if (keep(command)) kept.push_back(command);
+    return kept;
+}
+
+std::string CdbText(const RecordedCommand& command) {
+    std::string text;
+    char byte[4];
+    for (uint8_t b : command.cdb) {
+        std::snprintf(byte, sizeof byte, "%02x ", b);
+        text += byte;
+    }
+    if (!text.empty()) text.pop_back();
+    return text;
+}
+
+}  // namespace keluflash::test
