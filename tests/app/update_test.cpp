@@ -1,0 +1,404 @@
+// Whole updates from the Start click, end to end against the simulated drive
+// with the virtual clock: the walk-through, every way an update ends, the
+// never-brick rule and a view that acts in the middle of an update.
+#include <algorithm>
+#include <fstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/app/window_fixture.h"
+
+namespace keluflash::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+// One name per command, 5A commands by their sub-code, consecutive repeats
+// of the ready wait's polls and the read-back's reads folded into one "xN".
+std::vector<std::string> CommandNames(const SimulatedDrive& drive) {
+    std::vector<std::pair<std::string, int>> runs;
+    for (const RecordedCommand& c : drive.Commands()) {
+        std::string name;
+        switch (c.Opcode()) {
+            case 0x00: name = "TUR"; break;
+            case 0x03: name = "REQUEST SENSE"; break;
+            case 0x12: name = "INQUIRY"; break;
+            case 0x1B: name = "STOP UNIT"; break;
+            case 0x3B: name = "WRITE BUFFER"; break;
+            case 0x4E: name = "STOP PLAY/SCAN"; break;
+            case 0x5A: {
+                char sub[8];
+                std::snprintf(sub, sizeof sub, "5A/%02X", c.cdb[5]);
+                name = sub;
+                if (IsTrigger(c)) name = "trigger";
+                break;
+            }
+            default: name = CdbText(c);
+        }
+        if (!runs.empty() && runs.back().first == name) ++runs.back().second;
+        else runs.push_back({name, 1});
+    }
+    std::vector<std::string> names;
+    for (const auto& [name, count] : runs) names.push_back(count == 1 ? name : name + " x" + std::to_string(count));
+    return names;
+}
+
+class UpdateTest : public ::testing::Test {
+protected:
+    TempDir dir;
+};
+
+TEST_F(UpdateTest, WalkThroughOfASuccessfulUpdate) {
+    WindowBench window;
+    const ImageOnDisk image = SaveDemoImage(dir);
+    window.Open(image.path);
+    EXPECT_EQ(window.form.Edit1Text(), "KELU    ZXR-0131K       1.00");
+    window.Drive().ClearCommands();
+    window.view.bar.clear();
+    window.view.answer = kIdOk;
+
+    window.Start();
+
+    EXPECT_THAT(window.form.Messages(), ElementsAre("Flashing ..", "Ok:Flash Complete!!", "OK:Verify ok!!"));
+    EXPECT_EQ(window.form.LastUpdateResult(), UpdateResult::Verified);
+    EXPECT_EQ(window.Controls(), (ControlsState{true, true, true, true}));
+    // The restart question, answered OK.
+    ASSERT_EQ(window.view.boxes.size(), 1u);
+    EXPECT_EQ(window.view.boxes[0].text, "Reboot this computer right now ?");
+    EXPECT_EQ(window.view.boxes[0].caption, "Warning");
+    EXPECT_EQ(window.view.boxes[0].flags, 0x1031u);
+    EXPECT_EQ(window.system.RestartRequests(), 1);
+
+    const std::vector<std::string> names = CommandNames(window.Drive());
+    ASSERT_EQ(names.size(), 8u);
+    EXPECT_THAT(std::vector<std::string>(names.begin(), names.begin() + 6),
+                ElementsAre("STOP PLAY/SCAN", "STOP UNIT", "INQUIRY x2", "5A/A3", "5A/A0 x8", "trigger"));
+    EXPECT_EQ(names[6].rfind("TUR x", 0), 0u) << names[6];
+    EXPECT_THAT(std::vector<std::string>(names.begin() + 7, names.end()), ElementsAre("5A/11 x2016"));
+
+    // The bar: 10 and 20 at Start, 0 and the range in FlashImage, 20, the
+    // blocks, 70, 80, 100; then the read-back on its own range.
+    std::vector<int> positions;
+    for (const ProgressState& bar : window.view.bar) {
+        if (bar.max == 65536) break;
+        positions.push_back(bar.position);
+    }
+    EXPECT_THAT(positions, ElementsAre(10, 20, 0, 0, 20, 10, 20, 30, 40, 50, 60, 70, 80, 70, 80, 100));
+    EXPECT_EQ(window.view.bar.back().position, 0xFF00);
+    EXPECT_EQ(window.view.bar.back().max, 65536);
+
+    // The drive now holds the image.
+    const PlainImage plain = BuildDemoImageBlocks({});
+    for (size_t k = 0; k < plain.size(); ++k)
+        EXPECT_TRUE(std::equal(plain[k].begin(), plain[k].end(), window.Drive().Bank(static_cast<int>(k)).begin()))
+            << "bank " << k;
+
+    // A second Start begins on the read-back's range.
+    window.view.bar.clear();
+    window.view.answer = kIdCancel;
+    window.Start();
+    ASSERT_FALSE(window.view.bar.empty());
+    EXPECT_EQ(window.view.bar[0].max, 65536);
+    EXPECT_EQ(window.view.bar[0].position, 10);
+    EXPECT_EQ(window.system.RestartRequests(), 1) << "Cancel restarts nothing";
+    EXPECT_EQ(window.Controls(), (ControlsState{true, true, true, true}));
+}
+
+// Which controls are enabled, at each moment the window's rules name.
+TEST_F(UpdateTest, EnabledStateAtEveryMoment) {
+    const ImageOnDisk good = SaveDemoImage(dir);
+    const ImageOnDisk bad = [&] {
+        ImageOnDisk image = SaveDemoImage(dir, "bad.kfs");
+        std::fstream file(image.path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(32);
+        file.put('\x01');  // the checksum no longer matches
+        return image;
+    }();
+    WindowBench window;
+    std::vector<ControlsState> duringWait;
+    window.view.onProcessMessages = [&] {
+        if (window.form.Updating()) duringWait.push_back(window.Controls());
+    };
+
+    // After construction, with a drive listed.
+    EXPECT_EQ(window.Controls(), (ControlsState{true, true, true, true}));
+    // Start without a file: the list is disabled and stays so.
+    window.Start();
+    EXPECT_EQ(window.Controls(), (ControlsState{false, true, true, true}));
+    EXPECT_THAT(window.form.Messages(), ElementsAre("Err:No Firmware to upgrade!!"));
+    // Start with a file that fails validation: the same.
+    window.Open(bad.path);
+    window.Start();
+    EXPECT_EQ(window.Controls(), (ControlsState{false, true, true, true}));
+    EXPECT_EQ(window.form.Messages().back(), "Err:File check sum error!!");
+    // An update: everything but the bar is disabled while it runs (Open too),
+    // and everything is enabled again when it ends.
+    window.Open(good.path);
+    window.Start();
+    ASSERT_FALSE(duringWait.empty());
+    for (const ControlsState& state : duringWait) EXPECT_EQ(state, (ControlsState{false, false, false, false}));
+    EXPECT_EQ(window.Controls(), (ControlsState{true, true, true, true}));
+    // An update that a check ends enables them again too.
+    window.Drive().MutableConfig().firmwareId = {0x11, 0x22};
+    window.Start();
+    EXPECT_EQ(window.form.Messages().back(), "Err:The firmware is not support this device!!(4)");
+    EXPECT_EQ(window.Controls(), (ControlsState{true, true, true, true}));
+}
+
+// Every refusal: the right line, and not one command that writes reaches
+// the drive (no block write, no trigger, no WRITE BUFFER, no memory write).
+TEST_F(UpdateTest, NoRefusalWritesAnythingToTheDrive) {
+    struct Row {
+        const char* name;
+        std::function<std::string(const TempDir&)> image;      // the file to open; "" for none
+        std::function<void(SimulatedDriveConfig&)> drive;
+        std::vector<std::string> messages;
+        bool drivesStopped;  // STOP PLAY/SCAN and STOP UNIT were sent
+    };
+    const auto demo = [](const DemoFirmwareSpec& spec) {
+        return [spec](const TempDir& d) { return SaveDemoImage(d, "row.kfs", spec).path; };
+    };
+    const auto patched = [](size_t offset, uint8_t value, const DemoFirmwareSpec& spec = {}) {
+        return [=](const TempDir& d) {
+            const std::string path = SaveDemoImage(d, "row.kfs", spec).path;
+            std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(static_cast<std::streamoff>(offset));
+            file.put(static_cast<char>(value));
+            return path;
+        };
+    };
+    const auto unchanged = [](SimulatedDriveConfig&) {};
+    DemoFirmwareSpec otherModel;
+    otherModel.product = "ZXR-0140K";
+    DemoFirmwareSpec unsupported;
+    unsupported.product = "ZXR-0999K";
+    DemoFirmwareSpec lowerVendor;
+    lowerVendor.vendor = "kelu";
+    DemoFirmwareSpec longBlock1;
+    longBlock1.blockSizes = {0x8000, 0xF100, 0x8000};
+    DemoFirmwareSpec w0Family;
+    w0Family.product = "ZXR-0151K";
+    w0Family.firmwareId = {'W', '0'};
+
+    const std::vector<Row> rows = {
+        {"no file", [](const TempDir&) { return std::string(); }, unchanged, {"Err:No Firmware to upgrade!!"}, false},
+        {"missing file", [](const TempDir& d) { return d.File("none.kfs"); }, unchanged,
+         {"Err:Open Firmware file Error!!"}, false},
+        {"wrong magic", patched(3, 'X'), unchanged, {"Err:Not KELU File system!!"}, false},
+        {"wrong checksum", patched(33, 0x99), unchanged, {"Err:File check sum error!!"}, false},
+        {"W0 family drive not in the family list", demo(w0Family),
+         [](SimulatedDriveConfig& d) {
+             d.product = "ZXR-0151K";
+             d.firmwareId = {'W', '0'};
+         },
+         {"Err: Cannot update this device use this update file!!"}, true},
+        {"firmware id differs", demo({}), [](SimulatedDriveConfig& d) { d.firmwareId = {0x4B, 0x32}; },
+         {"Err:The firmware is not support this device!!(4)"}, true},
+        {"vendor", demo(lowerVendor), [](SimulatedDriveConfig& d) { d.vendor = "kelu"; },
+         {"The Firmware isn't support this device !!(6)"}, true},
+        {"product not supported", demo(unsupported), [](SimulatedDriveConfig& d) { d.product = "ZXR-0999K"; },
+         {"The Firmware isn't support this device !!(2)"}, true},
+        {"model text differs", demo(otherModel), unchanged, {"The Firmware isn't support this device !!(3)"}, true},
+        {"block 1 longer than the drive takes", demo(longBlock1), unchanged,
+         {"Err:Block 1 is 61696 bytes, more than the 61440 bytes the drive takes!!"}, true},
+        {"unknown scramble flag", patched(25, 2), unchanged, {"Err:Unknown scramble flag 2 in the firmware file!!"},
+         true},
+        {"patch area outside its block", demo({}),
+         [](SimulatedDriveConfig& d) { d.patchArea = SimulatedDriveConfig::PatchArea{0, 0xFFF0, 0x20}; },
+         {"Err:Patch area fff0+20 is outside block 0 of the firmware!!"}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SimulatedDriveConfig drive;
+        row.drive(drive);
+        WindowBench window(drive);
+        const std::string path = row.image(dir);
+        if (!path.empty()) window.Open(path);
+        const size_t before = window.form.Messages().size();
+        window.Start();
+
+        const std::vector<std::string> lines(window.form.Messages().begin() + static_cast<std::ptrdiff_t>(before),
+                                             window.form.Messages().end());
+        EXPECT_THAT(lines, ElementsAreArray(row.messages));
+        EXPECT_EQ(window.form.LastUpdateResult(), UpdateResult::Refused);
+        for (const RecordedCommand& command : window.Drive().Commands())
+            EXPECT_FALSE(IsWritingCommand(command)) << CdbText(command);
+        const auto stops = CommandsWhere(window.Drive(), [](const auto& c) {
+            return c.Opcode() == 0x4E || c.Opcode() == 0x1B;
+        });
+        EXPECT_EQ(stops.size(), row.drivesStopped ? 2u : 0u);
+        EXPECT_THAT(window.view.boxes, IsEmpty());
+        EXPECT_EQ(window.form.SelDeviceEnabled(), row.drivesStopped) << "the list stays disabled before the update";
+    }
+}
+
+// How an update ends once the download has begun.
+TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
+    struct Row {
+        const char* name;
+        std::function<void(SimulatedDriveConfig&)> drive;
+        std::vector<std::string> messages;
+        UpdateResult result;
+    };
+    const auto noTrigger = [](SimulatedDriveConfig& d) { d.acceptedTriggers = {}; };
+    const std::vector<Row> rows = {
+        {"method A fails, the drive does not take method B", noTrigger,
+         {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
+          "Err:The firmware is not support this device!!(7)"},
+         UpdateResult::FlashFailed},
+        {"the mode query fails twice",
+         [](SimulatedDriveConfig& d) {
+             d.acceptedTriggers = {};
+             d.takesWriteBuffer = true;
+             CommandFault fault;
+             fault.opcode = 0x5A;
+             fault.vendorSubCode = 0xC0;
+             fault.times = 2;
+             d.faults = {fault};
+         },
+         {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
+          "Err:The firmware is not support this device!!(7)"},
+         UpdateResult::FlashFailed},
+        {"both methods fail",
+         [](SimulatedDriveConfig& d) {
+             d.acceptedTriggers = {};
+             d.takesWriteBuffer = true;
+         },
+         {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.", "Status:2;SenseCode:5 : 24 : 0;",
+          "Err:Flash Fail.", "Err:Flash Fail!!"},
+         UpdateResult::FlashFailed},
+        {"method B after a failed method A",
+         [](SimulatedDriveConfig& d) {
+             d.acceptedTriggers = {{5, 0xF0}};
+             d.takesWriteBuffer = true;
+         },
+         {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.", "Ok:Flash Complete!!",
+          "OK:Verify ok!!"},
+         UpdateResult::Verified},
+        {"the drive never comes back", [](SimulatedDriveConfig& d) { d.neverReady = true; },
+         {"Flashing ..", "Time Out Status:1;Debug:Trigger_SenseCode:2 : 4 : 7;", "Err:Flash error,time out 120 Sec",
+          "Err:The firmware is not support this device!!(7)"},
+         UpdateResult::FlashFailed},
+        {"a read-back read fails",
+         [](SimulatedDriveConfig& d) {
+             CommandFault fault;
+             fault.opcode = 0x5A;
+             fault.vendorSubCode = 0x11;
+             fault.nth = 5;
+             d.faults = {fault};
+         },
+         {"Flashing ..", "Ok:Flash Complete!!", "Status:2;SenseCode:4 : 44 : 0; Read bank 0 at 400 failed.",
+          "Err:Verify NG !!"},
+         UpdateResult::VerifyFailed},
+    };
+    const ImageOnDisk image = SaveDemoImage(dir);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SimulatedDriveConfig drive;
+        row.drive(drive);
+        WindowBench window(drive);
+        window.Open(image.path);
+        window.view.answer = kIdOk;
+        window.Start();
+        EXPECT_THAT(window.form.Messages(), ElementsAreArray(row.messages));
+        EXPECT_EQ(window.form.LastUpdateResult(), row.result);
+        EXPECT_EQ(window.view.boxes.size(), row.result == UpdateResult::Verified ? 1u : 0u);
+        EXPECT_EQ(window.Controls(), (ControlsState{true, true, true, true}));
+    }
+}
+
+TEST_F(UpdateTest, AVerificationThatDoesNotMatchOffersNoRestart) {
+    WindowBench window;
+    const ImageOnDisk image = SaveDemoImage(dir);
+    window.Open(image.path);
+    window.view.answer = kIdOk;
+    // Something changes the flash while it is read back.
+    bool changed = false;
+    window.view.onProcessMessages = [&] {
+        if (!changed && window.form.Progress().max == 65536) {
+            window.Drive().MutableBank(5)[0x100] ^= 0x01;
+            changed = true;
+        }
+    };
+    window.Start();
+    EXPECT_THAT(window.form.Messages(), ElementsAre("Flashing ..", "Ok:Flash Complete!!", "Err:Verify NG !!"));
+    EXPECT_EQ(window.form.LastUpdateResult(), UpdateResult::VerifyFailed);
+    EXPECT_THAT(window.view.boxes, IsEmpty());
+    EXPECT_EQ(window.system.RestartRequests(), 0);
+}
+
+TEST_F(UpdateTest, FlashesAndVerifiesImageTwoOfAMultiImageFile) {
+    std::vector<DemoFirmwareSpec> specs(3);
+    for (size_t k = 0; k < specs.size(); ++k) specs[k].seed = 10 + k;
+    const ImageWriteResult built = BuildDemoMultiFirmware(specs);
+    ASSERT_TRUE(built.ok) << built.error;
+    const ImageOnDisk image = SaveImage(dir, "multi.kfs", built, 2);
+    const uint16_t stride = built.header.StrideFromSlots();
+
+    WindowBench window;
+    window.Open(image.path);
+    ASSERT_EQ(window.form.Selection().ImageIndex, 2);
+    window.Drive().ClearCommands();
+    window.Start();
+
+    EXPECT_THAT(window.form.Messages(), ElementsAre("Flashing ..", "Ok:Flash Complete!!", "OK:Verify ok!!"));
+    // The blocks come from 64 + 2 x stride; the trigger carries image 2's checksum.
+    const auto writes = CommandsWhere(window.Drive(), IsBlockWrite);
+    ASSERT_EQ(writes.size(), 8u);
+    for (size_t i = 0; i < writes.size(); ++i) {
+        const size_t at = 64 + 2u * stride + 0x1000 * i;
+        EXPECT_TRUE(std::equal(built.bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                               built.bytes.begin() + static_cast<std::ptrdiff_t>(at + 0x1000), writes[i].dataOut.begin()))
+            << "block " << i;
+    }
+    const RecordedCommand trigger = CommandsWhere(window.Drive(), IsTrigger).front();
+    EXPECT_EQ(trigger.cdb[10] << 8 | trigger.cdb[11], built.header.ImageChecksum(2));
+    EXPECT_NE(built.header.ImageChecksum(2), built.header.Checksum());
+    EXPECT_EQ(window.form.LastUpdateResult(), UpdateResult::Verified);
+}
+
+// The view acts while the update waits for the drive: Open, Start, Exit and
+// the drive list are all disabled then, and the update goes on with the file
+// it started with.
+TEST_F(UpdateTest, AViewThatActsInTheMiddleOfAnUpdateChangesNothing) {
+    SimulatedMachineConfig config;
+    config.drives = {SimulatedDriveConfig{}, SimulatedDriveConfig{}};
+    WindowBench window(config);
+    const ImageOnDisk first = SaveDemoImage(dir, "first.kfs");
+    DemoFirmwareSpec other;
+    other.seed = 99;
+    const ImageOnDisk second = SaveDemoImage(dir, "second.kfs", other);
+    window.Open(first.path);
+    const ImageHeader header = window.form.Header();
+    int acted = 0;
+    window.view.onProcessMessages = [&] {
+        if (!window.form.Updating() || acted++ > 0) return;
+        window.view.dialogAnswer = second.path;
+        window.form.BitBtn1Click();
+        window.form.OpenChosenFile();
+        window.form.BitBtn2Click();
+        window.form.SelDeviceChange(1);
+        window.form.BitBtn3Click();
+    };
+    const int dialogsBefore = window.view.dialogs;
+    window.Start();
+
+    EXPECT_GT(acted, 0);
+    EXPECT_EQ(window.view.dialogs, dialogsBefore) << "no dialog while the update runs";
+    EXPECT_FALSE(window.view.closed);
+    EXPECT_EQ(window.form.SelDeviceIndex(), 0);
+    EXPECT_EQ(window.form.OpenDialogFileName(), first.path);
+    EXPECT_EQ(window.form.Header().bytes, header.bytes);
+    EXPECT_THAT(window.form.Messages(), ElementsAre("Flashing ..", "Ok:Flash Complete!!", "OK:Verify ok!!"));
+    EXPECT_THAT(window.Drive(1).Commands(), IsEmpty());
+    EXPECT_EQ(window.Drive(0).TriggersAccepted(), 1);
+    EXPECT_EQ(window.Drive(1).TriggersAccepted(), 0);
+    const PlainImage plain = BuildDemoImageBlocks({});
+    EXPECT_TRUE(std::equal(plain[0].begin(), plain[0].end(), window.Drive(0).Bank(0).begin()));
+}
+
+}  // namespace
+}  // namespace keluflash::test
