@@ -158,12 +158,12 @@ TEST_F(UpdateTest, NoRefusalWritesAnythingToTheDrive) {
         std::vector<std::string> messages;
         bool drivesStopped;  // STOP PLAY/SCAN and STOP UNIT were sent
     };
-    const auto demo = [](const DemoFirmwareSpec& spec) {
-        return [spec](const TempDir& d) { return SaveDemoImage(d, "row.kfs", spec).path; };
+    const auto demo = [](const DemoFirmwareRecipe& recipe) {
+        return [recipe](const TempDir& d) { return SaveDemoImage(d, "row.kfs", recipe).path; };
     };
-    const auto patched = [](size_t offset, uint8_t value, const DemoFirmwareSpec& spec = {}) {
+    const auto patched = [](size_t offset, uint8_t value, const DemoFirmwareRecipe& recipe = {}) {
         return [=](const TempDir& d) {
-            const std::string path = SaveDemoImage(d, "row.kfs", spec).path;
+            const std::string path = SaveDemoImage(d, "row.kfs", recipe).path;
             std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
             file.seekp(static_cast<std::streamoff>(offset));
             file.put(static_cast<char>(value));
@@ -171,15 +171,15 @@ TEST_F(UpdateTest, NoRefusalWritesAnythingToTheDrive) {
         };
     };
     const auto unchanged = [](SimulatedDriveConfig&) {};
-    DemoFirmwareSpec otherModel;
+    DemoFirmwareRecipe otherModel;
     otherModel.product = "ZXR-0140K";
-    DemoFirmwareSpec unsupported;
+    DemoFirmwareRecipe unsupported;
     unsupported.product = "ZXR-0999K";
-    DemoFirmwareSpec lowerVendor;
+    DemoFirmwareRecipe lowerVendor;
     lowerVendor.vendor = "kelu";
-    DemoFirmwareSpec longBlock1;
+    DemoFirmwareRecipe longBlock1;
     longBlock1.blockSizes = {0x8000, 0xF100, 0x8000};
-    DemoFirmwareSpec w0Family;
+    DemoFirmwareRecipe w0Family;
     w0Family.product = "ZXR-0151K";
     w0Family.firmwareId = {'W', '0'};
 
@@ -331,9 +331,9 @@ TEST_F(UpdateTest, AVerificationThatDoesNotMatchOffersNoRestart) {
 }
 
 TEST_F(UpdateTest, FlashesAndVerifiesImageTwoOfAMultiImageFile) {
-    std::vector<DemoFirmwareSpec> specs(3);
-    for (size_t k = 0; k < specs.size(); ++k) specs[k].seed = 10 + k;
-    const ImageWriteResult built = BuildDemoMultiFirmware(specs);
+    std::vector<DemoFirmwareRecipe> recipes(3);
+    for (size_t k = 0; k < recipes.size(); ++k) recipes[k].seed = 10 + k;
+    const ImageWriteResult built = BuildDemoMultiFirmware(recipes);
     ASSERT_TRUE(built.ok) << built.error;
     const ImageOnDisk image = SaveImage(dir, "multi.kfs", built, 2);
     const uint16_t stride = built.header.StrideFromSlots();
@@ -368,7 +368,7 @@ TEST_F(UpdateTest, AViewThatActsInTheMiddleOfAnUpdateChangesNothing) {
     config.drives = {SimulatedDriveConfig{}, SimulatedDriveConfig{}};
     WindowBench window(config);
     const ImageOnDisk first = SaveDemoImage(dir, "first.kfs");
-    DemoFirmwareSpec other;
+    DemoFirmwareRecipe other;
     other.seed = 99;
     const ImageOnDisk second = SaveDemoImage(dir, "second.kfs", other);
     window.Open(first.path);

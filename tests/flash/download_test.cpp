@@ -96,11 +96,11 @@ TEST_P(MethodATest, SendsEveryBlockAtItsFixedLengthThenTheTriggerAndWaitsForTheD
 // group reaches behind the block, and those bytes must not go out with it.
 TEST_P(MethodATest, SendsZerosBehindAScrambledBlockOfOddLength) {
     SimulatedBench bench({}, PassThrough());
-    DemoFirmwareSpec spec;
-    spec.blockSizes = {0x1003, 0x2005, 0x0FFF};
+    DemoFirmwareRecipe recipe;
+    recipe.blockSizes = {0x1003, 0x2005, 0x0FFF};
     ImageWriteOptions options;
     options.scramble = true;
-    const ImageOnDisk image = SaveDemoImage(dir, "odd.kfs", spec, options);
+    const ImageOnDisk image = SaveDemoImage(dir, "odd.kfs", recipe, options);
 
     ASSERT_TRUE(DownloadMethodA(MakeContext(bench, report, image)));
     for (const RecordedCommand& write : CommandsWhere(bench.Drive(), IsBlockWrite)) {
@@ -333,9 +333,9 @@ TEST_P(MethodBTest, SendsEachBlockBehindItsLengthIn16KiBChunks) {
 
 TEST_P(MethodBTest, RestartsTheChunkOffsetForEveryBlockAndPausesByPath) {
     SimulatedBench bench(MethodBDrive(), PassThrough());
-    DemoFirmwareSpec spec;
-    spec.blockSizes = {0x5000, 0x100, 0x4001};
-    const ImageOnDisk image = SaveDemoImage(dir, "three.kfs", spec);
+    DemoFirmwareRecipe recipe;
+    recipe.blockSizes = {0x5000, 0x100, 0x4001};
+    const ImageOnDisk image = SaveDemoImage(dir, "three.kfs", recipe);
 
     ASSERT_TRUE(DownloadMethodB(MakeContext(bench, report, image)));
     EXPECT_EQ(Chunks(bench.Drive()), (std::vector<Chunk>{{0, 0, 0x4000},

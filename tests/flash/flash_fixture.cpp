@@ -58,10 +58,10 @@ ImageOnDisk SaveImage(const TempDir& dir, const std::string& name, const ImageWr
     return image;
 }
 
-ImageOnDisk SaveDemoImage(const TempDir& dir, const std::string& name, const DemoFirmwareSpec& spec,
+ImageOnDisk SaveDemoImage(const TempDir& dir, const std::string& name, const DemoFirmwareRecipe& recipe,
                           const ImageWriteOptions& options) {
-    ImageOnDisk image = SaveImage(dir, name, BuildDemoFirmware(spec, options));
-    image.selection.FirmwareId = spec.firmwareId;
+    ImageOnDisk image = SaveImage(dir, name, BuildDemoFirmware(recipe, options));
+    image.selection.FirmwareId = recipe.firmwareId;
     return image;
 }
 

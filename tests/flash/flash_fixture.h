@@ -95,7 +95,7 @@ ImageOnDisk SaveImage(const TempDir& dir, const std::string& name, const ImageWr
                       int32_t imageIndex = 0);
 // The demo firmware for the default simulated drive (8 blocks).
 ImageOnDisk SaveDemoImage(const TempDir& dir, const std::string& name = "demo.kfs",
-                          const DemoFirmwareSpec& spec = {}, const ImageWriteOptions& options = {});
+                          const DemoFirmwareRecipe& recipe = {}, const ImageWriteOptions& options = {});
 
 FlashContext MakeContext(SimulatedBench& bench, RecordingReport& report, const ImageOnDisk& image);
 

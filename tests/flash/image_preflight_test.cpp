@@ -79,9 +79,9 @@ TEST(ImagePreflightTest, RefusesWhatTheStepsWouldReadDifferently) {
 
 TEST(ImagePreflightTest, TheSelectedImageMustSumToItsOwnChecksum) {
     TempDir dir;
-    std::vector<DemoFirmwareSpec> specs(3);
-    for (size_t k = 0; k < specs.size(); ++k) specs[k].seed = k + 1;
-    const ImageWriteResult built = BuildDemoMultiFirmware(specs);
+    std::vector<DemoFirmwareRecipe> recipes(3);
+    for (size_t k = 0; k < recipes.size(); ++k) recipes[k].seed = k + 1;
+    const ImageWriteResult built = BuildDemoMultiFirmware(recipes);
     ImageOnDisk image = SaveImage(dir, "multi.kfs", built, 2);
     {
         SimulatedBench bench;

@@ -134,8 +134,8 @@ TEST_F(PatchSyncTest, ComparesAScrambledImageAsPlainBytes) {
 }
 
 TEST_F(PatchSyncTest, TakesTheAreaFromTheFirstImageOfAMultiImageFile) {
-    DemoFirmwareSpec first, second, third;
-    for (DemoFirmwareSpec* spec : {&first, &second, &third}) spec->blockSizes.assign(8, 0x1000);
+    DemoFirmwareRecipe first, second, third;
+    for (DemoFirmwareRecipe* recipe : {&first, &second, &third}) recipe->blockSizes.assign(8, 0x1000);
     second.seed = 2;
     third.seed = 3;
     const ImageWriteResult built = BuildDemoMultiFirmware({first, second, third});
