@@ -1,8 +1,71 @@
-// Placeholder until the commands land.
+// keluflash-cli list: the optical drives the scan found, one per line
+// (index, device, identification text, revision), and the drives it could
+// not open with the reason.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <nlohmann/json.hpp>
+
 #include "app/cli/cli_options.h"
+#include "app/cli/console_ui.h"
+#include "app/cli/drive_setup.h"
 
 namespace keluflash::cli {
 
-void RegisterListCommand(CLI::App&, CommonOptions&, int&) {}
+namespace {
+
+int RunList(const CommonOptions& options) {
+    ConsoleUi ui(std::cin, std::cerr, ConsoleIsInteractive());
+    SetupError error;
+    const std::unique_ptr<DriveSetup> setup = DriveSetup::Create(options, ui, error);
+    if (!setup) {
+        std::cerr << error.message << "\n";
+        return error.exitCode;
+    }
+    TAtapi& atapi = setup->Atapi();
+
+    if (options.json) {
+        nlohmann::json drives = nlohmann::json::array();
+        nlohmann::json unavailable = nlohmann::json::array();
+        for (const SeenDrive& drive : setup->Drives()) {
+            if (drive.tableIndex < 0) {
+                unavailable.push_back({{"device", drive.path}, {"reason", drive.failure}});
+                continue;
+            }
+            const DeviceEntry& entry = atapi.Device(drive.tableIndex);
+            drives.push_back({{"index", drive.tableIndex},
+                              {"device", drive.path},
+                              {"identification", entry.IdentificationText()},
+                              {"revision", entry.RevisionText()}});
+        }
+        // Texts come from the drive: bytes that are not UTF-8 are replaced
+        // rather than failing the listing.
+        const nlohmann::json listing = {{"drives", drives}, {"unavailable", unavailable}};
+        std::cout << listing.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        return kExitOk;
+    }
+
+    for (const SeenDrive& drive : setup->Drives()) {
+        if (drive.tableIndex < 0) {
+            std::cout << "-  " << drive.path << "  " << drive.failure << "\n";
+            continue;
+        }
+        // The drive list's line: identification text, a blank, the revision.
+        const DeviceEntry& entry = atapi.Device(drive.tableIndex);
+        std::cout << drive.tableIndex << "  " << drive.path << "  " << entry.IdentificationText() << " "
+                  << entry.RevisionText() << "\n";
+    }
+    if (setup->Drives().empty()) {
+        std::cerr << "no optical drive found\n";
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+void RegisterListCommand(CLI::App& app, CommonOptions& options, int& exitCode) {
+    CLI::App* list = app.add_subcommand("list", "List the optical drives: index, device, identification, revision");
+    list->callback([&options, &exitCode] { exitCode = RunList(options); });
+}
 
 }  // namespace keluflash::cli

@@ -1,0 +1,156 @@
+#include "app/cli/drive_setup.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "app/cli/console_ui.h"
+#include "drive/sim/simulated_machine.h"
+
+namespace keluflash::cli {
+namespace {
+
+class DriveSetupTest : public testing::Test {
+protected:
+    std::istringstream in;
+    std::ostringstream out;
+    ConsoleUi ui{in, out, false};
+    CommonOptions options;
+    SetupError error;
+};
+
+TEST_F(DriveSetupTest, SimulatedDefaultMachineAndDeviceSelection) {
+    options.simulate = true;
+    const auto setup = DriveSetup::Create(options, ui, error);
+    ASSERT_NE(setup, nullptr) << error.message;
+    ASSERT_EQ(setup->Atapi().DeviceCount(), 1);
+    EXPECT_EQ(setup->Atapi().Device(0).IdentificationText(), "KELU    ZXR-0131K       ");
+    EXPECT_EQ(setup->DevicePath(0), "\\\\.\\D:");
+    ASSERT_NE(setup->Simulation(), nullptr);
+
+    std::string why;
+    for (const char* device : {"", "0", "D:", "\\\\.\\D:"}) {
+        EXPECT_EQ(setup->SelectDevice(device, why), 0) << device;
+    }
+    EXPECT_EQ(setup->SelectDevice("1", why), std::nullopt);
+    EXPECT_EQ(why, "no drive at index 1 (1 found)");
+    EXPECT_EQ(setup->SelectDevice("/dev/sg9", why), std::nullopt);
+    EXPECT_EQ(why, "no optical drive at /dev/sg9");
+    EXPECT_EQ(setup->SelectDevice("-1", why), std::nullopt);
+}
+
+TEST_F(DriveSetupTest, UnknownProfileIsAUsageErrorNamingTheProfiles) {
+    options.simulate = true;
+    options.simulateProfile = "no-such-machine";
+    EXPECT_EQ(DriveSetup::Create(options, ui, error), nullptr);
+    EXPECT_EQ(error.exitCode, kExitUsage);
+    EXPECT_NE(error.message.find("\"no-such-machine\""), std::string::npos);
+    for (const SimulatedProfile& profile : SimulatedProfiles()) {
+        EXPECT_NE(error.message.find(profile.name), std::string::npos) << profile.name;
+    }
+}
+
+TEST_F(DriveSetupTest, DrivesOutsideTheTableAreNamedWithTheReason) {
+    // Six drives at D, E, G, H, I, J and a CD-ROM letter F that cannot be
+    // opened: the table lists the first four that opened.
+    SimulatedMachineConfig config;
+    config.drives.assign(6, SimulatedDriveConfig{});
+    config.driveLetters = {'D', 'E', 'G', 'H', 'I', 'J'};
+    config.unopenableCdromLetters = {'F'};
+    const auto setup = DriveSetup::CreateSimulated(config, options, ui, error);
+    ASSERT_NE(setup, nullptr);
+    TAtapi& atapi = setup->Atapi();
+    ASSERT_EQ(atapi.DeviceCount(), 4);
+
+    const std::vector<SeenDrive>& drives = setup->Drives();
+    ASSERT_EQ(drives.size(), 7u);
+    const char* paths[] = {"\\\\.\\D:", "\\\\.\\E:", "\\\\.\\G:", "\\\\.\\H:"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(drives[static_cast<size_t>(i)].tableIndex, i);
+        EXPECT_EQ(drives[static_cast<size_t>(i)].path, paths[i]);
+        EXPECT_EQ(drives[static_cast<size_t>(i)].failure, "");
+    }
+    EXPECT_EQ(drives[4].path, "\\\\.\\F:");
+    EXPECT_EQ(drives[4].failure, "Access is denied.");
+    EXPECT_EQ(drives[5].path, "\\\\.\\I:");
+    EXPECT_EQ(drives[5].failure, "not listed: only the first 4 drives are");
+    EXPECT_EQ(drives[5].tableIndex, -1);
+
+    std::string why;
+    EXPECT_EQ(setup->SelectDevice("F:", why), std::nullopt);
+    EXPECT_EQ(why, "F:: Access is denied.");
+    ASSERT_EQ(setup->SelectDevice("H:", why), 3);
+    EXPECT_EQ(atapi.SelectedHandle(), atapi.Device(3).handle);
+    ASSERT_EQ(setup->SelectDevice("1", why), 1);
+    EXPECT_EQ(atapi.SelectedHandle(), atapi.Device(1).handle);
+}
+
+TEST_F(DriveSetupTest, NoDriveToSelect) {
+    SimulatedMachineConfig config;
+    config.drives.clear();
+    config.unopenableCdromLetters = {'D'};
+    const auto setup = DriveSetup::CreateSimulated(config, options, ui, error);
+    ASSERT_NE(setup, nullptr);
+    std::string why;
+    EXPECT_EQ(setup->SelectDevice("", why), std::nullopt);
+    EXPECT_EQ(why, "no optical drive found; \\\\.\\D:: Access is denied.");
+}
+
+TEST_F(DriveSetupTest, AspiDrivesAreNamedByTheirAddress) {
+    const SimulatedProfile* aspi = FindSimulatedProfile("aspi");
+    ASSERT_NE(aspi, nullptr);
+    const auto setup = DriveSetup::CreateSimulated(aspi->config, options, ui, error);
+    ASSERT_NE(setup, nullptr);
+    ASSERT_GE(setup->Atapi().DeviceCount(), 1);
+    const DeviceEntry& entry = setup->Atapi().Device(0);
+    const std::string address = "ASPI " + std::to_string(entry.hostAdapter) + ":" + std::to_string(entry.target) +
+                                ":" + std::to_string(entry.lun);
+    EXPECT_EQ(setup->DevicePath(0), address);
+    std::string why;
+    EXPECT_EQ(setup->SelectDevice(address, why), 0);
+}
+
+TEST_F(DriveSetupTest, TraceWritesEveryCommandAsAJsonLine) {
+    const std::string path = testing::TempDir() + "keluflash-trace-" + std::to_string(::getpid()) + ".jsonl";
+    options.traceFile = path;
+    const auto setup = DriveSetup::CreateSimulated(SimulatedMachineConfig{}, options, ui, error);
+    ASSERT_NE(setup, nullptr) << error.message;
+    TAtapi& atapi = setup->Atapi();
+    EXPECT_EQ(atapi.TestUnitReady(), kStatusGood);
+    uint8_t inquiry[50] = {};
+    EXPECT_EQ(atapi.Inquiry(inquiry), kStatusGood);
+
+    std::ifstream file(path);
+    std::string line;
+    std::vector<nlohmann::json> lines;
+    while (std::getline(file, line)) {
+        lines.push_back(nlohmann::json::parse(line));
+    }
+    std::filesystem::remove(path);
+    ASSERT_EQ(lines.size(), 2u);  // the scan ran before the trace was attached
+    EXPECT_EQ(lines[0]["cdb"], "000000000000000000000000");
+    EXPECT_EQ(lines[0]["direction"], "none");
+    EXPECT_EQ(lines[0]["status"], 1);
+    EXPECT_FALSE(lines[0].contains("data"));
+    EXPECT_EQ(lines[1]["cdb"], "120000003200000000000000");
+    EXPECT_EQ(lines[1]["direction"], "in");
+    EXPECT_EQ(lines[1]["length"], 50);
+    EXPECT_EQ(lines[1]["data"].get<std::string>().substr(16, 8), "4b454c55");  // "KELU"
+    EXPECT_EQ(lines[1]["sense"], nlohmann::json::array({0, 0, 0}));
+}
+
+TEST_F(DriveSetupTest, UnwritableTraceFileFails) {
+    options.simulate = true;
+    options.traceFile = "/nonexistent-folder/trace.jsonl";
+    EXPECT_EQ(DriveSetup::Create(options, ui, error), nullptr);
+    EXPECT_EQ(error.exitCode, kExitFailed);
+    EXPECT_EQ(error.message, "cannot write the trace file /nonexistent-folder/trace.jsonl");
+}
+
+}  // namespace
+}  // namespace keluflash::cli

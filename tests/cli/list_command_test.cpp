@@ -1,0 +1,93 @@
+// The built keluflash-cli, run as a script runs it, always on simulated drives.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+CliRun RunCli(const std::string& arguments) {
+    const std::string base = testing::TempDir() + "keluflash-cli-" + std::to_string(::getpid());
+    const std::string command = std::string(KELUFLASH_CLI_PROGRAM) + " " + arguments + " >" + base + ".out 2>" +
+                                base + ".err </dev/null";
+    const int status = std::system(command.c_str());
+    CliRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFile(base + ".out");
+    run.err = ReadFile(base + ".err");
+    std::filesystem::remove(base + ".out");
+    std::filesystem::remove(base + ".err");
+    return run;
+}
+
+TEST(KeluflashCliList, JsonListsTheSimulatedDefaultDrive) {
+    for (const char* arguments : {"--simulate list --json", "--json --simulate=default list", "list --simulate --json"}) {
+        SCOPED_TRACE(arguments);
+        const CliRun run = RunCli(arguments);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const nlohmann::json listing = nlohmann::json::parse(run.out);
+        ASSERT_EQ(listing["drives"].size(), 1u);
+        const nlohmann::json& drive = listing["drives"][0];
+        EXPECT_EQ(drive["index"], 0);
+        EXPECT_EQ(drive["device"], "\\\\.\\D:");
+        EXPECT_EQ(drive["identification"], "KELU    ZXR-0131K       ");
+        EXPECT_EQ(drive["revision"], "1.00");
+        EXPECT_TRUE(listing["unavailable"].empty());
+    }
+}
+
+TEST(KeluflashCliList, TextLinesShowIndexDeviceIdentificationAndRevision) {
+    const CliRun run = RunCli("--simulate=two-drives list");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "0  \\\\.\\D:  KELU    ZXR-0131K        1.00\n"
+              "1  \\\\.\\E:  KELU    ZXR-0150K        1.10\n");
+}
+
+TEST(KeluflashCliList, UsageErrorsExitWithTwo) {
+    const CliRun unknown = RunCli("--simulate=no-such-machine list");
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_NE(unknown.err.find("--simulate takes one of: default"), std::string::npos) << unknown.err;
+    EXPECT_EQ(unknown.out, "");
+
+    EXPECT_EQ(RunCli("--simulate list surplus").exitCode, 2);
+    EXPECT_EQ(RunCli("").exitCode, 2);
+}
+
+TEST(KeluflashCliList, HelpNamesTheSimulatedMachines) {
+    const CliRun run = RunCli("--help");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.out.find("--simulate [=NAME]"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  default "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("list"), std::string::npos);
+}
+
+TEST(KeluflashCliList, AMachineWithoutAspiListsNothingAndSaysWhy) {
+    const CliRun run = RunCli("--simulate=no-aspi list");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("KELUFlash: WNASPI32.DLL not found"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("no optical drive found"), std::string::npos);
+}
+
+}  // namespace
