@@ -32,7 +32,8 @@ const char* DirectionName(uint8_t direction) {
 
 }  // namespace
 
-CommandTrace::CommandTrace(const std::string& path, Clock& clock) : m_file(path, std::ios::out | std::ios::trunc), m_clock(clock) {}
+CommandTrace::CommandTrace(const std::string& path, Clock& clock)
+    : m_file(path, std::ios::out | std::ios::trunc | std::ios::binary), m_clock(clock) {}
 
 void CommandTrace::CommandExecuted(const CommandRecord& record) {
     nlohmann::json line;

@@ -8,8 +8,10 @@
 #include "app/cli/command_trace.h"
 #include "drive/sim/simulated_machine.h"
 
-#ifdef __linux__
+#if defined(__linux__)
 #include "drive/linux/linux_drive_ports.h"
+#elif defined(_WIN32)
+#include "drive/win32/win32_drive_ports.h"
 #endif
 
 namespace keluflash::cli {
@@ -38,9 +40,13 @@ std::optional<int> ParseIndex(const std::string& text) {
 
 }  // namespace
 
-#ifdef __linux__
+#if defined(__linux__)
 struct DriveSetup::RealPorts {
     LinuxDrivePorts ports;
+};
+#elif defined(_WIN32)
+struct DriveSetup::RealPorts {
+    Win32DrivePorts ports;
 };
 #else
 struct DriveSetup::RealPorts {};
@@ -85,7 +91,7 @@ std::unique_ptr<DriveSetup> DriveSetup::Create(const CommonOptions& options, Use
         }
         return CreateSimulated(profile->config, options, ui, error);
     }
-#ifdef __linux__
+#if defined(__linux__) || defined(_WIN32)
     auto setup = std::make_unique<DriveSetup>(Key{});
     setup->m_real = std::make_unique<RealPorts>();
     const DrivePorts base = setup->m_real->ports.Ports(ui);
@@ -155,22 +161,7 @@ void DriveSetup::CollectDrives() {
         }
         SeenDrive seen;
         seen.path = m_letters->DevicePath(letter);
-        if (m_simulation) {
-            seen.otherNames.push_back(std::string(1, letter) + ":");
-        }
-#ifdef __linux__
-        if (m_real) {
-            const auto& nodes = m_real->ports.DriveLetters().Drives();
-            const OpticalDriveNode& node = nodes.at(static_cast<size_t>(letter - kFirstLetter));
-            const std::filesystem::path dev = std::filesystem::path(seen.path).parent_path();
-            for (const std::string& name : {node.genericName, node.blockName}) {
-                const std::string other = (dev / name).string();
-                if (!name.empty() && other != seen.path) {
-                    seen.otherNames.push_back(other);
-                }
-            }
-        }
-#endif
+        seen.otherNames = OtherNames(letter, seen.path);
         const std::optional<DeviceHandle> handle = m_letters->Handle(letter);
         int index = -1;
         for (int i = 0; handle && i < count; ++i) {
@@ -195,6 +186,28 @@ void DriveSetup::CollectDrives() {
         unlisted.push_back(std::move(seen));
     }
     m_drives.insert(m_drives.end(), unlisted.begin(), unlisted.end());
+}
+
+std::vector<std::string> DriveSetup::OtherNames(char letter, const std::string& path) const {
+#if defined(__linux__)
+    // A Linux drive answers to both its nodes, /dev/sgM and /dev/srN.
+    if (m_real) {
+        std::vector<std::string> names;
+        const auto& drives = m_real->ports.DriveLetters().Drives();
+        const OpticalDriveNode& node = drives.at(static_cast<size_t>(letter - kFirstLetter));
+        const std::filesystem::path dev = std::filesystem::path(path).parent_path();
+        for (const std::string& name : {node.genericName, node.blockName}) {
+            const std::string other = (dev / name).string();
+            if (!name.empty() && other != path) {
+                names.push_back(other);
+            }
+        }
+        return names;
+    }
+#else
+    (void)path;
+#endif
+    return {std::string(1, letter) + ":"};  // the drive letter
 }
 
 std::string DriveSetup::DevicePath(int tableIndex) const {

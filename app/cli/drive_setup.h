@@ -73,6 +73,7 @@ private:
     static std::unique_ptr<DriveSetup> Finish(std::unique_ptr<DriveSetup> setup, const DrivePorts& base,
                                               const CommonOptions& options, SetupError& error);
     void CollectDrives();
+    std::vector<std::string> OtherNames(char letter, const std::string& path) const;
 
     struct RealPorts;
     std::unique_ptr<RealPorts> m_real;

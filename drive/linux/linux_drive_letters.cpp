@@ -15,6 +15,10 @@ namespace {
 // The letters A to Y; Z is never examined by the drive scan.
 constexpr int kLetterCount = 25;
 
+auto HoldsHandle(DeviceHandle handle) {
+    return [handle](const UniqueFd& fd) { return static_cast<DeviceHandle>(fd.Get()) == handle; };
+}
+
 }  // namespace
 
 int OpenDeviceNode(const std::string& path) {
@@ -101,8 +105,7 @@ DeviceHandle LinuxDriveLetters::Open(char letter) {
 }
 
 void LinuxDriveLetters::Close(DeviceHandle handle) {
-    const auto found = std::find_if(m_open.begin(), m_open.end(),
-                                    [handle](const UniqueFd& fd) { return static_cast<DeviceHandle>(fd.Get()) == handle; });
+    const auto found = std::find_if(m_open.begin(), m_open.end(), HoldsHandle(handle));
     if (found != m_open.end()) {
         m_open.erase(found);
     }
@@ -119,8 +122,7 @@ std::string LinuxDriveLetters::OpenFailure(char letter) {
 }
 
 int LinuxDriveLetters::Descriptor(DeviceHandle handle) const {
-    const bool owned = std::any_of(m_open.begin(), m_open.end(),
-                                   [handle](const UniqueFd& fd) { return static_cast<DeviceHandle>(fd.Get()) == handle; });
+    const bool owned = std::any_of(m_open.begin(), m_open.end(), HoldsHandle(handle));
     return owned ? static_cast<int>(handle) : -1;
 }
 

@@ -1,7 +1,5 @@
 #include "app/cli/drive_setup.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -116,7 +114,8 @@ TEST_F(DriveSetupTest, AspiDrivesAreNamedByTheirAddress) {
 }
 
 TEST_F(DriveSetupTest, TraceWritesEveryCommandAsAJsonLine) {
-    const std::string path = testing::TempDir() + "keluflash-trace-" + std::to_string(::getpid()) + ".jsonl";
+    const std::string path = testing::TempDir() + "keluflash-trace-" +
+                             testing::UnitTest::GetInstance()->current_test_info()->name() + ".jsonl";
     options.traceFile = path;
     const auto setup = DriveSetup::CreateSimulated(SimulatedMachineConfig{}, options, ui, error);
     ASSERT_NE(setup, nullptr) << error.message;
@@ -125,13 +124,14 @@ TEST_F(DriveSetupTest, TraceWritesEveryCommandAsAJsonLine) {
     uint8_t inquiry[50] = {};
     EXPECT_EQ(atapi.Inquiry(inquiry), kStatusGood);
 
-    std::ifstream file(path);
-    std::string line;
     std::vector<nlohmann::json> lines;
-    while (std::getline(file, line)) {
-        lines.push_back(nlohmann::json::parse(line));
+    {
+        std::ifstream file(path);
+        std::string line;
+        while (std::getline(file, line)) {
+            lines.push_back(nlohmann::json::parse(line));
+        }
     }
-    std::filesystem::remove(path);
     ASSERT_EQ(lines.size(), 2u);  // the scan ran before the trace was attached
     EXPECT_EQ(lines[0]["cdb"], "000000000000000000000000");
     EXPECT_EQ(lines[0]["direction"], "none");
@@ -142,6 +142,8 @@ TEST_F(DriveSetupTest, TraceWritesEveryCommandAsAJsonLine) {
     EXPECT_EQ(lines[1]["length"], 50);
     EXPECT_EQ(lines[1]["data"].get<std::string>().substr(16, 8), "4b454c55");  // "KELU"
     EXPECT_EQ(lines[1]["sense"], nlohmann::json::array({0, 0, 0}));
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);  // Windows keeps a file that is still open
 }
 
 TEST_F(DriveSetupTest, UnwritableTraceFileFails) {

@@ -41,7 +41,8 @@ CliRun RunCli(const std::string& arguments) {
 }
 
 TEST(KeluflashCliList, JsonListsTheSimulatedDefaultDrive) {
-    for (const char* arguments : {"--simulate list --json", "--json --simulate=default list", "list --simulate --json"}) {
+    for (const char* arguments :
+         {"--simulate list --json", "--json --simulate=default list", "list --simulate --json"}) {
         SCOPED_TRACE(arguments);
         const CliRun run = RunCli(arguments);
         ASSERT_EQ(run.exitCode, 0) << run.err;
