@@ -142,6 +142,18 @@ TEST(ValidateImageFile, LongestScrambledBlockCountsOnlyItsOwnBytes) {
     EXPECT_TRUE(report.lines.empty());
 }
 
+TEST(ImageHeader, StrideSumsAllEightSlotsInSixteenBits) {
+    ImageHeader header;
+    header.SetLayout(kLayoutMultiImage);
+    header.SetBlockCount(2);  // the count plays no part
+    for (int slot = 0; slot < 8; ++slot) header.SetBlockSize(slot, 0x1000);
+    header.SetBlockSize(8, 0x7777);  // the first checksum slot is not a length
+    EXPECT_EQ(header.StrideFromSlots(), 0x8000);
+    header.SetBlockSize(0, 0xFFFF);
+    header.SetBlockSize(1, 0x0002);
+    EXPECT_EQ(header.StrideFromSlots(), static_cast<uint16_t>(0xFFFF + 0x0002 + 6 * 0x1000));
+}
+
 // ---- The open ----
 
 TEST(HasKfsExtension, TextAfterTheLastDot) {
