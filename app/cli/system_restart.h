@@ -1,0 +1,18 @@
+#pragma once
+// The machine's own restart for keluflash-cli --reboot: `systemctl reboot` on
+// Linux. Only the command line, on a person's explicit --reboot after a
+// verified flash of a real drive, ever passes it on; tests never do.
+#include "app/system_services.h"
+
+namespace keluflash::cli {
+
+class SystemctlRestart final : public SystemServices {
+public:
+    // Runs `systemctl reboot`; a refusal (no right to restart) returns
+    // silently, as the restart request does on every platform.
+    void RequestRestart() override;
+    // Whether this platform has the restart at all.
+    static bool Available();
+};
+
+}  // namespace keluflash::cli
