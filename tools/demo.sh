@@ -1,5 +1,23 @@
 #!/usr/bin/env bash
-# The demo: for now, the simulated drives as keluflash-cli lists them.
+# The demo: a demo image for a simulated drive, flashed and verified by
+# keluflash-cli on the virtual clock (a two-minute ready wait takes no time).
+# Nothing here touches a real drive or restarts the machine.
 set -euo pipefail
 BUILD=$1
-"$BUILD/app/cli/keluflash-cli" --simulate list
+CLI="$BUILD/app/cli/keluflash-cli"
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+echo "== the simulated drives"
+"$CLI" --simulate list
+
+for profile in default method-b; do
+  echo
+  echo "== --simulate=$profile: demo image, flash, verification"
+  "$CLI" --simulate="$profile" demo-image "$WORK/$profile.kfs"
+  "$CLI" --simulate="$profile" flash --yes "$WORK/$profile.kfs" | tee "$WORK/$profile.log"
+  grep -qx 'OK:Verify ok!!' "$WORK/$profile.log"
+done
+
+echo
+echo "demo: both simulated drives flashed and verified"
