@@ -1,0 +1,15 @@
+// keluflash: the desktop program. It takes no arguments and keeps no settings
+// or log; it reaches the drives through SG_IO.
+#include "app/qt/desktop_program.h"
+#include "app/qt/keluflash_application.h"
+#include "app/qt/logind_system_services.h"
+#include "app/qt/qt_user_interface.h"
+#include "drive/linux/linux_drive_ports.h"
+
+int main(int argc, char** argv) {
+    keluflash::KeluApplication app(argc, argv);
+    keluflash::QtUserInterface ui;
+    keluflash::LinuxDrivePorts drives;
+    keluflash::LogindSystemServices system;
+    return keluflash::RunDesktopProgram(ui, drives.Ports(ui), drives.Clock(), system);
+}

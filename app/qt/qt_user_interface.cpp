@@ -1,0 +1,57 @@
+#include "app/qt/qt_user_interface.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace keluflash {
+
+void QtUserInterface::PumpMessage() {
+    // Qt cannot take exactly one message off the queue; what is pending now
+    // is the nearest equivalent.
+    QCoreApplication::processEvents();
+}
+
+void QtUserInterface::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
+
+namespace {
+
+QMessageBox::Icon IconOf(unsigned flags) {
+    switch (flags & 0xF0u) {
+        case 0x10: return QMessageBox::Critical;
+        case 0x20: return QMessageBox::Question;
+        case 0x30: return QMessageBox::Warning;
+        case 0x40: return QMessageBox::Information;
+        default: return QMessageBox::NoIcon;
+    }
+}
+
+}  // namespace
+
+int QtUserInterface::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+    QMessageBox box(IconOf(flags), QString::fromLocal8Bit(caption), QString::fromLocal8Bit(text));
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* ok = box.addButton(QMessageBox::Ok);
+    QPushButton* cancel = nullptr;
+    if ((flags & 0xFu) == kMbOkCancel) {
+        cancel = box.addButton(QMessageBox::Cancel);
+        box.setEscapeButton(cancel);
+    } else {
+        box.setEscapeButton(ok);
+    }
+    box.setDefaultButton(ok);
+    if (flags & kMbSystemModal) {
+        box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    }
+    box.setWindowModality(Qt::NonModal);
+    QEventLoop loop;
+    QObject::connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
+    box.show();
+    loop.exec();
+    return box.clickedButton() == ok ? kIdOk : kIdCancel;
+}
+
+}  // namespace keluflash
