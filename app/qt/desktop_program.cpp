@@ -15,7 +15,7 @@ MainWindow::MainWindow(TAtapi& atapi, Clock& clock, SystemServices& system, User
 }
 
 int RunDesktopProgram(UserInterface& ui, const DrivePorts& ports, Clock& clock, SystemServices& system,
-                      const BeforeShow& beforeShow) {
+                      const DesktopOptions& options) {
     // Message boxes carry the title from the start, also one that shows an
     // exception of the drive scan.
     QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
@@ -24,13 +24,13 @@ int RunDesktopProgram(UserInterface& ui, const DrivePorts& ports, Clock& clock, 
         // The drive-access object comes first: a second instance scans the
         // drives too before it ends. It outlives the window.
         TAtapi atapi(ports);
-        const SingleInstanceLock lock(InstanceLockPath(kInstanceName));
+        const SingleInstanceLock lock(InstanceLockPath(options.instanceName));
         if (lock.AlreadyRunning()) {
             return 0;
         }
         MainWindow main(atapi, clock, system, ui);
-        if (beforeShow) {
-            beforeShow(main);
+        if (options.beforeShow) {
+            options.beforeShow(main);
         }
         main.Window().show();
         QApplication::exec();

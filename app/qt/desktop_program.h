@@ -3,21 +3,26 @@
 // drive-access object, the single-instance test, the application title, the
 // main window and the message loop.
 #include <functional>
+#include <string>
 
 #include "app/qt/main_window.h"
 #include "drive/transport_ports.h"
 
 namespace keluflash {
 
-// Called with the finished window just before it is shown (the demo points
-// the file dialog at its images there).
-using BeforeShow = std::function<void(MainWindow&)>;
+struct DesktopOptions {
+    // The single-instance name: one program per name and desktop session.
+    std::string instanceName = "MyAPP";
+    // Called with the finished window just before it is shown (the demo
+    // points the file dialog at its images there).
+    std::function<void(MainWindow&)> beforeShow;
+};
 
 // Runs the program with the ports its main() chose; the application object
 // must exist. Returns the exit code, 0 on every path: a second instance ends
 // at once without a window, and an exception that escapes start-up is shown
 // in a message box before the program ends.
 int RunDesktopProgram(UserInterface& ui, const DrivePorts& ports, Clock& clock, SystemServices& system,
-                      const BeforeShow& beforeShow = {});
+                      const DesktopOptions& options = {});
 
 }  // namespace keluflash

@@ -5,6 +5,7 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QStringList>
+#include <QStyleFactory>
 
 namespace keluflash {
 
@@ -137,6 +138,17 @@ Form1Widgets::Form1Widgets(QWidget& window)
     progressBar1.setValue(0);
     progressBar1.setTextVisible(false);  // one continuous bar
     progressBar1.raise();                // over the right part of panel 0
+
+    // The positions were drawn for the classic Windows controls (group box
+    // titles on the frame line, 21-pixel drop-down, 25-pixel buttons), which
+    // Qt's Windows style draws the same way; the colours stay the desktop's.
+    style.reset(QStyleFactory::create(QStringLiteral("Windows")));
+    if (style) {
+        window.setStyle(style.get());
+        for (QWidget* child : window.findChildren<QWidget*>()) {
+            child->setStyle(style.get());
+        }
+    }
 
     // Within the window: GroupBox1 (SelDevice), GroupBox2 (Edit1, BitBtn1),
     // ListBox1, BitBtn2, BitBtn3.

@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QString>
+#include <QStyle>
+#include <memory>
 #include <QStyledItemDelegate>
 #include <QWidget>
 
@@ -51,6 +53,7 @@ struct Form1Widgets {
     explicit Form1Widgets(QWidget& window);
 
     FixedHeightDelegate itemHeight;  // outlives the views that use it
+    std::unique_ptr<QStyle> style;   // outlives the widgets drawn with it
     QGroupBox groupBox1;
     QComboBox selDevice;
     QGroupBox groupBox2;

@@ -10,8 +10,6 @@
 
 namespace keluflash {
 
-inline constexpr const char* kInstanceName = "MyAPP";
-
 // "$XDG_RUNTIME_DIR/<name>.lock"; without a runtime directory the shared temp
 // folder, with the user id in the name to keep users apart.
 std::filesystem::path InstanceLockPath(const std::string& name);

@@ -1,0 +1,154 @@
+// keluflash-demo: the desktop window over simulated KELU drives, for trying
+// the tool without one. Its firmware images are written into a temporary
+// folder, where the Open dialog starts; a restart is only described.
+//
+//   keluflash-demo [--profile NAME] [--run IMAGE [--drive N]] [--fast]
+//
+// --run opens IMAGE (a name from the demo folder or a path), presses Start,
+// answers message boxes with Cancel and prints "finished" when the update has
+// ended: the screenshot is taken so.
+#include <QCommandLineParser>
+#include <QDir>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app/qt/demo/demo_machine.h"
+#include "app/qt/desktop_program.h"
+#include "app/qt/keluflash_application.h"
+#include "app/qt/qt_user_interface.h"
+
+namespace keluflash {
+namespace {
+
+// A restart is only described.
+class DemoSystemServices final : public SystemServices {
+public:
+    explicit DemoSystemServices(bool ask) : m_ask(ask) {}
+    void RequestRestart() override {
+        std::fprintf(stderr, "keluflash-demo: the real program would now ask the system to restart the computer.\n");
+        if (m_ask) {
+            QMessageBox::information(nullptr, QCoreApplication::applicationName(),
+                                     QStringLiteral("Here the real program would restart the computer, so that "
+                                                    "the drive starts with its new firmware.\n\n"
+                                                    "The demo leaves the computer running."));
+        }
+    }
+
+private:
+    bool m_ask;
+};
+
+// In a scripted run nobody is there to answer: every box gets Cancel.
+class DemoUserInterface final : public QtUserInterface {
+public:
+    explicit DemoUserInterface(bool scripted) : m_scripted(scripted) {}
+    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
+        if (!m_scripted) return QtUserInterface::MessageBox(text, caption, flags);
+        std::fprintf(stderr, "keluflash-demo: %s: %s -> Cancel\n", caption.c_str(), text.c_str());
+        return kIdCancel;
+    }
+
+private:
+    bool m_scripted;
+};
+
+// Simulated drives answer in no time; a person should still see the bar
+// move. Pauses and commands take a little real time as well.
+class PacedClock final : public Clock, public CommandObserver {
+public:
+    PacedClock(VirtualClock& clock, bool paced) : m_clock(clock), m_paced(paced) {}
+    uint32_t TickCount() override { return m_clock.TickCount(); }
+    void Sleep(uint32_t milliseconds) override {
+        m_clock.Sleep(milliseconds);
+        if (m_paced) std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint32_t>(milliseconds / 10, 300)));
+    }
+    void CommandExecuted(const CommandRecord&) override {
+        if (m_paced) std::this_thread::sleep_for(std::chrono::microseconds(400));
+    }
+
+private:
+    VirtualClock& m_clock;
+    bool m_paced;
+};
+
+}  // namespace
+}  // namespace keluflash
+
+int main(int argc, char** argv) {
+    using namespace keluflash;
+    KeluApplication app(argc, argv);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("The KELUFlash window over simulated KELU drives."));
+    parser.addHelpOption();
+    const QCommandLineOption profileOption(QStringLiteral("profile"),
+                                           QStringLiteral("One simulated set-up instead of the demo's five drives."),
+                                           QStringLiteral("name"));
+    const QCommandLineOption runOption(QStringLiteral("run"), QStringLiteral("Open this image and press Start."),
+                                       QStringLiteral("image"));
+    const QCommandLineOption driveOption(QStringLiteral("drive"), QStringLiteral("Pick this drive (0 first) first."),
+                                         QStringLiteral("index"), QStringLiteral("0"));
+    const QCommandLineOption fastOption(QStringLiteral("fast"), QStringLiteral("No pacing: everything at once."));
+    parser.addOptions({profileOption, runOption, driveOption, fastOption});
+    parser.process(app);
+
+    SimulatedMachineConfig config = DemoMachineConfig();
+    if (parser.isSet(profileOption)) {
+        const SimulatedProfile* profile = FindSimulatedProfile(parser.value(profileOption).toStdString());
+        if (!profile) {
+            std::fprintf(stderr, "keluflash-demo: no profile %s; there are:\n", qPrintable(parser.value(profileOption)));
+            for (const SimulatedProfile& p : SimulatedProfiles()) {
+                std::fprintf(stderr, "  %-16s %s\n", p.name.c_str(), p.description.c_str());
+            }
+            return 2;
+        }
+        config = profile->config;
+    }
+
+    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/keluflash-demo-XXXXXX"));
+    std::vector<std::string> images;
+    std::string error;
+    if (!folder.isValid() || !WriteDemoImages(config, folder.path().toStdString(), images, error)) {
+        std::fprintf(stderr, "keluflash-demo: cannot write the demo images: %s\n", error.c_str());
+        return 1;
+    }
+
+    const bool scripted = parser.isSet(runOption);
+    DemoUserInterface ui(scripted);
+    SimulatedMachine machine(config, ui);
+    PacedClock clock(machine.Clock(), !parser.isSet(fastOption));
+    DemoSystemServices system(!scripted);
+
+    DesktopOptions options;
+    options.instanceName = "MyAPP-demo";  // the demo does not keep the real program from starting
+    options.beforeShow = [&](MainWindow& main) {
+        main.Form().Atapi().SetCommandObserver(&clock);
+        main.Window().SetDialogDirectory(folder.path());
+        if (!scripted) return;
+        QString image = parser.value(runOption);
+        if (!image.contains(QLatin1Char('/'))) image = QDir(folder.path()).filePath(image);
+        const int drive = parser.value(driveOption).toInt();
+        QTimer::singleShot(200, &main.Window(), [&main, image, drive] {
+            Form1Window& window = main.Window();
+            if (drive > 0 && drive < window.Widgets().selDevice.count()) {
+                window.Widgets().selDevice.setCurrentIndex(drive);
+                emit window.Widgets().selDevice.activated(drive);
+            }
+            window.SetOpenDialog([image](std::string& fileName) {
+                fileName = QFile::encodeName(image).toStdString();
+                return true;
+            });
+            window.Widgets().bitBtn1.click();
+            window.SetOpenDialog(nullptr);
+            window.Widgets().bitBtn2.click();
+            std::printf("finished\n");
+            std::fflush(stdout);
+        });
+    };
+    return RunDesktopProgram(ui, machine.Ports(), clock, system, options);
+}
