@@ -48,16 +48,16 @@ bool WriteDemoImages(const SimulatedMachineConfig& config, const std::string& di
         if (std::find(models.begin(), models.end(), model) != models.end()) continue;
         models.push_back(model);
 
-        DemoFirmwareSpec spec;
-        spec.vendor = drive.vendor;
-        spec.product = drive.product;
-        spec.revision = drive.revision;
-        spec.firmwareId = drive.firmwareId;
-        spec.seed = models.size();
+        DemoFirmwareRecipe recipe;
+        recipe.vendor = drive.vendor;
+        recipe.product = drive.product;
+        recipe.revision = drive.revision;
+        recipe.firmwareId = drive.firmwareId;
+        recipe.seed = models.size();
         if (unknown && !unknown->config.drives.empty() && drive.firmwareId == unknown->config.drives.front().firmwareId) {
-            spec.firmwareId = {0x4B, 0x36};  // made for another firmware line
+            recipe.firmwareId = {0x4B, 0x36};  // made for another firmware line
         }
-        const ImageWriteResult image = BuildDemoFirmware(spec);
+        const ImageWriteResult image = BuildDemoFirmware(recipe);
         if (!image.ok) {
             error = model + ": " + image.error;
             return false;
