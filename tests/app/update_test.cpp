@@ -253,11 +253,7 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
          [](SimulatedDriveConfig& d) {
              d.acceptedTriggers = {};
              d.takesWriteBuffer = true;
-             CommandFault fault;
-             fault.opcode = 0x5A;
-             fault.vendorSubCode = 0xC0;
-             fault.times = 2;
-             d.faults = {fault};
+             d.faults = {{.opcode = 0x5A, .vendorSubCode = 0xC0, .times = 2}};
          },
          {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
           "Err:The firmware is not support this device!!(7)"},
@@ -284,11 +280,7 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
          UpdateResult::FlashFailed},
         {"a read-back read fails",
          [](SimulatedDriveConfig& d) {
-             CommandFault fault;
-             fault.opcode = 0x5A;
-             fault.vendorSubCode = 0x11;
-             fault.nth = 5;
-             d.faults = {fault};
+             d.faults = {{.opcode = 0x5A, .vendorSubCode = 0x11, .nth = 5}};
          },
          {"Flashing ..", "Ok:Flash Complete!!", "Status:2;SenseCode:4 : 44 : 0; Read bank 0 at 400 failed.",
           "Err:Verify NG !!"},

@@ -114,11 +114,7 @@ TEST_P(MethodATest, SendsZerosBehindAScrambledBlockOfOddLength) {
 
 TEST_P(MethodATest, AFailedBlockWriteEndsTheDownloadWithItsStatus) {
     SimulatedDriveConfig drive;
-    CommandFault fault;
-    fault.opcode = 0x5A;
-    fault.vendorSubCode = 0xA0;
-    fault.nth = 3;
-    drive.faults = {fault};
+    drive.faults = {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 3}};
     SimulatedBench bench(drive, PassThrough());
     const ImageOnDisk image = SaveDemoImage(dir);
 

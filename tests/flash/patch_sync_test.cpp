@@ -114,11 +114,7 @@ TEST_F(PatchSyncTest, ADifferenceRewritesTheWholeAreaIn128ByteWrites) {
 TEST_F(PatchSyncTest, ADriveErrorWhileComparingLeavesTheAreaAlone) {
     SimulatedBench& bench = Bench(3, 0x1000, 0x300);
     bench.Drive().MutableBank(3)[0x1200] ^= 1;
-    CommandFault fault;
-    fault.opcode = 0x5A;
-    fault.vendorSubCode = 0x11;
-    fault.nth = 2;
-    bench.Drive().MutableConfig().faults = {fault};
+    bench.Drive().MutableConfig().faults = {{.opcode = 0x5A, .vendorSubCode = 0x11, .nth = 2}};
     EXPECT_TRUE(Sync());
     EXPECT_EQ(Reads(bench.Drive(), 3).size(), 2u);
     EXPECT_THAT(Writes(bench.Drive(), 3), IsEmpty());

@@ -74,11 +74,7 @@ TEST(ReadBackTest, ReadsNothingForNoBlocks) {
 
 TEST(ReadBackTest, AFailedReadFailsTheVerificationEvenAgainstChecksumZero) {
     SimulatedDriveConfig drive;
-    CommandFault fault;
-    fault.opcode = 0x5A;
-    fault.vendorSubCode = 0x11;
-    fault.nth = 300;
-    drive.faults = {fault};
+    drive.faults = {{.opcode = 0x5A, .vendorSubCode = 0x11, .nth = 300}};
     SimulatedBench bench(drive);
     RecordingReport report;
     const ImageOnDisk image = HeaderOnly(8, 0);
