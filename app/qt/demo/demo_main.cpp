@@ -5,8 +5,8 @@
 //   keluflash-demo [--profile NAME] [--run IMAGE [--drive N]] [--fast]
 //
 // --run opens IMAGE (a name from the demo folder or a path), presses Start,
-// answers message boxes with Cancel and prints "finished" when the update has
-// ended: the screenshot is taken so.
+// answers message boxes with Cancel, prints the message list and "finished"
+// when the update has ended: the screenshot is taken so.
 #include <QCommandLineParser>
 #include <QDir>
 #include <QMessageBox>
@@ -146,6 +146,7 @@ int main(int argc, char** argv) {
             window.Widgets().bitBtn1.click();
             window.SetOpenDialog(nullptr);
             window.Widgets().bitBtn2.click();
+            for (const std::string& line : main.Form().Messages()) std::printf("%s\n", line.c_str());
             std::printf("finished\n");
             std::fflush(stdout);
         });
