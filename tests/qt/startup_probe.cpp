@@ -49,16 +49,16 @@ int main(int argc, char** argv) {
     WatchForBoxes();
     keluflash::DesktopOptions options;
     options.beforeShow = [&](keluflash::MainWindow& main) {
-            if (mode == "throw") {
-                throw std::runtime_error("the probe failed on purpose");
+        if (mode == "throw") {
+            throw std::runtime_error("the probe failed on purpose");
+        }
+        QTimer::singleShot(0, [&main, mode] {
+            Say(QStringLiteral("shown ") + main.Window().windowTitle());
+            if (mode == "close") {
+                main.Window().close();
             }
-            QTimer::singleShot(0, [&main, mode] {
-                Say(QStringLiteral("shown ") + main.Window().windowTitle());
-                if (mode == "close") {
-                    main.Window().close();
-                }
-            });
-        };
+        });
+    };
     const int code = keluflash::RunDesktopProgram(ui, machine.Ports(), machine.Clock(), system, options);
     Say(QStringLiteral("scanned %1").arg(machine.Drive(0).Commands().size()));
     return code;
