@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "image/descramble.h"
+
 namespace keluflash::cli {
 
 namespace {
@@ -17,6 +19,16 @@ std::string Hex(const uint8_t* bytes, size_t count) {
         text += kDigits[bytes[i] & 0xF];
     }
     return text;
+}
+
+// FNV-1a over the whole data phase: two trace lines with the same digest
+// moved the same bytes, however long the transfer.
+uint32_t Digest(const uint8_t* bytes, size_t count) {
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < count; ++i) {
+        hash = (hash ^ bytes[i]) * 16777619u;
+    }
+    return hash;
 }
 
 const char* DirectionName(uint8_t direction) {
@@ -37,12 +49,17 @@ CommandTrace::CommandTrace(const std::string& path, Clock& clock)
 
 void CommandTrace::CommandExecuted(const CommandRecord& record) {
     nlohmann::json line;
-    line["tick"] = m_clock.TickCount();
+    line["time_ms"] = m_clock.TickCount();
     line["cdb"] = Hex(record.cdb, 12);
     line["direction"] = DirectionName(record.direction);
     line["length"] = record.length;
     if (record.data != nullptr && record.length > 0 && record.direction != kDirectionNone) {
         line["data"] = Hex(record.data, std::min(record.length, kTraceDataBytes));
+        const uint32_t digest = Digest(record.data, record.length);
+        const uint8_t digestBytes[4] = {static_cast<uint8_t>(digest >> 24), static_cast<uint8_t>(digest >> 16),
+                                        static_cast<uint8_t>(digest >> 8), static_cast<uint8_t>(digest)};
+        line["digest"] = Hex(digestBytes, sizeof digestBytes);
+        line["sum16"] = AddToChecksum(0, record.data, record.length);
     }
     line["status"] = record.status;
     line["sense"] = {record.sense.key, record.sense.asc, record.sense.ascq};

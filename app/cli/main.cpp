@@ -35,7 +35,9 @@ int main(int argc, char** argv) {
     app.add_option("--device", options.device, "The drive to use: its index in the list, or its device path")
         ->type_name("INDEX|PATH");
     app.add_flag("--json", options.json, "Print the result as JSON");
-    app.add_option("--trace", options.traceFile, "Write every drive command to FILE, one JSON line each")
+    app.add_option("--trace", options.traceFile,
+                   "Write every drive command to FILE, one JSON line each (time_ms, cdb, direction, "
+                   "length, data, digest, sum16, status, sense)")
         ->type_name("FILE");
     app.footer(SimulatedProfilesHelp());
     // Before any command runs: --simulate without a value names the default machine.

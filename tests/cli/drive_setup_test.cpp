@@ -9,6 +9,7 @@
 
 #include "app/cli/console_ui.h"
 #include "drive/sim/simulated_machine.h"
+#include "image/descramble.h"
 
 namespace keluflash::cli {
 namespace {
@@ -142,6 +143,10 @@ TEST_F(DriveSetupTest, TraceWritesEveryCommandAsAJsonLine) {
     EXPECT_EQ(lines[1]["length"], 50);
     EXPECT_EQ(lines[1]["data"].get<std::string>().substr(16, 8), "4b454c55");  // "KELU"
     EXPECT_EQ(lines[1]["sense"], nlohmann::json::array({0, 0, 0}));
+    // The digest and the 16-bit sum cover the whole data phase, not only the hex shown.
+    EXPECT_EQ(lines[1]["digest"].get<std::string>().size(), 8u);
+    EXPECT_EQ(lines[1]["sum16"], AddToChecksum(0, inquiry, sizeof inquiry));
+    EXPECT_TRUE(lines[1].contains("time_ms"));
     std::error_code ignored;
     std::filesystem::remove(path, ignored);  // Windows keeps a file that is still open
 }
