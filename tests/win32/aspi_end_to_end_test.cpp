@@ -1,3 +1,110 @@
-// Placeholder until TAtapi and TForm1 land.
+// The ASPI path end to end under Wine: TAtapi over the real Windows ports
+// (GetVersionExA, GetSystemDirectoryA, LoadLibraryA, SendASPI32Command,
+// CreateEventA and WaitForSingleObject) and our simulated WNASPI32.DLL in the
+// system directory. The test prefix shows this program Windows 98, so the
+// platform choice itself picks the ASPI path.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-TEST(AspiEndToEnd, Placeholder) {}
+
+#include <array>
+#include <string>
+
+#include "drive/atapi.h"
+#include "drive/win32/win32_drive_ports.h"
+#include "drive/win32/windows_api.h"
+#include "tests/drive/fake_drive_ports.h"
+#include "tests/win32/wnaspi32/simulated_aspi_statistics.h"
+
+namespace keluflash {
+namespace {
+
+using testing::FakeUi;
+
+SimulatedAspiStatistics Statistics() {
+    SimulatedAspiStatistics statistics;
+    const HMODULE library = GetModuleHandleA("wnaspi32.dll");
+    const auto entry = reinterpret_cast<GetSimulatedAspiStatisticsEntry>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, kGetSimulatedAspiStatistics)));
+    if (entry != nullptr) entry(&statistics);
+    return statistics;
+}
+
+class AspiEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // The simulated set-up: the drive at adapter 0, target 1, a disk at
+        // target 0. Read by the library when it is first used.
+        SetEnvironmentVariableA("KELUFLASH_SIMULATE", "aspi");
+        SetEnvironmentVariableA("KELUFLASH_SIM_PROGRAMMING_MS", "300");
+    }
+    void SetUp() override { SetEnvironmentVariableA("KELUFLASH_ASPI_COMPLETION", "pending"); }
+
+    FakeUi ui;
+    Win32DrivePorts ports;
+};
+
+TEST_F(AspiEndToEnd, StartUpLoadsTheLibraryFromTheSystemDirectoryAndFindsTheDrive) {
+    TAtapi atapi(ports.Ports(ui));
+
+    EXPECT_FALSE(atapi.NtFlag());
+    ASSERT_TRUE(atapi.AspiLoaded());
+    EXPECT_THAT(ui.boxes, ::testing::IsEmpty());
+    char loaded[MAX_PATH] = {};
+    GetModuleFileNameA(GetModuleHandleA("wnaspi32.dll"), loaded, MAX_PATH);
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    EXPECT_EQ(lstrcmpiA(loaded, (std::string(system) + "\\WNASPI32.DLL").c_str()), 0) << loaded;
+
+    // The disk at target 0 is probed and passed over.
+    ASSERT_EQ(atapi.DeviceCount(), 1);
+    const DeviceEntry& drive = atapi.Device(0);
+    EXPECT_EQ(drive.handle, 0u);
+    EXPECT_EQ(drive.hostAdapter, 0);
+    EXPECT_EQ(drive.target, 1);
+    EXPECT_EQ(drive.lun, 0);
+    EXPECT_EQ(drive.IdentificationText(), "KELU    ZXR-0131K       ");
+    EXPECT_EQ(drive.RevisionText(), "1.00");
+    EXPECT_EQ(atapi.SelectedTarget(), 1);
+}
+
+TEST_F(AspiEndToEnd, CommandsCompleteThroughTheirEventOrAtOnce) {
+    TAtapi atapi(ports.Ports(ui));
+    ASSERT_EQ(atapi.DeviceCount(), 1);
+
+    const SimulatedAspiStatistics before = Statistics();
+    std::array<uint8_t, 50> inquiry{};
+    EXPECT_EQ(atapi.Inquiry(inquiry.data()), kStatusGood);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&inquiry[8]), 4), "KELU");
+    EXPECT_EQ(atapi.TestUnitReady(), kStatusGood);
+    const SimulatedAspiStatistics pending = Statistics();
+    EXPECT_EQ(pending.completedByEvent - before.completedByEvent, 2u);
+
+    SetEnvironmentVariableA("KELUFLASH_ASPI_COMPLETION", "immediate");
+    EXPECT_EQ(atapi.TestUnitReady(), kStatusGood);
+    const SimulatedAspiStatistics atOnce = Statistics();
+    EXPECT_EQ(atOnce.completedAtOnce - pending.completedAtOnce, 1u);
+    EXPECT_EQ(atOnce.completedByEvent, pending.completedByEvent);
+    EXPECT_EQ(atOnce.aborts, 0u);
+}
+
+TEST_F(AspiEndToEnd, CheckConditionComesBackWithItsSenseAndTargetStatus) {
+    TAtapi atapi(ports.Ports(ui));
+    ASSERT_EQ(atapi.DeviceCount(), 1);
+    const uint8_t unknownOpcode[12] = {0xFF};
+    EXPECT_EQ(atapi.ExecuteCommand(unknownOpcode, nullptr, 0, kDirectionNone), kSsErr);
+    EXPECT_EQ(atapi.LastSense(), (SenseTriple{5, 0x20, 0}));
+    EXPECT_EQ(atapi.AspiTargetStatus(), 2);
+    EXPECT_EQ(atapi.TestUnitReady(), kStatusGood);
+    EXPECT_EQ(atapi.AspiTargetStatus(), 0);
+}
+
+TEST_F(AspiEndToEnd, A64KiBTransferTravelsWhole) {
+    TAtapi atapi(ports.Ports(ui));
+    ASSERT_EQ(atapi.DeviceCount(), 1);
+    std::vector<uint8_t> patchInfo(65536, 0xEE);
+    EXPECT_EQ(atapi.VendorReadPatchInfo(patchInfo.data()), kStatusGood);
+    EXPECT_EQ(Statistics().lastBufLen, 65536u);
+}
+
+}  // namespace
+}  // namespace keluflash

@@ -4,13 +4,16 @@
 #include <cstdlib>
 #include <string>
 
+#include "drive/atapi.h"
 #include "drive/win32/win32_aspi_port.h"
 #include "drive/win32/win32_clock.h"
 #include "drive/win32/win32_drive_letter_port.h"
+#include "drive/win32/win32_drive_ports.h"
 #include "drive/win32/win32_pass_through_port.h"
 #include "drive/win32/win32_platform_port.h"
 #include "drive/win32/win32_system_error_text.h"
 #include "drive/win32/windows_api.h"
+#include "tests/drive/fake_drive_ports.h"
 
 namespace keluflash {
 namespace {
@@ -90,7 +93,7 @@ TEST(Win32Clock, TickCountMovesWithAPause) {
 }
 
 // The test prefix makes D: and E: CD-ROM drives (tools/wine/prepare_prefix.sh).
-class Win32DriveLetters : public testing::Test {
+class Win32DriveLetters : public ::testing::Test {
 protected:
     void SetUp() override {
         if (Win32DriveLetterPort{}.GetDriveType('D') != kDriveCdrom) {
@@ -137,6 +140,31 @@ TEST_F(Win32DriveLetters, PassThroughReachesTheDeviceAndReportsItsError) {
 
     EXPECT_FALSE(Win32PassThroughPort{}.DeviceIoControl(kInvalidHandle, buffer, lastError));
     EXPECT_EQ(lastError, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+}
+
+// TAtapi over every real port on the NT family: the scan opens both CD-ROM
+// letters, and each INQUIRY meets Wine's refusal of SCSI pass-through, which
+// the operator sees as the system's own text.
+TEST_F(Win32DriveLetters, PassThroughPathOverTheRealPorts) {
+    testing::FakeUi ui;
+    Win32DrivePorts ports;
+    TAtapi atapi(ports.Ports(ui));
+
+    EXPECT_TRUE(atapi.NtFlag());
+    EXPECT_FALSE(atapi.AspiLoaded());
+    ASSERT_EQ(atapi.DeviceCount(), 2);
+    EXPECT_NE(atapi.Device(0).handle, atapi.Device(1).handle);
+    EXPECT_EQ(atapi.SelectedHandle(), atapi.Device(0).handle);
+
+    uint32_t formatError = 0;
+    const std::string text = Win32SystemErrorText{}.FormatMessage(ERROR_NOT_SUPPORTED, 80, formatError).value();
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    for (const auto& box : ui.boxes) EXPECT_EQ(box.text, text + "\n");
+
+    ui.boxes.clear();
+    EXPECT_EQ(atapi.TestUnitReady(), 0);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, text + "\n");
 }
 
 }  // namespace
