@@ -9,10 +9,14 @@
 #include <array>
 #include <string>
 
+#include "app/form1.h"
+#include "app/recording_system_services.h"
 #include "drive/atapi.h"
 #include "drive/win32/win32_drive_ports.h"
 #include "drive/win32/windows_api.h"
+#include "tests/app/window_fixture.h"
 #include "tests/drive/fake_drive_ports.h"
+#include "tests/flash/flash_fixture.h"
 #include "tests/win32/wnaspi32/simulated_aspi_statistics.h"
 
 namespace keluflash {
@@ -104,6 +108,41 @@ TEST_F(AspiEndToEnd, A64KiBTransferTravelsWhole) {
     std::vector<uint8_t> patchInfo(65536, 0xEE);
     EXPECT_EQ(atapi.VendorReadPatchInfo(patchInfo.data()), kStatusGood);
     EXPECT_EQ(Statistics().lastBufLen, 65536u);
+}
+
+// The whole update from the Start click: TForm1 and a test view over TAtapi
+// on the real ASPI port, the drive programming for real milliseconds while
+// the ready wait polls with the real clock.
+TEST_F(AspiEndToEnd, AWholeUpdateFlashesAndVerifies) {
+    TAtapi atapi(ports.Ports(ui));
+    ASSERT_EQ(atapi.DeviceCount(), 1);
+    test::TempDir dir;
+    const test::ImageOnDisk image = test::SaveDemoImage(dir);
+    test::TestView view;
+    RecordingSystemServices system;
+    TForm1 form(atapi, ports.clock, system, view);
+    view.form = &form;
+    form.FormCreate();
+    view.dialogAnswer = image.path;
+    form.BitBtn1Click();
+    ASSERT_EQ(form.Edit1Text(), "KELU    ZXR-0131K       1.00");
+
+    const SimulatedAspiStatistics before = Statistics();
+    view.answer = kIdCancel;  // the restart question
+    form.BitBtn2Click();
+
+    EXPECT_THAT(form.Messages(), ::testing::ElementsAre("Flashing ..", "Ok:Flash Complete!!", "OK:Verify ok!!"));
+    EXPECT_EQ(form.LastUpdateResult(), UpdateResult::Verified);
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_EQ(view.boxes[0].text, "Reboot this computer right now ?");
+    EXPECT_EQ(system.RestartRequests(), 0);
+    EXPECT_TRUE(form.BitBtn2Enabled());
+    EXPECT_TRUE(form.SelDeviceEnabled());
+    // 2016 reads of the read-back alone, every one through its event.
+    const SimulatedAspiStatistics after = Statistics();
+    EXPECT_GT(after.completedByEvent - before.completedByEvent, 2016u);
+    EXPECT_EQ(after.aborts, before.aborts);
+    EXPECT_EQ(after.neverCompleted, before.neverCompleted);
 }
 
 }  // namespace
