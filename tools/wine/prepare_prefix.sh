@@ -4,7 +4,9 @@
 # - our simulated WNASPI32.DLL in the system directory, preferred over Wine's own;
 # - the programs that test the ASPI path see Windows 98 (GetVersionExA then
 #   reports no NT family), every other program the NT family;
-# - drive letters D: and E: are CD-ROM drives (pass-through and drive letters).
+# - drive letters D: and E: are CD-ROM drives (pass-through and drive letters);
+# - Wine draws the window frames itself (there is no window manager on the
+#   virtual display), so a screenshot shows caption and borders.
 set -euo pipefail
 prefix=$1
 build=$2
@@ -19,6 +21,11 @@ if [ ! -f "$system32/kernel32.dll" ]; then
   exit 1
 fi
 cp "$build/tests/win32/wnaspi32.dll" "$system32/wnaspi32.dll"
+# Debian's 32-bit Wine does not find its own fonts (Marlett draws the caption
+# buttons, Tahoma the dialogs); from the prefix's font folder it does.
+if [ -d /usr/share/wine/fonts ]; then
+  cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+fi
 
 mkdir -p "$WINEPREFIX/cdrom-d" "$WINEPREFIX/cdrom-e"
 ln -sfn "$WINEPREFIX/cdrom-d" "$WINEPREFIX/dosdevices/d:"
@@ -35,6 +42,9 @@ settings=$WINEPREFIX/keluflash-settings.reg
     echo "[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\$program]"
     echo '"Version"="win98"'
   done
+  echo
+  echo '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]'
+  echo '"Managed"="N"'
   echo
   echo '[HKEY_LOCAL_MACHINE\Software\Wine\Drives]'
   echo '"d:"="cdrom"'

@@ -12,7 +12,8 @@ export WINEDEBUG=${WINEDEBUG:--all}
 program=$1; shift
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
-wine "$program" "$@" >"$output" 2>&1
+# A program that waits for an answer nobody gives (a message box) is ended.
+timeout "${KELUFLASH_WINE_TEST_TIMEOUT:-600}" wine "$program" "$@" >"$output" 2>&1
 rc=$?
 tr -d '\r' <"$output"
 if [ $rc != 0 ]; then
