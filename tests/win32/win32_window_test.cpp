@@ -98,7 +98,9 @@ TEST(Win32Window, FrameAndControlsSitWhereTheFormPutsThem) {
     for (const auto& c : controls) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(PlaceOf(c.control), c.place);
-        if (c.text) EXPECT_EQ(TextOf(c.control), c.text);
+        if (c.text) {
+            EXPECT_EQ(TextOf(c.control), c.text);
+        }
     }
     EXPECT_EQ(GetParent(w.ProgressBar1()), w.StatusBar1());
     EXPECT_TRUE(GetWindowLongA(w.ProgressBar1(), GWL_STYLE) & PBS_SMOOTH);
