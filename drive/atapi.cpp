@@ -12,7 +12,6 @@ namespace {
 constexpr size_t kSystemDirectoryCapacity = 50;
 constexpr size_t kSystemErrorCapacity = 80;
 constexpr size_t kCdbLength = 12;
-constexpr uint8_t kPassThroughSenseRequested = 24;
 
 }  // namespace
 
@@ -120,17 +119,8 @@ void TAtapi::SendAbort(void* request, uint8_t hostAdapter) {
 }
 
 uint8_t TAtapi::ExecutePassThrough(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t dataIn) {
-    m_passThrough = PassThroughBuffer{};
-    ScsiPassThroughDirect& spt = m_passThrough.spt;
-    spt.Length = sizeof(ScsiPassThroughDirect);  // 44 in the 32-bit layout
-    spt.CdbLength = kCdbLength;
-    spt.SenseInfoLength = kPassThroughSenseRequested;
-    spt.DataIn = dataIn;
-    spt.DataTransferLength = length;
-    spt.TimeOutValue = kPassThroughTimeoutSeconds;
-    spt.DataBuffer = data;
-    spt.SenseInfoOffset = offsetof(PassThroughBuffer, sense);
-    std::memcpy(spt.Cdb, cdb, kCdbLength);
+    m_passThrough = MakePassThroughRequest(cdb, data, length, dataIn);
+    const ScsiPassThroughDirect& spt = m_passThrough.spt;
 
     uint32_t error = 0;
     if (!m_ports.passThrough.DeviceIoControl(m_selectedHandle, m_passThrough, error)) {

@@ -14,7 +14,6 @@
 namespace keluflash {
 
 inline constexpr uint32_t kAspiWaitMilliseconds = 30000;
-inline constexpr uint32_t kPassThroughTimeoutSeconds = 20;
 // How long start-up waits for one ASPI device probe before it gives up on the
 // ASPI layer (see ScanAspiDevices).
 inline constexpr uint32_t kAspiProbeWaitMilliseconds = 3000;

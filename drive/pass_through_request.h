@@ -5,6 +5,7 @@
 // system as one buffer. Declared here without any system header.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace keluflash {
 
@@ -46,5 +47,27 @@ static_assert(sizeof(ScsiPassThroughDirect) == 44, "published 32-bit layout");
 static_assert(offsetof(PassThroughBuffer, sense) == 48, "sense area at offset 48");
 static_assert(sizeof(PassThroughBuffer) == 80, "80-byte request buffer");
 #endif
+
+inline constexpr uint8_t kPassThroughCdbLength = 12;      // every CDB goes out as 12 bytes
+inline constexpr uint8_t kPassThroughSenseRequested = 24;
+inline constexpr uint32_t kPassThroughTimeoutSeconds = 20;
+
+// The request as the transport hands it to the system: cleared, then the
+// fields of one command. PathId, TargetId and Lun stay 0: the handle
+// addresses the drive.
+inline PassThroughBuffer MakePassThroughRequest(const uint8_t* cdb, void* data, uint32_t length, uint8_t dataIn) {
+    PassThroughBuffer buffer{};
+    ScsiPassThroughDirect& spt = buffer.spt;
+    spt.Length = sizeof(ScsiPassThroughDirect);  // 44 in the 32-bit layout
+    spt.CdbLength = kPassThroughCdbLength;
+    spt.SenseInfoLength = kPassThroughSenseRequested;
+    spt.DataIn = dataIn;
+    spt.DataTransferLength = length;
+    spt.TimeOutValue = kPassThroughTimeoutSeconds;
+    spt.DataBuffer = data;
+    spt.SenseInfoOffset = offsetof(PassThroughBuffer, sense);
+    std::memcpy(spt.Cdb, cdb, kPassThroughCdbLength);
+    return buffer;
+}
 
 }  // namespace keluflash

@@ -42,18 +42,8 @@ public:
 
 // The request as the transport fills it before DeviceIoControl.
 PassThroughBuffer Request(uint8_t dataIn, void* data, uint32_t length) {
-    PassThroughBuffer buffer{};
-    buffer.spt.Length = sizeof(ScsiPassThroughDirect);
-    buffer.spt.CdbLength = 12;
-    buffer.spt.SenseInfoLength = 24;
-    buffer.spt.DataIn = dataIn;
-    buffer.spt.DataTransferLength = length;
-    buffer.spt.TimeOutValue = 20;
-    buffer.spt.DataBuffer = data;
-    buffer.spt.SenseInfoOffset = offsetof(PassThroughBuffer, sense);
     const uint8_t cdb[12] = {0x12, 0, 0, 0, 0x32, 0, 0, 0, 0, 0, 0, 0xAB};
-    std::memcpy(buffer.spt.Cdb, cdb, sizeof(cdb));
-    return buffer;
+    return MakePassThroughRequest(cdb, data, length, dataIn);
 }
 
 class SgIoPassThroughTest : public testing::Test {

@@ -34,17 +34,7 @@ constexpr std::array<uint8_t, 12> kUnknown{0x28};
 class PassThroughTest : public ::testing::Test {
 protected:
     PassThroughBuffer Request(const std::array<uint8_t, 12>& cdb, uint8_t* data, uint32_t length, uint8_t dataIn) {
-        PassThroughBuffer buffer{};
-        buffer.spt.Length = sizeof(ScsiPassThroughDirect);
-        buffer.spt.CdbLength = 12;
-        buffer.spt.SenseInfoLength = 24;
-        buffer.spt.DataIn = dataIn;
-        buffer.spt.DataTransferLength = length;
-        buffer.spt.TimeOutValue = 20;
-        buffer.spt.DataBuffer = data;
-        buffer.spt.SenseInfoOffset = offsetof(PassThroughBuffer, sense);
-        std::memcpy(buffer.spt.Cdb, cdb.data(), cdb.size());
-        return buffer;
+        return MakePassThroughRequest(cdb.data(), data, length, dataIn);
     }
     RecordingUi ui;
 };
