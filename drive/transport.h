@@ -1,0 +1,58 @@
+#pragma once
+// A way to reach drives: find them into the device table, and run one
+// command (12-byte CDB, data phase, time-out) on one of them. TAtapi sits on
+// top and keeps the table, the selection and the command set; below it are the
+// ASPI transport and the NT pass-through transport (the Windows-shaped ports)
+// and, on Linux, the SG_IO transport.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "drive/command_result.h"
+#include "drive/device_entry.h"
+
+namespace keluflash {
+
+using DeviceTable = std::array<DeviceEntry, kDeviceTableSize>;
+
+// A drive the scan saw but could not put into the table, and why.
+struct UnlistedDrive {
+    std::string path;
+    std::string reason;
+};
+
+class Transport {
+public:
+    virtual ~Transport() = default;
+
+    // True for the pass-through transports (NT and SG_IO): the flash logic
+    // reads it as the NT flag.
+    virtual bool PassThrough() const = 0;
+
+    // Finds the optical drives, fills the table from entry 0 and returns how
+    // many are valid. `identify` sends INQUIRY to a found drive through the
+    // command set (so a trace sees it) and returns its status byte.
+    using Identify = std::function<uint8_t(const DeviceEntry& device, uint8_t* inquiry50)>;
+    virtual int Scan(DeviceTable& table, const Identify& identify) = 0;
+
+    // Runs one command on `device` and returns the status byte the program
+    // reads (1 = done on the pass-through transports, the SRB status on ASPI,
+    // 0 after a system error). `result` receives the categories.
+    virtual uint8_t Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length,
+                            uint8_t direction, CommandResult& result) = 0;
+
+    // The sense triple the program reads after a command (the transport's
+    // own sense area: the ASPI request block's, the pass-through buffer's).
+    virtual SenseTriple LastSense() const = 0;
+
+    // How people name a table entry: "/dev/sg1", "\\.\D:", "ASPI 0:1:0", and
+    // further names a user may give for it ("/dev/sr0").
+    virtual std::string DevicePath(const DeviceEntry& device) const = 0;
+    virtual std::vector<std::string> OtherNames(const DeviceEntry&) const { return {}; }
+    // Drives seen at the scan that are not in the table.
+    virtual std::vector<UnlistedDrive> Unlisted() const { return {}; }
+};
+
+}  // namespace keluflash
