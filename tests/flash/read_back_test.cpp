@@ -1,10 +1,9 @@
-// Read-back verification and the restart offer.
+// Read-back verification.
 #include <algorithm>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/recording_system_services.h"
 #include "flash/read_back.h"
 #include "tests/flash/flash_fixture.h"
 
@@ -106,20 +105,6 @@ TEST(ReadBackTest, ComparesWithTheChecksumTheTriggerCarried) {
     multi.header.SetImageChecksum(2, 0x43);
     multi.selection.ImageIndex = 2;
     EXPECT_TRUE(VerifyFlash(MakeContext(bench, report, multi)));
-}
-
-TEST(OfferRestartTest, RestartsOnlyOnOk) {
-    for (const int answer : {kIdOk, kIdCancel}) {
-        ScriptedUi ui;
-        ui.answer = answer;
-        RecordingSystemServices system;
-        OfferRestart(ui, system);
-        ASSERT_EQ(ui.boxes.size(), 1u);
-        EXPECT_EQ(ui.boxes[0].text, "Reboot this computer right now ?");
-        EXPECT_EQ(ui.boxes[0].caption, "Warning");
-        EXPECT_EQ(ui.boxes[0].flags, 0x1031u);
-        EXPECT_EQ(system.RestartRequests(), answer == kIdOk ? 1 : 0);
-    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The five checks against a simulated drive.
-#include "image/compatibility_checks.h"
+#include "flash/compatibility_checks.h"
 
 #include <gtest/gtest.h>
 
