@@ -54,7 +54,7 @@ ImageOnDisk SaveImage(const TempDir& dir, const std::string& name, const ImageWr
     image.header = built.header;
     image.selection.ImageIndex = imageIndex;
     if (built.header.IsMultiImage()) image.selection.ImageStride = built.header.StrideFromSlots();
-    image.selection.Identified = true;
+    image.selection.identified = true;
     return image;
 }
 

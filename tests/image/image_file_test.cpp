@@ -255,7 +255,7 @@ TEST(OpenImageFile, SingleImageIsIdentified) {
         OpenRun run;
         run.selection.ImageIndex = 5;
         run.Open(folder.Write("fw.KFS", image.bytes));
-        EXPECT_TRUE(run.selection.Identified);
+        EXPECT_TRUE(run.selection.identified);
         EXPECT_EQ(run.selection.ImageIndex, 0);
         EXPECT_EQ(run.selection.FirmwareId, Identity(1).firmwareId);
         EXPECT_EQ(run.edit1, "KELU    ZXR-0111K       1.00");
@@ -278,9 +278,9 @@ TEST(OpenImageFile, NothingRecordedLeavesACleanSelection) {
     for (const std::string& second : {short_, other}) {
         OpenRun run;
         run.Open(good);
-        ASSERT_TRUE(run.selection.Identified);
+        ASSERT_TRUE(run.selection.identified);
         run.Open(second);
-        EXPECT_FALSE(run.selection.Identified) << second;
+        EXPECT_FALSE(run.selection.identified) << second;
         EXPECT_EQ(run.selection.ImageIndex, 0);
         EXPECT_EQ(run.selection.FirmwareId, (std::array<uint8_t, 2>{}));
         EXPECT_EQ(run.edit1, "");
@@ -293,12 +293,12 @@ TEST(OpenImageFile, FileThatCannotBeOpened) {
     TempFolder folder;
     OpenRun run;
     run.edit1 = "old";
-    run.selection.Identified = true;
+    run.selection.identified = true;
     const std::string name = folder.Path("absent.kfs");
     run.Open(name);
     EXPECT_EQ(run.report.lines, std::vector<std::string>{"Err:Open File: " + name + " Error!!"});
     EXPECT_EQ(run.edit1, "");
-    EXPECT_FALSE(run.selection.Identified);
+    EXPECT_FALSE(run.selection.identified);
 }
 
 TEST(OpenImageFile, IdentificationBelowSixtyFourIsNotFound) {
@@ -314,7 +314,7 @@ TEST(OpenImageFile, IdentificationBelowSixtyFourIsNotFound) {
         TempFolder folder;
         OpenRun run;
         run.Open(folder.Write("fw.kfs", image.bytes));
-        EXPECT_EQ(run.selection.Identified, found) << offset;
+        EXPECT_EQ(run.selection.identified, found) << offset;
     }
 }
 
@@ -395,7 +395,7 @@ TEST(OpenImageFile, MultiImageWithChecksumZeroVisitsNoImage) {
     OpenRun run;
     run.Open(folder.Write("multi.kfs", image.bytes));
     EXPECT_TRUE(run.checked.empty());
-    EXPECT_FALSE(run.selection.Identified);
+    EXPECT_FALSE(run.selection.identified);
     EXPECT_EQ(run.selection.ImageStride, 0x8000);
 }
 
@@ -410,7 +410,7 @@ TEST(OpenImageFile, ImageWithoutChecksumSlotIsNotSelected) {
     EXPECT_EQ(run.checked.size(), 7u) << "image 6 is checked, then refused; image 7 is not visited";
     EXPECT_EQ(run.report.lines, std::vector<std::string>{ImageWithoutChecksumLine(6)});
     EXPECT_EQ(run.report.lines[0], "Err:Image 6 has no checksum slot, not selected!!");
-    EXPECT_FALSE(run.selection.Identified);
+    EXPECT_FALSE(run.selection.identified);
     EXPECT_EQ(run.selection.ImageIndex, 0);
     EXPECT_EQ(run.selection.FirmwareId, (std::array<uint8_t, 2>{}));
     EXPECT_EQ(run.edit1, "");
@@ -421,7 +421,7 @@ TEST(OpenImageFile, ImageWithoutChecksumSlotIsNotSelected) {
     refusesSix.Open(name);
     EXPECT_EQ(refusesSix.checked.size(), 7u);
     EXPECT_EQ(refusesSix.report.lines, std::vector<std::string>{"Err:The firmware is not support this device!!(4)"});
-    EXPECT_TRUE(refusesSix.selection.Identified);
+    EXPECT_TRUE(refusesSix.selection.identified);
     EXPECT_EQ(refusesSix.selection.ImageIndex, 5);
     EXPECT_EQ(refusesSix.edit1, ModelOf(Identity(5)));
 }
