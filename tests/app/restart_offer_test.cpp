@@ -3,14 +3,14 @@
 
 #include "app/recording_system_services.h"
 #include "app/restart_offer.h"
-#include "tests/flash/flash_fixture.h"
+#include "tests/support/recording_ui.h"
 
 namespace keluflash::test {
 namespace {
 
 TEST(OfferRestartTest, RestartsOnlyOnOk) {
     for (const int answer : {kIdOk, kIdCancel}) {
-        ScriptedUi ui;
+        RecordingUi ui;
         ui.answer = answer;
         RecordingSystemServices system;
         OfferRestart(ui, system);

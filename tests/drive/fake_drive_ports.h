@@ -13,6 +13,7 @@
 
 #include "drive/atapi.h"
 #include "drive/transport_ports.h"
+#include "tests/support/recording_ui.h"
 
 namespace keluflash::testing {
 
@@ -63,22 +64,9 @@ public:
     void Sleep(uint32_t milliseconds) override { now += milliseconds; }
 };
 
-class FakeUi final : public UserInterface {
-public:
-    struct Box { std::string text, caption; unsigned flags; };
-    std::vector<Box> boxes;
-    int pumps = 0;
-    std::function<void()> onPump;
-    void PumpMessage() override {
-        ++pumps;
-        if (onPump) onPump();
-    }
-    void ProcessMessages() override {}
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-        boxes.push_back({text, caption, flags});
-        return kIdOk;
-    }
-};
+// The drive tests' name for the shared recording user interface, until they
+// use it by its own name.
+using FakeUi = test::RecordingUi;
 
 // --- ASPI --------------------------------------------------------------------
 

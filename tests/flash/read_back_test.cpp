@@ -40,12 +40,12 @@ TEST(ReadBackTest, ReadsEveryBankIn256BytePiecesBanksOneAndTwoUpTo0xF000) {
     EXPECT_THAT(count, ElementsAre(256, 240, 240, 256, 256, 256, 256, 256));
     EXPECT_THAT(lastAddress, ElementsAre(0xFF00, 0xEF00, 0xEF00, 0xFF00, 0xFF00, 0xFF00, 0xFF00, 0xFF00));
     // The bar gets its own range; every bank starts at 0, banks 1 and 2 end at 0xF000.
-    EXPECT_THAT(report.ranges, ElementsAre(std::pair{0, 65536}));
-    EXPECT_EQ(report.positions.size(), 8u + 2016u + 2u);
-    EXPECT_EQ(report.positions[0], 0);
-    EXPECT_EQ(report.positions[1 + 256], 0) << "bank 1 starts at 0";
-    EXPECT_EQ(report.positions[1 + 256 + 1 + 240], 0xF000) << "bank 1 ends at 0xF000";
-    EXPECT_EQ(report.positions[1 + 256 + 1 + 241], 0) << "bank 2 starts at 0";
+    EXPECT_THAT(bench.bar.ranges, ElementsAre(std::pair{0, 65536}));
+    EXPECT_EQ(bench.bar.positions.size(), 8u + 2016u + 2u);
+    EXPECT_EQ(bench.bar.positions[0], 0);
+    EXPECT_EQ(bench.bar.positions[1 + 256], 0) << "bank 1 starts at 0";
+    EXPECT_EQ(bench.bar.positions[1 + 256 + 1 + 240], 0xF000) << "bank 1 ends at 0xF000";
+    EXPECT_EQ(bench.bar.positions[1 + 256 + 1 + 241], 0) << "bank 2 starts at 0";
     EXPECT_EQ(bench.ui.processed, 2016 + 2) << "messages are processed before every read";
     EXPECT_THAT(report.progress, IsEmpty());
 }
