@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "drive/atapi.h"
-#include "drive/sim/simulated_machine.h"
+#include "drive/sim/simulated_windows_machine.h"
 #include "tests/support/recording_report.h"
 #include "tests/support/recording_ui.h"
 
@@ -27,7 +27,7 @@ struct DriveIdentity {
 // A machine with one drive; INQUIRY commands sent by a check are counted.
 class CheckBench {
 public:
-    explicit CheckBench(const DriveIdentity& identity) : m_machine(Config(identity), m_ui), m_atapi(m_machine.Ports()) {
+    explicit CheckBench(const DriveIdentity& identity) : m_machine(Config(identity), m_ui), m_atapi(m_machine.DriveTransport(), m_machine.Ui()) {
         Drive().ClearCommands();
         if (identity.inquiryFails) {
             CommandFault fault;
@@ -51,7 +51,7 @@ private:
         return config;
     }
     RecordingUi m_ui;
-    SimulatedMachine m_machine;
+    SimulatedWindowsMachine m_machine;
     TAtapi m_atapi;
 };
 

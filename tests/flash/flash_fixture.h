@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "drive/atapi.h"
-#include "drive/sim/simulated_machine.h"
+#include "drive/sim/simulated_windows_machine.h"
 #include "flash/flash_context.h"
 #include "image/image_header.h"
 #include "image/image_writer.h"
@@ -30,7 +30,7 @@ public:
     explicit SimulatedBench(SimulatedMachineConfig config);
     RecordingUi ui;
     RecordingProgressBar bar;
-    SimulatedMachine machine;
+    SimulatedWindowsMachine machine;
     TAtapi atapi;
     SimulatedDrive& Drive(size_t index = 0) { return machine.Drive(index); }
     VirtualClock& Clock() { return machine.Clock(); }
