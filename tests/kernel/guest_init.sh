@@ -1,0 +1,200 @@
+#!/bin/busybox sh
+# /init of the kernel test's guest. Loads the modules, attaches simulated
+# drives with keluflash-virtual-drive and runs keluflash-cli against them
+# through the kernel's sg and sr nodes. Each scenario prints one line
+# "KT-RESULT name PASS|FAIL ..."; "KT-DONE" ends the run, then the guest
+# powers itself off (only the guest: this is its own init).
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /tmp
+chmod 1777 /tmp
+cd /tmp
+
+up() { cut -d' ' -f1 /proc/uptime; }
+say() { echo "KT: [$(up)] $*"; }
+RESULT_START=0
+begin() { RESULT_START=$(up); say "== $1"; }
+pass() { echo "KT-RESULT $1 PASS ($(awk "BEGIN{printf \"%.1f\", $(up) - $RESULT_START}") s)"; }
+fail() { echo "KT-RESULT $1 FAIL: $2"; }
+show() { sed 's/^/  | /' "$1"; }
+trace_lines() { sed 's/"data":"[0-9a-f]*",//; s/^/  trace| /'; }
+
+finish() {
+  say "kernel messages:"
+  dmesg | grep -iE 'usb|scsi|sr[0-9]|sg[0-9]|reset|offline|abort' | tail -n 60 | sed 's/^/  dmesg| /'
+  echo "KT-DONE"
+  sync
+  poweroff -f
+}
+
+say "booted, kernel $(uname -r)"
+for module in $(cat /kelu/modules.list); do
+  insmod "/lib/modules/$module" || say "insmod $module failed"
+done
+say "modules loaded"
+
+# QEMU's IDE CD-ROM is the neighbour in the list.
+for i in $(seq 120); do [ -e /sys/class/block/sr0 ] && break; usleep 250000; done
+
+DRIVE_PID=
+DRIVE_LOG=
+SG=
+SR=
+start_drive() {
+  DRIVE_LOG=$1
+  shift
+  keluflash-virtual-drive --verbose "$@" >"$DRIVE_LOG" 2>&1 &
+  DRIVE_PID=$!
+  line=
+  for i in $(seq 240); do
+    line=$(grep 'attached as' "$DRIVE_LOG") && break
+    kill -0 "$DRIVE_PID" 2>/dev/null || break
+    usleep 250000
+  done
+  SG=$(echo "$line" | sed -n 's/.*attached as \(\/dev\/sg[0-9]*\).*/\1/p')
+  SR=$(echo "$line" | sed -n 's/.*(\(\/dev\/sr[0-9]*\)).*/\1/p')
+  if [ -z "$SG" ] || [ -z "$SR" ]; then
+    say "the virtual drive did not attach:"
+    show "$DRIVE_LOG"
+    return 1
+  fi
+  say "virtual drive $* at $SG ($SR)"
+}
+stop_drive() {
+  kill -TERM "$DRIVE_PID" 2>/dev/null
+  wait "$DRIVE_PID"
+  grep -vE '\] #[0-9]+ ' "$DRIVE_LOG" | sed 's/^/  drive| /'
+  # The gadget is gone once the kernel has dropped the sg node.
+  for i in $(seq 120); do [ -e "/sys/class/scsi_generic/${SG#/dev/}" ] || break; usleep 250000; done
+}
+
+# keluflash-cli flash with a fresh output file; sets RC and OUT.
+run_flash() {
+  name=$1
+  shift
+  OUT=/tmp/$name.out
+  timeout 900 "$@" >"$OUT" 2>&1
+  RC=$?
+  show "$OUT"
+}
+# The drive's flash as the virtual drive holds it, compared with a file.
+flash_equals() {
+  rm -f /tmp/flash.bin
+  kill -USR1 "$DRIVE_PID"
+  for i in $(seq 120); do [ -e /tmp/flash.bin ] && break; usleep 250000; done
+  cmp -s /tmp/flash.bin "$1"
+}
+flashed_and_verified() {
+  [ "$RC" = 0 ] && grep -qx 'Ok:Flash Complete!!' "$OUT" && grep -qx 'OK:Verify ok!!' "$OUT"
+}
+never_claims_success() {
+  [ "$RC" = 1 ] && ! grep -q 'Ok:Flash Complete!!' "$OUT" && ! grep -q 'OK:Verify ok!!' "$OUT"
+}
+
+# --- a drive that takes method A ---------------------------------------
+if start_drive /tmp/default.log --profile default --flash-file /tmp/flash.bin; then
+  say "the first commands the kernel sent:"
+  grep -E '\] #[0-9]+ ' "$DRIVE_LOG" | head -n 24 | sed 's/^/  drive| /'
+  begin list
+  keluflash-cli list >/tmp/list.out 2>&1
+  show /tmp/list.out
+  if grep -qE "^[0-9]+  $SG  KELU    ZXR-0131K        1.00\$" /tmp/list.out &&
+     grep -qE '^[0-9]+  /dev/sg[0-9]+  QEMU' /tmp/list.out; then
+    pass list
+  else
+    fail list "no line for $SG with the drive's identification and revision beside QEMU's CD-ROM"
+  fi
+
+  begin plain-flash
+  run_flash plain keluflash-cli flash --yes --device "$SG" /kelu/plain.kfs
+  if ! flashed_and_verified; then fail plain-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  elif ! flash_equals /kelu/plain.flash; then fail plain-flash "the drive's flash differs from the image's blocks"
+  else pass plain-flash; fi
+
+  begin scrambled-flash
+  run_flash scrambled keluflash-cli flash --yes --device "$SG" /kelu/scrambled.kfs
+  if ! flashed_and_verified; then fail scrambled-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  elif ! flash_equals /kelu/scrambled.flash; then fail scrambled-flash "the drive's flash differs from the descrambled blocks"
+  else pass scrambled-flash; fi
+
+  # As udev's uaccess leaves it: the seat's user may open the sg node, nothing else.
+  begin user-sg-flash
+  chown 1000:1000 "$SG"; chmod 600 "$SG"; chmod 600 "$SR"
+  # A user without capabilities, as at a desktop seat.
+  run_flash user-sg su -s /bin/sh user -c "keluflash-cli flash --yes --device $SG /kelu/plain.kfs"
+  chown 0:0 "$SG"
+  if ! flashed_and_verified; then fail user-sg-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  elif ! flash_equals /kelu/plain.flash; then fail user-sg-flash "the drive's flash differs from the image's blocks"
+  else pass user-sg-flash; fi
+  stop_drive
+else
+  fail list "no virtual drive"
+fi
+
+# --- a drive that refuses method A and takes WRITE BUFFER ------------------
+if start_drive /tmp/method-b.log --profile method-b --flash-file /tmp/flash.bin; then
+  begin method-b-flash
+  run_flash method-b keluflash-cli flash --yes --device "$SG" /kelu/plain.kfs
+  if ! flashed_and_verified; then fail method-b-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  elif ! grep -q 'SenseCode:5 : 24 : 0' "$OUT"; then fail method-b-flash "method A's refusal did not reach the program"
+  elif ! grep -q 'answered with the kept sense' "$DRIVE_LOG"; then fail method-b-flash "usb-storage never asked for the sense"
+  elif ! grep -q '^keluflash-virtual-drive .*#[0-9]* 3B 05 01' "$DRIVE_LOG"; then fail method-b-flash "no WRITE BUFFER reached the drive"
+  elif ! flash_equals /kelu/plain.flash; then fail method-b-flash "the drive's flash differs from the image's blocks"
+  else pass method-b-flash; fi
+
+  # The block node without CAP_SYS_RAWIO: the kernel lets 5A through (it
+  # takes it for MODE SENSE(10)) and refuses WRITE BUFFER.
+  begin user-sr-method-b
+  before=$(grep -c ' 3B 05 01' "$DRIVE_LOG")
+  chmod 600 "$SG"; chown 1000:1000 "$SR"; chmod 600 "$SR"
+  run_flash user-sr su -s /bin/sh user -c "keluflash-cli flash --yes --device $SR /kelu/plain.kfs"
+  chown 0:0 "$SR"
+  after=$(grep -c ' 3B 05 01' "$DRIVE_LOG")
+  if ! never_claims_success; then fail user-sr-method-b "exit $RC, or a line claims success"
+  elif [ "$before" != "$after" ]; then fail user-sr-method-b "a WRITE BUFFER reached the drive through $SR"
+  else
+    grep -q '/dev/sg' "$OUT" || say "NOTE: no message names /dev/sgN as the way to reach the drive"
+    pass user-sr-method-b
+  fi
+  stop_drive
+else
+  fail method-b-flash "no virtual drive"
+fi
+
+# --- a drive that vanishes during the download ---------------------------
+if start_drive /tmp/vanish.log --profile default --vanish-at 4 --counting 5A/A0; then
+  begin vanish
+  run_flash vanish keluflash-cli flash --trace /tmp/vanish.trace --yes --device "$SG" /kelu/plain.kfs
+  grep -A 3 '"cdb":"5a00384b45a00503' /tmp/vanish.trace | trace_lines
+  if ! never_claims_success; then fail vanish "exit $RC, or a line claims success"
+  elif ! grep -q '^Err:' "$OUT"; then fail vanish "no Err: line says what went wrong"
+  elif ! grep -q 'vanishes' "$DRIVE_LOG"; then fail vanish "the drive never vanished"
+  else pass vanish; fi
+  stop_drive
+else
+  fail vanish "no virtual drive"
+fi
+
+# --- a drive that stops answering: the host's time-out and reset ----------
+if start_drive /tmp/silent.log --profile default --stop-answering-at 3 --counting 5A/A0; then
+  begin stop-answering
+  started=$(up)
+  run_flash silent keluflash-cli flash --trace /tmp/silent.trace --yes --device "$SG" /kelu/plain.kfs
+  grep -B 1 -A 2 '"cdb":"5a00384b45a00502' /tmp/silent.trace | trace_lines
+  took=$(awk "BEGIN{printf \"%d\", $(up) - $started}")
+  say "the flash took ${took}s"
+  if ! never_claims_success; then fail stop-answering "exit $RC, or a line claims success"
+  elif ! grep -q '^Err:' "$OUT"; then fail stop-answering "no Err: line says what went wrong"
+  elif [ "$took" -lt 20 ]; then fail stop-answering "no command waited for the 20 s time-out"
+  elif ! sed -n '/stops answering/,$p' "$DRIVE_LOG" | grep -qE 'Reset|disabled'; then
+    fail stop-answering "the host never reset the drive"
+  else pass stop-answering; fi
+  stop_drive
+else
+  fail stop-answering "no virtual drive"
+fi
+
+finish
