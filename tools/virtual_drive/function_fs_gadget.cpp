@@ -124,18 +124,6 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
     return ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
-bool FileSystemKnown(const std::string& name) {
-    std::ifstream in("/proc/filesystems");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.size() >= name.size() && line.compare(line.size() - name.size(), name.size(), name) == 0 &&
-            (line.size() == name.size() || line[line.size() - name.size() - 1] == '\t')) {
-            return true;
-        }
-    }
-    return false;
-}
-
 bool MountedAt(const std::string& type, const std::string& where) {
     std::ifstream in("/proc/mounts");
     std::string device, point, kind;
@@ -181,10 +169,6 @@ std::unique_ptr<FunctionFsGadget> FunctionFsGadget::Create(const GadgetOptions& 
                             "): load libcomposite, or all at once: " + kModulesHint;
             return nullptr;
         }
-    }
-    if (!FileSystemKnown("functionfs")) {
-        error.message = std::string("the kernel has no FunctionFS: load usb_f_fs, or all at once: ") + kModulesHint;
-        return nullptr;
     }
     auto gadget = std::make_unique<FunctionFsGadget>(Key{});
     if (!gadget->Build(options, error)) return nullptr;
@@ -252,8 +236,15 @@ bool FunctionFsGadget::Build(const GadgetOptions& options, GadgetError& error) {
         return false;
     }
     const std::string instance = "kelu" + std::to_string(::getpid());
+    // The function's directory exists only where usb_f_fs is loaded (it
+    // registers FunctionFS with its first instance).
     const fs::path function = gadget / "functions" / ("ffs." + instance);
-    if (!makeDir(function)) return false;
+    if (!makeDir(function)) {
+        if (errno == ENOENT || errno == ENODEV) {
+            error.message = std::string("the kernel has no FunctionFS: load usb_f_fs, or all at once: ") + kModulesHint;
+        }
+        return false;
+    }
     const fs::path link = config / ("ffs." + instance);
     if (::symlink(function.c_str(), link.c_str()) != 0) return fail("cannot link the function into the gadget", errno);
     m_cleanup.Push([link] { ::unlink(link.c_str()); });
