@@ -30,13 +30,21 @@ mkdir -p "$ROOTFS"/{bin,dev,proc,sys,tmp,etc,kelu,lib/modules}
 cp /bin/busybox "$ROOTFS/bin/busybox"
 
 # The two programs, without debug information, and the libraries they load.
-for program in "$CLI" "$DRIVE"; do
+add_program() {
+  local program=$1 lib
   strip --strip-debug -o "$ROOTFS/bin/$(basename "$program")" "$program"
   for lib in $(ldd "$program" | grep -o '/[^ ]*'); do
     mkdir -p "$ROOTFS$(dirname "$lib")"
     [ -e "$ROOTFS$lib" ] || cp -L "$lib" "$ROOTFS$lib"
   done
-done
+}
+add_program "$CLI"
+add_program "$DRIVE"
+# For looking further into the kernel's behaviour: KELUFLASH_KERNEL_TEST_EXTRA
+# names a script the guest runs after the scenarios (with guest_init.sh's
+# functions), KELUFLASH_KERNEL_TEST_PROGRAMS host programs it needs (sg_raw).
+for program in ${KELUFLASH_KERNEL_TEST_PROGRAMS:-}; do add_program "$(command -v "$program")"; done
+[ -z "${KELUFLASH_KERNEL_TEST_EXTRA:-}" ] || cp "$KELUFLASH_KERNEL_TEST_EXTRA" "$ROOTFS/kelu/extra.sh"
 
 # Modules in load order: each one's dependencies (modules.dep) before it.
 declare -A LOADED=()
