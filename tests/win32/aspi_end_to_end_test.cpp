@@ -44,7 +44,7 @@ protected:
     void SetUp() override { SetEnvironmentVariableA("KELUFLASH_ASPI_COMPLETION", "pending"); }
 
     FakeUi ui;
-    Win32DrivePorts ports;
+    Win32WindowsPorts ports;
 };
 
 TEST_F(AspiEndToEnd, StartUpLoadsTheLibraryFromTheSystemDirectoryAndFindsTheDrive) {
@@ -68,7 +68,7 @@ TEST_F(AspiEndToEnd, StartUpLoadsTheLibraryFromTheSystemDirectoryAndFindsTheDriv
     EXPECT_EQ(drive.lun, 0);
     EXPECT_EQ(drive.IdentificationText(), "KELU    ZXR-0131K       ");
     EXPECT_EQ(drive.RevisionText(), "1.00");
-    EXPECT_EQ(atapi.SelectedTarget(), 1);
+    EXPECT_EQ(atapi.SelectedDevice().target, 1);
 }
 
 TEST_F(AspiEndToEnd, CommandsCompleteThroughTheirEventOrAtOnce) {

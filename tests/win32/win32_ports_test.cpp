@@ -147,7 +147,7 @@ TEST_F(Win32DriveLetters, PassThroughReachesTheDeviceAndReportsItsError) {
 // the operator sees as the system's own text.
 TEST_F(Win32DriveLetters, PassThroughPathOverTheRealPorts) {
     testing::FakeUi ui;
-    Win32DrivePorts ports;
+    Win32WindowsPorts ports;
     TAtapi atapi(ports.Ports(ui));
 
     EXPECT_TRUE(atapi.NtFlag());
