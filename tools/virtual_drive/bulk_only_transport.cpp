@@ -222,7 +222,7 @@ CommandOutcome BulkOnlyDevice::Serve(const CommandBlockWrapper& cbw, CbwCheck ch
         m_drive(cdb12.data(), driveLength > 0 ? m_buffer.data() : nullptr, driveLength, driveDirection);
     uint32_t transferred = std::min(result.transferred, driveLength);
 
-    if (cbw.cdb[0] == kOpRequestSense && kept && result.scsiStatus == kScsiGood) {
+    if (cbw.cdb[0] == kOpRequestSense && kept && result.scsiStatus == kScsiStatusGood) {
         // The host asks for the sense of the command that failed; the drive
         // has seen this REQUEST SENSE too, so its own sense is consumed.
         transferred = std::min<uint32_t>(driveLength, kSenseDataLength);
@@ -240,7 +240,7 @@ CommandOutcome BulkOnlyDevice::Serve(const CommandBlockWrapper& cbw, CbwCheck ch
         }
     }
     outcome.residue = hostLength - (hostDirection == kDirectionNone ? 0 : transferred);
-    if (result.scsiStatus == kScsiGood) {
+    if (result.scsiStatus == kScsiStatusGood) {
         outcome.cswStatus = kCswPassed;
     } else {
         outcome.cswStatus = kCswFailed;
