@@ -85,7 +85,7 @@ class SimulatedAspiLayer {
 public:
     SimulatedAspiLayer()
         : m_machine(ConfigFromEnvironment(), m_ui),
-          m_library(m_machine.Ports().aspi.LoadLibrary(m_machine.Config().systemDirectory + "\\WNASPI32.DLL")),
+          m_library(m_machine.Ports().aspi.LoadLibrary(m_machine.Config().windows.systemDirectory + "\\WNASPI32.DLL")),
           m_startTick(GetTickCount()) {}
 
     uint32_t SupportInfo() {
