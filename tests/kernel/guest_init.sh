@@ -94,8 +94,11 @@ never_claims_success() {
   [ "$RC" = 1 ] && ! grep -q 'Ok:Flash Complete!!' "$OUT" && ! grep -q 'OK:Verify ok!!' "$OUT"
 }
 
+# Which groups run: "native wine" unless the host chose (KELUFLASH_KERNEL_TEST_GROUPS).
+group() { grep -qw "$1" /kelu/groups 2>/dev/null || [ ! -f /kelu/groups ]; }
+
 # --- a drive that takes method A ---------------------------------------
-if start_drive /tmp/default.log --profile default --flash-file /tmp/flash.bin; then
+if group native && start_drive /tmp/default.log --profile default --flash-file /tmp/flash.bin; then
   say "the first commands the kernel sent:"
   grep -E '\] #[0-9]+ ' "$DRIVE_LOG" | head -n 24 | sed 's/^/  drive| /'
   begin list
@@ -130,12 +133,12 @@ if start_drive /tmp/default.log --profile default --flash-file /tmp/flash.bin; t
   elif ! flash_equals /kelu/plain.flash; then fail user-sg-flash "the drive's flash differs from the image's blocks"
   else pass user-sg-flash; fi
   stop_drive
-else
+elif group native; then
   fail list "no virtual drive"
 fi
 
 # --- a drive that refuses method A and takes WRITE BUFFER ------------------
-if start_drive /tmp/method-b.log --profile method-b --flash-file /tmp/flash.bin; then
+if group native && start_drive /tmp/method-b.log --profile method-b --flash-file /tmp/flash.bin; then
   begin method-b-flash
   run_flash method-b keluflash-cli flash --yes --device "$SG" /kelu/plain.kfs
   if ! flashed_and_verified; then fail method-b-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
@@ -160,12 +163,12 @@ if start_drive /tmp/method-b.log --profile method-b --flash-file /tmp/flash.bin;
     pass user-sr-method-b
   fi
   stop_drive
-else
+elif group native; then
   fail method-b-flash "no virtual drive"
 fi
 
 # --- a drive that vanishes during the download ---------------------------
-if start_drive /tmp/vanish.log --profile default --vanish-at 4 --counting 5A/A0; then
+if group native && start_drive /tmp/vanish.log --profile default --vanish-at 4 --counting 5A/A0; then
   begin vanish
   run_flash vanish keluflash-cli flash --trace /tmp/vanish.trace --yes --device "$SG" /kelu/plain.kfs
   grep -A 3 '"cdb":"5a00384b45a00503' /tmp/vanish.trace | trace_lines
@@ -177,12 +180,12 @@ if start_drive /tmp/vanish.log --profile default --vanish-at 4 --counting 5A/A0;
     fail vanish "the block write the drive vanished in is taken as done (status 1)"
   else pass vanish; fi
   stop_drive
-else
+elif group native; then
   fail vanish "no virtual drive"
 fi
 
 # --- a drive that stops answering: the host's time-out and reset ----------
-if start_drive /tmp/silent.log --profile default --stop-answering-at 3 --counting 5A/A0; then
+if group native && start_drive /tmp/silent.log --profile default --stop-answering-at 3 --counting 5A/A0; then
   begin stop-answering
   started=$(up)
   run_flash silent keluflash-cli flash --trace /tmp/silent.trace --yes --device "$SG" /kelu/plain.kfs
@@ -196,8 +199,80 @@ if start_drive /tmp/silent.log --profile default --stop-answering-at 3 --countin
     fail stop-answering "the host never reset the drive"
   else pass stop-answering; fi
   stop_drive
-else
+elif group native; then
   fail stop-answering "no virtual drive"
+fi
+
+# --- keluflash-cli.exe under Wine: NT pass-through, which Wine turns into SG_IO
+# The host's root (Wine and its libraries) read-only over virtio-9p, the
+# prepared prefix under an overlay, tmpfs where Wine writes; the program runs
+# in a chroot there, from tmpfs (Wine reads PE sections from 9p short).
+wine_setup() {
+  [ -f /kelu/keluflash-cli.exe ] || return 1
+  mkdir -p /host /wine-lower
+  mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose hostroot /host || return 1
+  mount --bind "/host$(cat /kelu/wine-prefix)" /wine-lower || return 1
+  mount -t tmpfs tmpfs /host/tmp || return 1
+  mkdir -p /tmp/wine-upper /tmp/wine-work /host/tmp/prefix
+  mount -t overlay overlay -o lowerdir=/wine-lower,upperdir=/tmp/wine-upper,workdir=/tmp/wine-work /host/tmp/prefix ||
+    return 1
+  mount --bind /proc /host/proc
+  mount --bind /sys /host/sys
+  mount --bind /dev /host/dev
+  mkdir -p /dev/shm && mount -t tmpfs tmpfs /dev/shm
+  cp /kelu/keluflash-cli.exe /kelu/plain.kfs /host/tmp/
+  chmod 1777 /host/tmp
+  # One Wine session for every run: its start-up is what takes long here.
+  chroot /host /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp WINEPREFIX=/tmp/prefix wineserver -p
+}
+# keluflash-cli.exe with these arguments; its output without carriage returns.
+wine_cli() {
+  timeout 900 chroot /host /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp WINEPREFIX=/tmp/prefix WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml=" /bin/sh -c "cd /tmp && wine keluflash-cli.exe $*" 2>&1 | tr -d '\r'
+}
+wine_stop() { chroot /host /usr/bin/env WINEPREFIX=/tmp/prefix wineserver -k 2>/dev/null; }
+# D: is the virtual drive's block node (the mount manager reads the link at
+# its start; the node keeps its name when the next drive attaches).
+wine_letter() { ln -sfn "$1" /host/tmp/prefix/dosdevices/d::; }
+
+if group wine && [ -f /kelu/keluflash-cli.exe ]; then
+  if ! wine_setup; then
+    fail wine-list "the host's root over 9p, the overlay or the chroot could not be set up"
+  elif start_drive /tmp/wine-a.log --profile default --flash-file /tmp/flash.bin; then
+    wine_letter "$SR"
+    begin wine-list
+    wine_cli list >/tmp/wine-list.out
+    show /tmp/wine-list.out
+    if grep -F '\\.\D:' /tmp/wine-list.out | grep -qF 'KELU    ZXR-0131K        1.00'; then
+      pass wine-list
+    else
+      fail wine-list 'no line for \\.\D: with the drive'"'"'s identification and revision'
+    fi
+    begin wine-flash
+    OUT=/tmp/wine-flash.out
+    wine_cli flash --yes --device 'D:' plain.kfs >"$OUT"
+    RC=$?
+    show "$OUT"
+    if ! grep -qx 'Ok:Flash Complete!!' "$OUT" || ! grep -qx 'OK:Verify ok!!' "$OUT"; then
+      fail wine-flash "no Ok:Flash Complete!! and OK:Verify ok!!"
+    elif ! flash_equals /kelu/plain.flash; then fail wine-flash "the drive's flash differs from the image's blocks"
+    else pass wine-flash; fi
+    stop_drive
+  fi
+  if start_drive /tmp/wine-b.log --profile method-b --flash-file /tmp/flash.bin; then
+    wine_letter "$SR"
+    begin wine-method-b
+    OUT=/tmp/wine-method-b.out
+    wine_cli flash --yes --device 'D:' plain.kfs >"$OUT"
+    show "$OUT"
+    if ! grep -qx 'Ok:Flash Complete!!' "$OUT" || ! grep -qx 'OK:Verify ok!!' "$OUT"; then
+      fail wine-method-b "no Ok:Flash Complete!! and OK:Verify ok!!"
+    elif ! grep -q ' 3B 05 01' "$DRIVE_LOG"; then fail wine-method-b "no WRITE BUFFER reached the drive"
+    elif ! flash_equals /kelu/plain.flash; then fail wine-method-b "the drive's flash differs from the image's blocks"
+    else pass wine-method-b; fi
+    stop_drive
+  fi
+  wine_stop
 fi
 
 [ ! -f /kelu/extra.sh ] || . /kelu/extra.sh

@@ -44,6 +44,8 @@ add_program "$DRIVE"
 # names a script the guest runs after the scenarios (with guest_init.sh's
 # functions), KELUFLASH_KERNEL_TEST_PROGRAMS host programs it needs (sg_raw).
 for program in ${KELUFLASH_KERNEL_TEST_PROGRAMS:-}; do add_program "$(command -v "$program")"; done
+# KELUFLASH_KERNEL_TEST_GROUPS="wine" runs only those scenarios (native, wine).
+[ -z "${KELUFLASH_KERNEL_TEST_GROUPS:-}" ] || echo "$KELUFLASH_KERNEL_TEST_GROUPS" >"$ROOTFS/kelu/groups"
 [ -z "${KELUFLASH_KERNEL_TEST_EXTRA:-}" ] || cp "$KELUFLASH_KERNEL_TEST_EXTRA" "$ROOTFS/kelu/extra.sh"
 
 # Modules in load order: each one's dependencies (modules.dep) before it.
@@ -56,7 +58,17 @@ add_module() {
   for dep in $(grep -E "^$path:" "$MODULES/modules.dep" | cut -d: -f2-); do add_module "$dep"; done
   ORDER+=("$path")
 }
-for name in sg sr_mod ata_piix dummy_hcd libcomposite usb_f_fs usb-storage; do
+# The Windows program under Wine in the guest: the guest sees the host's own
+# root read-only over virtio-9p (Wine, its libraries) and puts a prefix made
+# here under an overlay.
+WINE_EXE=${KELUFLASH_KERNEL_TEST_WINE_EXE:-}
+MODULE_NAMES=(sg sr_mod ata_piix dummy_hcd libcomposite usb_f_fs usb-storage)
+QEMU_SHARE=()
+if [ -n "$WINE_EXE" ]; then
+  MODULE_NAMES+=(9p 9pnet_virtio virtio_pci overlay)
+  QEMU_SHARE=(-virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap")
+fi
+for name in "${MODULE_NAMES[@]}"; do
   path=$(grep -E "/${name}\.ko(\.[a-z]+)?:" "$MODULES/modules.dep" | cut -d: -f1 | head -n 1)
   [ -n "$path" ] || { echo "kernel test: module $name not in $MODULES" >&2; exit 1; }
   add_module "$path"
@@ -103,6 +115,22 @@ for block in "${blocks[@]}"; do printf '\002' | dd of="$block" bs=1 count=1 conv
 "$CLI" pack "$IMAGES/scrambled.kfs" --scramble --block "${blocks[@]}" >/dev/null
 expected_flash "$IMAGES/scrambled.flash" "${blocks[@]}"
 
+if [ -n "$WINE_EXE" ]; then
+  # A 32-bit prefix (Windows 7) whose D: is a CD-ROM drive; the guest points
+  # dosdevices/d:: at the virtual drive's node before Wine starts.
+  prefix=$WORK/prefix
+  export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  wineboot -i >/dev/null 2>&1
+  mkdir -p "$prefix/cdrom-d"
+  ln -sfn ../cdrom-d "$prefix/dosdevices/d:"
+  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\n"d:"="cdrom"\n' >"$prefix/drives.reg"
+  wine reg import "$(winepath -w "$prefix/drives.reg")" >/dev/null 2>&1
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  unset WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES
+  cp "$WINE_EXE" "$ROOTFS/kelu/keluflash-cli.exe"
+  echo "$prefix" >"$ROOTFS/kelu/wine-prefix"
+fi
 cp "$HERE/guest_init.sh" "$ROOTFS/init"
 chmod 755 "$ROOTFS/init"
 echo "root:x:0:0:root:/:/bin/sh" >"$ROOTFS/etc/passwd"
@@ -115,11 +143,11 @@ echo "kernel test: $KERNEL, initramfs $(du -h "$WORK/initramfs.cpio" | cut -f1),
 CONSOLE=$WORK/console.log
 started=$(date +%s)
 rc=0
-timeout "$GUEST_TIMEOUT" qemu-system-x86_64 -machine pc,accel=tcg -m 1024 -smp 2 -nodefaults \
+timeout "$GUEST_TIMEOUT" qemu-system-x86_64 -machine pc,accel=tcg -m 2048 -smp 2 -nodefaults \
   -display none -monitor none -serial "file:$CONSOLE" -no-reboot \
   -kernel "$KERNEL" -initrd "$WORK/initramfs.cpio" \
   -append "console=ttyS0 panic=-1 loglevel=4 rdinit=/init" \
-  -drive if=ide,index=1,media=cdrom </dev/null || rc=$?
+  -drive if=ide,index=1,media=cdrom "${QEMU_SHARE[@]}" </dev/null || rc=$?
 elapsed=$(( $(date +%s) - started ))
 # KELUFLASH_KERNEL_TEST_CONSOLE=FILE keeps the whole console (every command the drive saw).
 [ -z "${KELUFLASH_KERNEL_TEST_CONSOLE:-}" ] || cp "$CONSOLE" "$KELUFLASH_KERNEL_TEST_CONSOLE"
