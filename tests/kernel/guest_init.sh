@@ -32,7 +32,10 @@ finish() {
 
 say "booted, kernel $(uname -r)"
 for module in $(cat /kelu/modules.list); do
-  insmod "/lib/modules/$module" || say "insmod $module failed"
+  # Two virtual USB device controllers: two drives can be attached at once.
+  params=
+  [ "$module" != dummy_hcd.ko ] || params=num=2
+  insmod "/lib/modules/$module" $params || say "insmod $module failed"
 done
 say "modules loaded"
 
@@ -82,10 +85,11 @@ run_flash() {
 }
 # The drive's flash as the virtual drive holds it, compared with a file.
 flash_equals() {
-  rm -f /tmp/flash.bin
+  file=${2:-/tmp/flash.bin}
+  rm -f "$file"
   kill -USR1 "$DRIVE_PID"
-  for i in $(seq 120); do [ -e /tmp/flash.bin ] && break; usleep 250000; done
-  cmp -s /tmp/flash.bin "$1"
+  for i in $(seq 120); do [ -e "$file" ] && break; usleep 250000; done
+  cmp -s "$file" "$1"
 }
 flashed_and_verified() {
   [ "$RC" = 0 ] && grep -qx 'Ok:Flash Complete!!' "$OUT" && grep -qx 'OK:Verify ok!!' "$OUT"
@@ -210,7 +214,7 @@ fi
 wine_setup() {
   [ -f /kelu/keluflash-cli.exe ] || return 1
   mkdir -p /host /wine-lower
-  mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose hostroot /host || return 1
+  mount -t 9p -o trans=virtio,version=9p2000.L,ro hostroot /host || return 1
   mount --bind "/host$(cat /kelu/wine-prefix)" /wine-lower || return 1
   mount -t tmpfs tmpfs /host/tmp || return 1
   mkdir -p /tmp/wine-upper /tmp/wine-work /host/tmp/prefix
@@ -222,8 +226,6 @@ wine_setup() {
   mkdir -p /dev/shm && mount -t tmpfs tmpfs /dev/shm
   cp /kelu/keluflash-cli.exe /kelu/plain.kfs /host/tmp/
   chmod 1777 /host/tmp
-  # One Wine session for every run: its start-up is what takes long here.
-  chroot /host /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp WINEPREFIX=/tmp/prefix wineserver -p
 }
 # keluflash-cli.exe with these arguments; its output without carriage returns.
 wine_cli() {
@@ -231,48 +233,59 @@ wine_cli() {
     WINEDLLOVERRIDES="mscoree,mshtml=" /bin/sh -c "cd /tmp && wine keluflash-cli.exe $*" 2>&1 | tr -d '\r'
 }
 wine_stop() { chroot /host /usr/bin/env WINEPREFIX=/tmp/prefix wineserver -k 2>/dev/null; }
-# D: is the virtual drive's block node (the mount manager reads the link at
-# its start; the node keeps its name when the next drive attaches).
-wine_letter() { ln -sfn "$1" /host/tmp/prefix/dosdevices/d::; }
+# A drive letter of the prefix names a node (the mount manager reads the
+# links once, when Wine starts: both drives are attached before that).
+wine_letter() { ln -sfn "$2" "/host/tmp/prefix/dosdevices/$1::"; }
+wine_flashed() {
+  grep -qx 'Ok:Flash Complete!!' "$OUT" && grep -qx 'OK:Verify ok!!' "$OUT"
+}
 
+# D: takes method A, E: refuses it and takes WRITE BUFFER; Wine runs as root.
 if group wine && [ -f /kelu/keluflash-cli.exe ]; then
   if ! wine_setup; then
     fail wine-list "the host's root over 9p, the overlay or the chroot could not be set up"
-  elif start_drive /tmp/wine-a.log --profile default --flash-file /tmp/flash.bin; then
-    wine_letter "$SR"
-    begin wine-list
-    wine_cli list >/tmp/wine-list.out
-    show /tmp/wine-list.out
-    if grep -F '\\.\D:' /tmp/wine-list.out | grep -qF 'KELU    ZXR-0131K        1.00'; then
-      pass wine-list
-    else
-      fail wine-list 'no line for \\.\D: with the drive'"'"'s identification and revision'
+  elif ! start_drive /tmp/wine-b.log --profile method-b --udc dummy_udc.1 --flash-file /tmp/flash-b.bin; then
+    fail wine-list "no second virtual drive"
+  else
+    B_PID=$DRIVE_PID; B_SG=$SG; B_SR=$SR; B_LOG=$DRIVE_LOG
+    if start_drive /tmp/wine-a.log --profile default --udc dummy_udc.0 --flash-file /tmp/flash.bin; then
+      wine_letter d "$SR"
+      wine_letter e "$B_SR"
+      begin wine-list
+      wine_cli list >/tmp/wine-list.out
+      show /tmp/wine-list.out
+      if grep -F '\\.\D:' /tmp/wine-list.out | grep -qF 'KELU    ZXR-0131K        1.00' &&
+         grep -qF '\\.\E:' /tmp/wine-list.out; then
+        pass wine-list
+      else
+        fail wine-list 'no lines for \\.\D: and \\.\E: with the drives'"'"' identification and revision'
+      fi
+
+      begin wine-flash
+      OUT=/tmp/wine-flash.out
+      wine_cli flash --yes --device 'D:' plain.kfs >"$OUT"
+      show "$OUT"
+      if ! wine_flashed; then fail wine-flash "no Ok:Flash Complete!! and OK:Verify ok!!"
+      elif ! flash_equals /kelu/plain.flash; then fail wine-flash "the drive's flash differs from the image's blocks"
+      else pass wine-flash; fi
+
+      begin wine-method-b
+      OUT=/tmp/wine-method-b.out
+      wine_cli flash --yes --device 'E:' plain.kfs >"$OUT"
+      show "$OUT"
+      A_PID=$DRIVE_PID
+      DRIVE_PID=$B_PID
+      if ! wine_flashed; then fail wine-method-b "no Ok:Flash Complete!! and OK:Verify ok!!"
+      elif ! grep -q ' 3B 05 01' "$B_LOG"; then fail wine-method-b "no WRITE BUFFER reached the drive"
+      elif ! flash_equals /kelu/plain.flash /tmp/flash-b.bin; then fail wine-method-b "the drive's flash differs from the image's blocks"
+      else pass wine-method-b; fi
+      wine_stop
+      DRIVE_PID=$A_PID
+      stop_drive
     fi
-    begin wine-flash
-    OUT=/tmp/wine-flash.out
-    wine_cli flash --yes --device 'D:' plain.kfs >"$OUT"
-    RC=$?
-    show "$OUT"
-    if ! grep -qx 'Ok:Flash Complete!!' "$OUT" || ! grep -qx 'OK:Verify ok!!' "$OUT"; then
-      fail wine-flash "no Ok:Flash Complete!! and OK:Verify ok!!"
-    elif ! flash_equals /kelu/plain.flash; then fail wine-flash "the drive's flash differs from the image's blocks"
-    else pass wine-flash; fi
+    DRIVE_PID=$B_PID; SG=$B_SG; DRIVE_LOG=$B_LOG
     stop_drive
   fi
-  if start_drive /tmp/wine-b.log --profile method-b --flash-file /tmp/flash.bin; then
-    wine_letter "$SR"
-    begin wine-method-b
-    OUT=/tmp/wine-method-b.out
-    wine_cli flash --yes --device 'D:' plain.kfs >"$OUT"
-    show "$OUT"
-    if ! grep -qx 'Ok:Flash Complete!!' "$OUT" || ! grep -qx 'OK:Verify ok!!' "$OUT"; then
-      fail wine-method-b "no Ok:Flash Complete!! and OK:Verify ok!!"
-    elif ! grep -q ' 3B 05 01' "$DRIVE_LOG"; then fail wine-method-b "no WRITE BUFFER reached the drive"
-    elif ! flash_equals /kelu/plain.flash; then fail wine-method-b "the drive's flash differs from the image's blocks"
-    else pass wine-method-b; fi
-    stop_drive
-  fi
-  wine_stop
 fi
 
 [ ! -f /kelu/extra.sh ] || . /kelu/extra.sh

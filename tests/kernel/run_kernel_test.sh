@@ -116,14 +116,15 @@ for block in "${blocks[@]}"; do printf '\002' | dd of="$block" bs=1 count=1 conv
 expected_flash "$IMAGES/scrambled.flash" "${blocks[@]}"
 
 if [ -n "$WINE_EXE" ]; then
-  # A 32-bit prefix (Windows 7) whose D: is a CD-ROM drive; the guest points
-  # dosdevices/d:: at the virtual drive's node before Wine starts.
+  # A 32-bit prefix (Windows 7) whose D: and E: are CD-ROM drives; the guest
+  # points dosdevices/d:: and e:: at the virtual drives' nodes before Wine starts.
   prefix=$WORK/prefix
   export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   wineboot -i >/dev/null 2>&1
-  mkdir -p "$prefix/cdrom-d"
+  mkdir -p "$prefix/cdrom-d" "$prefix/cdrom-e"
   ln -sfn ../cdrom-d "$prefix/dosdevices/d:"
-  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\n"d:"="cdrom"\n' >"$prefix/drives.reg"
+  ln -sfn ../cdrom-e "$prefix/dosdevices/e:"
+  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\n"d:"="cdrom"\n"e:"="cdrom"\n' >"$prefix/drives.reg"
   wine reg import "$(winepath -w "$prefix/drives.reg")" >/dev/null 2>&1
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true

@@ -374,13 +374,16 @@ bool ServeControlEvents(int ep0, const std::function<void(ControlEvent, const st
     return true;
 }
 
-AttachedNodes FindAttachedNodes(const std::string& vendor, const std::string& product) {
+AttachedNodes FindAttachedNodes(const std::string& udc, const std::string& vendor, const std::string& product) {
     AttachedNodes nodes;
+    const std::string kUdcPrefix = "dummy_udc.";
+    if (!udc.starts_with(kUdcPrefix)) return nodes;  // a real controller's host is another machine
+    const std::string host = "/dummy_hcd." + udc.substr(kUdcPrefix.size()) + "/";
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator("/sys/class/scsi_generic", ec)) {
         const fs::path device = entry.path() / "device";
         const std::string path = fs::canonical(device, ec).string();
-        if (ec || path.find("/dummy_hcd") == std::string::npos) continue;
+        if (ec || path.find(host) == std::string::npos) continue;
         if (Trimmed(ReadAttribute(device / "vendor")) != vendor ||
             Trimmed(ReadAttribute(device / "model")) != product) {
             continue;

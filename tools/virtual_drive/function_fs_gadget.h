@@ -109,12 +109,13 @@ enum class ControlEvent {
 // `onEvent` for each event that matters; false when ep0 failed (EINTR too).
 bool ServeControlEvents(int ep0, const std::function<void(ControlEvent, const std::string&)>& onEvent);
 
-// The sg and sr nodes the kernel made for the drive behind a dummy_hcd host
-// whose vendor and product match, or empty strings.
+// The sg and sr nodes the kernel made for the drive behind the dummy_hcd host
+// of the controller `udc` (dummy_udc.N pairs with dummy_hcd.N) whose vendor
+// and product match, or empty strings.
 struct AttachedNodes {
     std::string generic;   // "/dev/sg1"
     std::string block;     // "/dev/sr1"
 };
-AttachedNodes FindAttachedNodes(const std::string& vendor, const std::string& product);
+AttachedNodes FindAttachedNodes(const std::string& udc, const std::string& vendor, const std::string& product);
 
 }  // namespace keluflash::virtual_drive

@@ -113,7 +113,7 @@ public:
             }
             if (signal > 0) break;
             if (!announced && m_gadget->Bound()) {
-                const AttachedNodes nodes = FindAttachedNodes(config.vendor, config.product);
+                const AttachedNodes nodes = FindAttachedNodes(m_gadget->Udc(), config.vendor, config.product);
                 if (!nodes.generic.empty()) {
                     Log("attached as " + nodes.generic + (nodes.block.empty() ? "" : " (" + nodes.block + ")"));
                     announced = true;
