@@ -232,7 +232,19 @@ wine_cli() {
   timeout 900 chroot /host /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp WINEPREFIX=/tmp/prefix WINEDEBUG=-all \
     WINEDLLOVERRIDES="mscoree,mshtml=" /bin/sh -c "cd /tmp && wine keluflash-cli.exe $*" 2>&1 | tr -d '\r'
 }
-wine_stop() { chroot /host /usr/bin/env WINEPREFIX=/tmp/prefix wineserver -k 2>/dev/null; }
+# One Wine session for all runs: a console program waiting on a pipe keeps
+# the server and the mount manager up (a restart costs minutes here, and a
+# restarted mount manager has been seen to drop a CD-ROM letter).
+wine_hold() {
+  mkfifo /host/tmp/wine-hold
+  chroot /host /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp WINEPREFIX=/tmp/prefix WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml=" /bin/sh -c "cd /tmp && exec wine cmd.exe" </host/tmp/wine-hold >/dev/null 2>&1 &
+  exec 9>/host/tmp/wine-hold
+}
+wine_stop() {
+  exec 9>&-
+  chroot /host /usr/bin/env WINEPREFIX=/tmp/prefix wineserver -k 2>/dev/null
+}
 # A drive letter of the prefix names a node (the mount manager reads the
 # links once, when Wine starts: both drives are attached before that).
 wine_letter() { ln -sfn "$2" "/host/tmp/prefix/dosdevices/$1::"; }
@@ -251,6 +263,7 @@ if group wine && [ -f /kelu/keluflash-cli.exe ]; then
     if start_drive /tmp/wine-a.log --profile default --udc dummy_udc.0 --flash-file /tmp/flash.bin; then
       wine_letter d "$SR"
       wine_letter e "$B_SR"
+      wine_hold
       begin wine-list
       wine_cli list >/tmp/wine-list.out
       show /tmp/wine-list.out
