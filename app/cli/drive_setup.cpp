@@ -66,7 +66,10 @@ void CommandObservers::CommandExecuted(const CommandRecord& record) {
 DriveSetup::DriveSetup(Key) {}
 DriveSetup::~DriveSetup() = default;
 
-std::string DriveSetup::TraceFailure() const { return m_trace != nullptr ? m_trace->Failure() : std::string(); }
+std::string DriveSetup::TraceFailure() const {
+    if (m_trace == nullptr || m_trace->Failure().empty()) return {};
+    return "the trace file " + m_traceFile + " could not be written: " + m_trace->Failure();
+}
 
 std::unique_ptr<DriveSetup> DriveSetup::Create(const CommonOptions& options, UserInterface& ui, SetupError& error) {
     if (options.simulate) {
@@ -125,6 +128,7 @@ std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup
     s.m_atapi->SetCommandObserver(&s.m_observers);
     if (trace) {
         s.m_trace = trace.get();
+        s.m_traceFile = options.traceFile;
         s.m_observers.Add(std::move(trace));
     }
     s.CollectDrives();

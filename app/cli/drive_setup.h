@@ -72,7 +72,8 @@ public:
     TAtapi& Atapi() { return *m_atapi; }
     // Also sees every command from now on; must outlive the set-up's commands.
     void WatchCommands(CommandObserver& observer) { m_observers.Add(observer); }
-    // Why the --trace file lost lines; empty when it has them all (or there is none).
+    // The sentence saying the --trace file lost lines, and why; empty when it
+    // has them all (or there is none).
     std::string TraceFailure() const;
     Clock& HostClock() { return *m_clock; }
     // The simulated machine behind --simulate; null for real drives.
@@ -100,6 +101,7 @@ private:
     Clock* m_clock = nullptr;
     CommandObservers m_observers;
     const CommandTrace* m_trace = nullptr;  // owned by m_observers
+    std::string m_traceFile;
     std::unique_ptr<TAtapi> m_atapi;
     std::vector<SeenDrive> m_drives;
 };

@@ -117,9 +117,8 @@ private:
     // A trace that lost lines is said at the end; the command's own result
     // and exit code stay what they are.
     void AddTraceFailure(nlohmann::json& fields) {
-        const std::string failure = m_setup ? m_setup->TraceFailure() : std::string();
-        if (failure.empty()) return;
-        const std::string text = "the trace file " + m_options.traceFile + " could not be written: " + failure;
+        const std::string text = m_setup ? m_setup->TraceFailure() : std::string();
+        if (text.empty()) return;
         if (m_options.json)
             fields["trace_error"] = text;
         else
@@ -176,7 +175,10 @@ std::optional<std::string> ImageFileProblem(const std::string& file) {
 std::string FlashSummary(UpdateResult result, const ConsoleView& view) {
     switch (result) {
     case UpdateResult::Verified:
-        return "flashed and verified; the drive starts its new firmware at the next restart";
+        return std::string(view.MethodAStarted() && view.MethodBStarted()
+                               ? "flashed with method B (WRITE BUFFER) after method A failed, and verified"
+                               : "flashed and verified") +
+               "; the drive starts its new firmware at the next restart";
     case UpdateResult::VerifyFailed:
         return "flashed, but the verification failed: the drive's flash may not hold this image; "
                "flash it again before the machine restarts";
@@ -338,11 +340,11 @@ int RunDump(const CommonOptions& commonOptions, const FlashOptions& flash) {
         &failure);
     session.View().FinishSteps(complete);
     if (!complete) {
-        char line[128];
-        std::snprintf(line, sizeof line, "reading bank %d at 0x%x failed (status %d, sense %x : %x : %x); %s is unchanged",
-                      int{failure.bank}, unsigned{failure.address}, int{failure.status}, failure.sense.key,
-                      failure.sense.asc, failure.sense.ascq, "the file");
-        return session.Fail(ErrorKind::Failed, line);
+        char line[96];
+        std::snprintf(line, sizeof line, "reading bank %d at 0x%x failed (status %d, sense %x : %x : %x)",
+                      int{failure.bank}, unsigned{failure.address}, int{failure.status}, unsigned{failure.sense.key},
+                      unsigned{failure.sense.asc}, unsigned{failure.sense.ascq});
+        return session.Fail(ErrorKind::Failed, std::string(line) + "; " + flash.out + " was not written");
     }
     if (!out->Commit(error)) return session.Fail(ErrorKind::File, error);
     char line[96];
@@ -359,6 +361,9 @@ int RunDemoImage(const CommonOptions& commonOptions, const FlashOptions& flash) 
     if (!options.simulate)
         return ReportFailure(options.json, ErrorKind::Usage,
                              "demo-image makes images for simulated drives only; pass --simulate or --simulate=NAME");
+    std::string error;
+    std::optional<SafeFileWriter> out = SafeFileWriter::Begin(flash.out, options.force, error);
+    if (!out) return ReportFailure(options.json, ErrorKind::File, error);
     RecordingSystemServices recording;
     Session session(options);
     if (!session.Start(recording)) return session.Fail();
@@ -372,8 +377,8 @@ int RunDemoImage(const CommonOptions& commonOptions, const FlashOptions& flash) 
     recipe.firmwareId = identity.firmwareId;
     const ImageWriteResult built = BuildDemoFirmware(recipe);
     if (!built.ok) return session.Fail(ErrorKind::Failed, built.error);
-    std::string error;
-    if (!WriteFileSafely(flash.out, built.bytes, options.force, error)) return session.Fail(ErrorKind::File, error);
+    out->Write(built.bytes.data(), built.bytes.size());
+    if (!out->Commit(error)) return session.Fail(ErrorKind::File, error);
     char line[160];
     std::snprintf(line, sizeof line, "demo firmware for %s %s %s (firmware id %02X %02X): %d blocks, checksum 0x%04x",
                   recipe.vendor.c_str(), recipe.product.c_str(), recipe.revision.c_str(), recipe.firmwareId[0],

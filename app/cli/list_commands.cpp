@@ -39,7 +39,10 @@ int RunList(const CommonOptions& options) {
         }
         // Texts come from the drive: bytes that are not UTF-8 are escaped
         // rather than failing the listing.
-        PrintJson(std::cout, {{"drives", drives}, {"unavailable", unavailable}});
+        nlohmann::json listing{{"drives", drives}, {"unavailable", unavailable}};
+        if (const std::string lost = setup->TraceFailure(); !lost.empty())
+            listing["trace_error"] = lost;
+        PrintJson(std::cout, listing);
         return kExitOk;
     }
 
@@ -56,6 +59,8 @@ int RunList(const CommonOptions& options) {
     if (setup->Drives().empty()) {
         std::cerr << "no optical drive found\n";
     }
+    if (const std::string lost = setup->TraceFailure(); !lost.empty())
+        std::cerr << "keluflash-cli: " + lost + "\n";
     return kExitOk;
 }
 

@@ -5,6 +5,7 @@
 #include <exception>
 #include <optional>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string_view>
 #include <vector>
@@ -79,6 +80,17 @@ std::optional<std::string> UnknownCommand(const CLI::App& app, const std::string
     return error + " (commands: " + names + ")";
 }
 
+// Help shows the flag as it is given: --simulate[=NAME].
+class HelpFormatter final : public CLI::Formatter {
+public:
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        std::string name = CLI::Formatter::make_option_name(option, positional);
+        const std::string defaultValue = "{default}";
+        if (const size_t at = name.find(defaultValue); at != std::string::npos) name.replace(at, defaultValue.size(), "[=NAME]");
+        return name;
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -88,6 +100,7 @@ int main(int argc, char** argv) {
     const bool json = std::any_of(argv + 1, argv + argc, [](const char* word) { return std::string_view(word) == "--json"; });
 
     CLI::App app{"keluflash-cli: rewrite the firmware of KELU CD/DVD drives from a .kfs image"};
+    app.formatter(std::make_shared<HelpFormatter>());
     app.require_subcommand(1);
     // Global options are taken after the command as well: list --json.
     app.fallthrough();
@@ -101,7 +114,7 @@ int main(int argc, char** argv) {
     app.add_option("--device", options.device, "The drive to use: its index in the list, or its device path")
         ->type_name("INDEX|PATH")
         ->check([](const std::string& value) {
-            return value.empty() ? std::string("--device is empty; name a drive by its index or its device path")
+            return value.empty() ? std::string("empty; name a drive by its index or its device path")
                                  : std::string();
         });
     app.add_flag("--json", options.json, "Print exactly one JSON document on standard output, also on failure");
