@@ -268,14 +268,17 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
                              : result == UpdateResult::VerifyFailed ? "failed"
                                                                     : "not-run";
     answer["summary"] = summary;
-    if (!options.json) std::cerr << summary + "\n";
-    if (result == UpdateResult::Verified) return session.Succeed(answer);
-    if (result == UpdateResult::Refused) {
-        if (const std::optional<std::string> problem = ImageFileProblem(flash.file))
-            return session.Fail(ErrorKind::File, *problem, answer);
-        return session.Fail(ErrorKind::Refused, "refused, nothing written: " + LastErrorLine(view.Lines()), answer);
+    if (result == UpdateResult::Verified) {
+        if (!options.json) std::cerr << summary + "\n";
+        return session.Succeed(answer);
     }
-    return session.Fail(ErrorKind::Failed, summary + " (" + LastErrorLine(view.Lines()) + ")", answer);
+    // A failure's one line is the summary with the line that says why.
+    if (result == UpdateResult::Refused && !view.Written()) {
+        if (const std::optional<std::string> problem = ImageFileProblem(flash.file))
+            return session.Fail(ErrorKind::File, "refused, nothing written: " + *problem, answer);
+    }
+    return session.Fail(result == UpdateResult::Refused ? ErrorKind::Refused : ErrorKind::Failed,
+                        summary + " (" + LastErrorLine(view.Lines()) + ")", answer);
 }
 
 int RunVerify(const CommonOptions& commonOptions, const FlashOptions& flash) {
