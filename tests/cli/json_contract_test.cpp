@@ -28,6 +28,7 @@ protected:
         std::filesystem::copy_file(Path("demo.kfs"), Path("demo.bin"));
         std::ofstream(Path("empty.kfs")).close();
         std::ofstream(Path("block.bin")) << "\x02\x01";
+        ASSERT_EQ(RunCli("pack --no-pad " + Path("short.kfs") + " --block " + Path("block.bin")).exitCode, 0);
     }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
     std::string Path(const std::string& name) const { return (m_dir / name).string(); }
@@ -76,6 +77,7 @@ TEST_F(JsonContractTest, EveryFailureIsOneObjectWithErrorAndKind) {
         {"info " + Path("folder"), "file", "Is a directory"},
         {"info " + Path("empty.kfs"), "file", "is empty"},
         {"info " + Path("demo.bin"), "file", "ends in .kfs"},
+        {"info " + Path("short.kfs"), "file", "first 65536 bytes of image 0 are not all in the file"},
         {"pack " + Path("out.kfs") + " --block " + Path("missing.bin"), "file", "No such file or directory"},
         {"pack " + Path("out.kfs") + " --multi 2 --block " + Path("block.bin"), "refused", "do not make images"},
         {"pack " + Path("demo.kfs") + " --block " + Path("block.bin"), "file", "it exists"},

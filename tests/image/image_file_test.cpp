@@ -301,6 +301,21 @@ TEST(OpenImageFile, FileThatCannotBeOpened) {
     EXPECT_FALSE(run.selection.Identified);
 }
 
+// A folder opens for reading on Linux and fails at the first read, which the
+// library reports by throwing: it is a file that cannot be opened.
+TEST(ValidateImageFile, AFolderIsAFileThatCannotBeOpened) {
+    TempFolder folder;
+    const std::string name = folder.Path("folder.kfs");
+    std::filesystem::create_directory(name);
+    RecordingReport report;
+    ImageHeader header;
+    EXPECT_FALSE(ValidateImageFile(name, header, report));
+    EXPECT_EQ(report.lines, std::vector<std::string>{kMessageOpenFirmwareFileError});
+    OpenRun run;
+    run.Open(name);
+    EXPECT_EQ(run.report.lines, std::vector<std::string>{"Err:Open File: " + name + " Error!!"});
+}
+
 TEST(OpenImageFile, IdentificationBelowSixtyFourIsNotFound) {
     for (const auto& [offset, found] : std::vector<std::pair<size_t, bool>>{{63, false}, {64, true}}) {
         DemoFirmwareRecipe recipe = Identity(2);
