@@ -245,7 +245,7 @@ nlohmann::json ImageInfo(const std::string& fileName) {
     std::string edit1;
     CapturedReport openReport;
     OpenImageFile(fileName, header, selection, edit1, {}, openReport);
-    info["selected_image"] = OrNull(selection.Identified, selection.ImageIndex);
+    info["selected_image"] = OrNull(selection.identified, selection.ImageIndex);
     info["open_messages"] = openReport.lines;
     info["flashable"] = info["valid"].get<bool>() && selection.Identified;
     info["not_flashable_reason"] = OrNull(!info["flashable"].get<bool>(), NotFlashableReason(info));
