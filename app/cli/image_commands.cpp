@@ -247,7 +247,7 @@ nlohmann::json ImageInfo(const std::string& fileName) {
     OpenImageFile(fileName, header, selection, edit1, {}, openReport);
     info["selected_image"] = OrNull(selection.identified, selection.ImageIndex);
     info["open_messages"] = openReport.lines;
-    info["flashable"] = info["valid"].get<bool>() && selection.Identified;
+    info["flashable"] = info["valid"].get<bool>() && selection.identified;
     info["not_flashable_reason"] = OrNull(!info["flashable"].get<bool>(), NotFlashableReason(info));
     return info;
 }

@@ -311,10 +311,10 @@ TEST(ValidateImageFile, AFolderIsAFileThatCannotBeOpened) {
     RecordingReport report;
     ImageHeader header;
     EXPECT_FALSE(ValidateImageFile(name, header, report));
-    EXPECT_EQ(report.lines, std::vector<std::string>{kMessageOpenFirmwareFileError});
+    EXPECT_EQ(report.messages, std::vector<std::string>{kMessageOpenFirmwareFileError});
     OpenRun run;
     run.Open(name);
-    EXPECT_EQ(run.report.lines, std::vector<std::string>{"Err:Open File: " + name + " Error!!"});
+    EXPECT_EQ(run.report.messages, std::vector<std::string>{"Err:Open File: " + name + " Error!!"});
 }
 
 TEST(OpenImageFile, IdentificationBelowSixtyFourIsNotFound) {
