@@ -72,6 +72,7 @@ void TForm1::BitBtn2Click() {
         AddMessage("Err:No Firmware to upgrade!!");
         return;
     }
+    PhaseStarted(FlashPhase::Checks);
     SetProgress(10);
     if (!ValidateImageFile(m_openDialogFileName, m_header, *this)) return;
     SetProgress(20);
@@ -123,7 +124,10 @@ FlashContext TForm1::MakeFlashContext() {
 void TForm1::RunUpdate() {
     m_lastResult = UpdateResult::Refused;
     const FlashContext context = MakeFlashContext();
-    if (RunChecks() && CheckImageBeforeWrites(context) && SyncPatchArea(context)) {
+    PhaseStarted(FlashPhase::Checks);
+    const bool agreed = RunChecks() && CheckImageBeforeWrites(context);
+    if (agreed) PhaseStarted(FlashPhase::PatchArea);
+    if (agreed && SyncPatchArea(context)) {
         if (!FlashImage()) {
             m_lastResult = UpdateResult::FlashFailed;
         } else {
@@ -171,6 +175,7 @@ bool TForm1::CheckUpdate() {
         AddMessage("Err:No Firmware to upgrade!!");
         return false;
     }
+    PhaseStarted(FlashPhase::Checks);
     if (!ValidateImageFile(m_openDialogFileName, m_header, *this)) return false;
     CaptureUpdateInputs();
     return RunChecks() && CheckImageBeforeWrites(MakeFlashContext());

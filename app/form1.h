@@ -37,6 +37,8 @@ public:
     // confirmed name on entry.
     virtual bool ExecuteOpenDialog(std::string& fileName) = 0;
     virtual void CloseWindow() = 0;                // Exit
+    // The update reached the next step; the window shows nothing of it.
+    virtual void PhaseStarted(FlashPhase) {}
 };
 
 struct ProgressState {
@@ -76,6 +78,7 @@ public:
     void SetProgress(int value) override;
     void SetProgressRange(int min, int max) override;        // the bar's range, set directly
     void SetProgressPosition(int position) override;          // the bar's position, set directly and repainted
+    void PhaseStarted(FlashPhase phase) override { m_view.PhaseStarted(phase); }
 
     // The window's state, for views and tests.
     const std::string& Caption() const { return m_caption; }

@@ -90,6 +90,7 @@ uint16_t MethodATransferLength(int block) {
 bool DownloadMethodA(const FlashContext& context) {
     const ImageHeader& header = context.header;
     TAtapi& atapi = context.atapi;
+    context.bar.PhaseStarted(FlashPhase::DownloadMethodA);
     auto buffer = AllocateBuffer(context);
     if (!buffer) return false;
     ImageBlockSource blocks(header, context.selection, context.fileName);
@@ -109,6 +110,7 @@ bool DownloadMethodA(const FlashContext& context) {
     }
     context.report.SetProgress(70);
 
+    context.bar.PhaseStarted(FlashPhase::Programming);
     const uint8_t code = TriggerCode(header, 0xE0);
     uint8_t triggerStatus = SendTrigger(context, kFirstTriggerMode, code);
     SenseTriple sense = atapi.LastSense();
@@ -136,6 +138,7 @@ bool DownloadMethodB(const FlashContext& context) {
     const ImageHeader& header = context.header;
     TAtapi& atapi = context.atapi;
     const int blockCount = header.BlockCount();
+    context.bar.PhaseStarted(FlashPhase::DownloadMethodB);
     // The prefixed block must fit the 64 KiB buffer; a longer block is
     // refused before anything is written rather than cut off.
     for (int i = 0; i < blockCount; ++i) {
@@ -172,6 +175,7 @@ bool DownloadMethodB(const FlashContext& context) {
     }
     context.report.SetProgress(70);
 
+    context.bar.PhaseStarted(FlashPhase::Programming);
     // Method B's trigger codes are method A's in reverse order.
     uint8_t triggerStatus = SendTrigger(context, kRetryTriggerMode, TriggerCode(header, 0xF0));
     SenseTriple sense = atapi.LastSense();

@@ -44,6 +44,7 @@ std::optional<uint16_t> ReadBackChecksum(const FlashContext& context, ReadBackFa
 }
 
 bool VerifyFlash(const FlashContext& context) {
+    context.bar.PhaseStarted(FlashPhase::Verification);
     ReadBackFailure failure;
     const std::optional<uint16_t> sum = ReadBackChecksum(context, &failure);
     // A read that fails is a failed verification, never a sum of 0.

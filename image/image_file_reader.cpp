@@ -1,7 +1,10 @@
 #include "image/image_file_reader.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <ios>
 #include <new>
+#include <system_error>
 
 #include "image/descramble.h"
 
@@ -9,6 +12,10 @@ namespace keluflash {
 
 bool ImageFileReader::Open(const std::string& fileName) {
     Close();
+    // A folder opens for reading on some systems and fails at the first read;
+    // it is no file to open.
+    std::error_code error;
+    if (std::filesystem::is_directory(fileName, error)) return false;
     return m_file.open(fileName, std::ios::in | std::ios::binary) != nullptr;
 }
 
@@ -24,8 +31,14 @@ bool ImageFileReader::Seek(uint64_t offset) {
 
 size_t ImageFileReader::Read(uint8_t* buffer, size_t count) {
     if (!IsOpen() || count == 0) return 0;
-    const std::streamsize got = m_file.sgetn(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(count));
-    return got > 0 ? static_cast<size_t>(got) : 0;
+    // A read error (a file that cannot be read after all) is the end of the
+    // data, as a short file is; the library reports it by throwing.
+    try {
+        const std::streamsize got = m_file.sgetn(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(count));
+        return got > 0 ? static_cast<size_t>(got) : 0;
+    } catch (const std::ios_base::failure&) {
+        return 0;
+    }
 }
 
 size_t ImageFileReader::ReadHeader(ImageHeader& header) {

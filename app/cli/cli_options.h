@@ -2,6 +2,7 @@
 // Options every keluflash-cli command shares, and the registration of each
 // command (one file per command group).
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -11,10 +12,13 @@ namespace keluflash::cli {
 
 struct CommonOptions {
     bool simulate = false;
-    std::string simulateProfile = "default";  // --simulate[=NAME]
+    std::string simulateProfile = "default";  // --simulate or --simulate=NAME
     std::string device;                       // --device INDEX|PATH
     bool json = false;
     std::string traceFile;                    // --trace FILE
+    bool force = false;                       // --force: replace a file dump, pack, demo-image write; add to a trace
+    // The files the command reads or writes: the trace may be none of them.
+    std::vector<std::string> commandFiles;
 };
 
 // Exit codes.

@@ -1,9 +1,14 @@
 #include "app/cli/command_trace.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
 
+#include "app/cli/command_output.h"
+#include "app/cli/file_checks.h"
 #include "image/descramble.h"
 
 namespace keluflash::cli {
@@ -44,8 +49,24 @@ const char* DirectionName(uint8_t direction) {
 
 }  // namespace
 
-CommandTrace::CommandTrace(const std::string& path, Clock& clock)
-    : m_file(path, std::ios::out | std::ios::trunc | std::ios::binary), m_clock(clock) {}
+std::optional<std::string> CheckTraceTarget(const std::string& path, bool force,
+                                            const std::vector<std::string>& commandFiles) {
+    for (const std::string& file : commandFiles) {
+        if (!file.empty() && SameFile(path, file)) return "it is " + file + ", which this command uses";
+    }
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (std::filesystem::is_directory(status)) return SystemReason(EISDIR);
+    if (std::filesystem::is_regular_file(status) && !force)
+        return std::string("it exists (pass --force to add the trace at its end)");
+    return std::nullopt;
+}
+
+CommandTrace::CommandTrace(const std::string& path, Clock& clock) : m_file(nullptr, &std::fclose), m_clock(clock) {
+    errno = 0;
+    m_file.reset(std::fopen(path.c_str(), "ab"));
+    if (!m_file) m_failure = SystemReason(errno != 0 ? errno : EACCES);
+}
 
 void CommandTrace::CommandExecuted(const CommandRecord& record) {
     nlohmann::json line;
@@ -63,8 +84,12 @@ void CommandTrace::CommandExecuted(const CommandRecord& record) {
     }
     line["status"] = record.status;
     line["sense"] = {record.sense.key, record.sense.asc, record.sense.ascq};
-    m_file << line.dump() << '\n';
-    m_file.flush();  // a trace must survive a crash or a restart
+    if (!m_file || !m_failure.empty()) return;
+    // A trace must survive a crash or a restart: each line is flushed.
+    const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), m_file.get()) != text.size() || std::fflush(m_file.get()) != 0)
+        m_failure = SystemReason(errno != 0 ? errno : EIO);
 }
 
 }  // namespace keluflash::cli

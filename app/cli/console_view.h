@@ -1,9 +1,14 @@
 #pragma once
-// The main window as keluflash-cli shows it: the message lines, one per line
-// on standard output, and the bar on standard error only when that is a
-// terminal. The restart question is not asked: the command line has already
-// answered it (--reboot).
+// The main window as keluflash-cli shows it. The message lines go one per
+// line to standard output, exactly as the window lists them. The rest is the
+// command line's own: on a terminal, one line per step of the update on
+// standard error (checks, patch area, download with its method, programming,
+// verification), each with a bar that only moves forward; the switch to
+// method B announced; a summary at the end (see flash_commands.cpp). The
+// restart question is not asked: the command line has already answered it
+// (--reboot).
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,43 +16,84 @@
 
 namespace keluflash::cli {
 
-class ConsoleView final : public View {
+class ConsoleView final : public View, public CommandObserver {
 public:
     // `ui` answers the transport's boxes; `drawProgress`: `err` is a terminal;
-    // `collect`: keep the lines for a JSON answer instead of printing them.
+    // `collect`: keep the lines for a JSON answer instead of printing them
+    // (and draw nothing).
     ConsoleView(std::ostream& out, std::ostream& err, UserInterface& ui, bool drawProgress, bool collect);
     void SetForm(const TForm1& form) { m_form = &form; }
+    // The programming step's bar follows this clock (the longest wait).
+    void SetClock(Clock& clock) { m_clock = &clock; }
     // What the OK/Cancel question ("Reboot this computer right now ?") gets.
     void SetQuestionAnswer(int answer) { m_questionAnswer = answer; }
     const std::vector<std::string>& Lines() const { return m_lines; }
     int QuestionsAsked() const { return m_questions; }
 
     void PumpMessage() override { m_ui.PumpMessage(); }
-    void ProcessMessages() override { m_ui.ProcessMessages(); }
+    void ProcessMessages() override;
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
 
     void ControlsChanged() override {}
     void MessageAdded(const std::string& line) override;
-    void ProgressChanged() override;
+    void ProgressChanged() override {}
     void Edit1Changed() override {}
     void CaptionChanged() override {}
     bool ExecuteOpenDialog(std::string&) override { return false; }
     void CloseWindow() override {}
+    void PhaseStarted(FlashPhase phase) override;
 
-    // Ends a bar that is drawn, so that what follows starts on its own line.
-    void FinishProgress();
+    // Every drive command: the bars of the download and the read-back count
+    // its bytes, and whether anything reached the drive is noted.
+    void CommandExecuted(const CommandRecord& record) override;
+
+    // dump: one step of its own, reading `banks` banks.
+    void StartReadBack(int banks);
+    // Ends the open step's line: "done", or "failed" where the run stopped.
+    void FinishSteps(bool succeeded);
+    // A line of the command line's own on standard error, between the steps
+    // (nothing with `collect`).
+    void Note(const std::string& line);
+
+    // What the run did.
+    std::optional<FlashPhase> LastPhase() const { return m_phase; }
+    bool MethodAStarted() const { return m_methodA; }
+    bool MethodBStarted() const { return m_methodB; }
+    // A command carrying data to the drive went out and was not refused by it
+    // (block writes, WRITE BUFFER, the patch area's memory writes).
+    bool Written() const { return m_written; }
 
 private:
+    enum class Step { None, Phase, ReadBack };
+    void Begin(const std::string& label, uint64_t expectedBytes);
+    void Advance(int percent);
+    void Draw();
+    void Clear();
+    uint64_t ExpectedDownloadBytes(bool methodB) const;
+
     std::ostream& m_out;
     std::ostream& m_err;
     UserInterface& m_ui;
     bool m_drawProgress;
     bool m_collect;
     const TForm1* m_form = nullptr;
+    Clock* m_clock = nullptr;
     int m_questionAnswer = kIdCancel;
     int m_questions = 0;
     std::vector<std::string> m_lines;
-    int m_drawnPercent = -1;
+
+    std::optional<FlashPhase> m_phase;
+    bool m_methodA = false;
+    bool m_methodB = false;
+    bool m_written = false;
+
+    Step m_step = Step::None;
+    std::string m_label;
+    uint64_t m_expected = 0;     // bytes the step moves; 0: no count
+    uint64_t m_moved = 0;
+    uint32_t m_startedMs = 0;    // the programming step's start
+    int m_percent = 0;
+    bool m_lineOpen = false;     // a step's line is drawn without its newline
 };
 
 }  // namespace keluflash::cli

@@ -58,15 +58,27 @@ struct DriveSetup::HostDrives {
 };
 #endif
 
+void CommandObservers::CommandExecuted(const CommandRecord& record) {
+    for (const std::unique_ptr<CommandObserver>& observer : m_owned) observer->CommandExecuted(record);
+    for (CommandObserver* observer : m_borrowed) observer->CommandExecuted(record);
+}
+
 DriveSetup::DriveSetup(Key) {}
 DriveSetup::~DriveSetup() = default;
+
+std::string DriveSetup::TraceFailure() const {
+    if (m_trace == nullptr || m_trace->Failure().empty()) return {};
+    return "the trace file " + m_traceFile + " could not be written: " + m_trace->Failure();
+}
 
 std::unique_ptr<DriveSetup> DriveSetup::Create(const CommonOptions& options, UserInterface& ui, SetupError& error) {
     if (options.simulate) {
         const SimulatedProfile* profile = FindSimulatedProfile(options.simulateProfile);
         if (profile == nullptr) {
-            error = {kExitUsage, "unknown simulated machine \"" + options.simulateProfile +
-                                     "\"; --simulate takes one of: " + ProfileNames()};
+            error = {kExitUsage,
+                     "unknown simulated machine \"" + options.simulateProfile +
+                         "\"; --simulate=NAME takes one of: " + ProfileNames(),
+                     ErrorKind::Usage};
             return nullptr;
         }
         return CreateSimulated(profile->config, options, ui, error);
@@ -79,7 +91,7 @@ std::unique_ptr<DriveSetup> DriveSetup::Create(const CommonOptions& options, Use
     return Finish(std::move(setup), transport, ui, options, error);
 #else
     (void)ui;
-    error = {kExitFailed, "this keluflash-cli reaches simulated drives only (--simulate)"};
+    error = {kExitFailed, "this keluflash-cli reaches simulated drives only (--simulate)", ErrorKind::Drive};
     return nullptr;
 #endif
 }
@@ -99,17 +111,25 @@ std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup
     DriveSetup& s = *setup;
     std::unique_ptr<CommandTrace> trace;
     if (!options.traceFile.empty()) {
+        if (const std::optional<std::string> why =
+                CheckTraceTarget(options.traceFile, options.force, options.commandFiles)) {
+            error = {kExitFailed, "cannot write the trace to " + options.traceFile + ": " + *why, ErrorKind::File};
+            return nullptr;
+        }
         trace = std::make_unique<CommandTrace>(options.traceFile, *s.m_clock);
         if (!trace->IsOpen()) {
-            error = {kExitFailed, "cannot write the trace file " + options.traceFile};
+            error = {kExitFailed, "cannot write the trace to " + options.traceFile + ": " + trace->Failure(),
+                     ErrorKind::File};
             return nullptr;
         }
     }
 
     s.m_atapi = std::make_unique<TAtapi>(transport, ui);
+    s.m_atapi->SetCommandObserver(&s.m_observers);
     if (trace) {
-        s.m_atapi->SetCommandObserver(trace.get());
-        s.m_trace = std::move(trace);
+        s.m_trace = trace.get();
+        s.m_traceFile = options.traceFile;
+        s.m_observers.Add(std::move(trace));
     }
     s.CollectDrives();
     return setup;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/cli/cli_options.h"
+#include "app/cli/command_output.h"
 #include "drive/atapi.h"
 #include "drive/transport.h"
 
@@ -30,6 +31,22 @@ struct SeenDrive {
 struct SetupError {
     int exitCode = kExitOk;
     std::string message;
+    ErrorKind kind = ErrorKind::Drive;
+};
+
+class CommandTrace;
+
+// Every command goes to each of these: the trace and the commands' own
+// watchers (whether anything was written to the drive).
+class CommandObservers final : public CommandObserver {
+public:
+    void Add(std::unique_ptr<CommandObserver> observer) { m_owned.push_back(std::move(observer)); }
+    void Add(CommandObserver& observer) { m_borrowed.push_back(&observer); }
+    void CommandExecuted(const CommandRecord& record) override;
+
+private:
+    std::vector<std::unique_ptr<CommandObserver>> m_owned;
+    std::vector<CommandObserver*> m_borrowed;
 };
 
 class DriveSetup {
@@ -53,6 +70,11 @@ public:
     DriveSetup& operator=(const DriveSetup&) = delete;
 
     TAtapi& Atapi() { return *m_atapi; }
+    // Also sees every command from now on; must outlive the set-up's commands.
+    void WatchCommands(CommandObserver& observer) { m_observers.Add(observer); }
+    // The sentence saying the --trace file lost lines, and why; empty when it
+    // has them all (or there is none).
+    std::string TraceFailure() const;
     Clock& HostClock() { return *m_clock; }
     // The simulated machine behind --simulate; null for real drives.
     SimulatedMachine* Simulation() { return m_simulation.get(); }
@@ -77,7 +99,9 @@ private:
     std::unique_ptr<HostDrives> m_host;
     std::unique_ptr<SimulatedMachine> m_simulation;
     Clock* m_clock = nullptr;
-    std::unique_ptr<CommandObserver> m_trace;
+    CommandObservers m_observers;
+    const CommandTrace* m_trace = nullptr;  // owned by m_observers
+    std::string m_traceFile;
     std::unique_ptr<TAtapi> m_atapi;
     std::vector<SeenDrive> m_drives;
 };

@@ -10,9 +10,12 @@
 #include <optional>
 
 #include "app/cli/cli_options.h"
+#include "app/cli/command_output.h"
 #include "app/cli/console_ui.h"
 #include "app/cli/console_view.h"
 #include "app/cli/drive_setup.h"
+#include "app/cli/file_checks.h"
+#include "app/cli/safe_file.h"
 #include "app/cli/system_restart.h"
 #include "app/form1.h"
 #include "app/recording_system_services.h"
@@ -25,7 +28,8 @@ namespace keluflash::cli {
 namespace {
 
 constexpr const char* kExitCodesHelp =
-    "Exit codes: 0 success, 1 refused or failed (the message lines say why), 2 usage.";
+    "Exit codes: 0 success, 1 refused or failed (the message lines say why), 2 usage.\n"
+    "With --json: one JSON document on standard output, also on failure (\"error\", \"kind\").";
 
 struct FlashOptions {
     std::string file;
@@ -45,21 +49,21 @@ public:
           m_ui(std::cin, std::cerr, m_interactive),
           m_view(std::cout, std::cerr, m_ui, m_interactive, options.json) {}
 
-    // Builds the drives and the window and selects --device; false after
-    // saying why on standard error (also when no drive was found).
+    // Builds the drives and the window and selects --device; false with the
+    // reason kept for Fail (also when no drive was found).
     bool Start(SystemServices& system) {
         SetupError error;
         m_setup = DriveSetup::Create(m_options, m_view, error);
         if (!m_setup) {
-            std::cerr << error.message << "\n";
-            m_exitCode = error.exitCode;
+            m_failure = {error.kind, error.message};
             return false;
         }
+        m_setup->WatchCommands(m_view);
+        m_view.SetClock(m_setup->HostClock());
         std::string reason;
         const std::optional<int> index = m_setup->SelectDevice(m_options.device, reason);
         if (!index) {
-            std::cerr << reason << "\n";
-            m_exitCode = kExitFailed;
+            m_failure = {ErrorKind::Drive, reason};
             return false;
         }
         m_form.emplace(m_setup->Atapi(), m_setup->HostClock(), system, m_view);
@@ -68,8 +72,7 @@ public:
         m_form->SelDeviceChange(*index);
         m_index = *index;
         if (m_form->SelDeviceItems().empty()) {
-            std::cerr << "no optical drive found\n";
-            m_exitCode = kExitFailed;
+            m_failure = {ErrorKind::Drive, "no optical drive found"};
             return false;
         }
         return true;
@@ -82,7 +85,6 @@ public:
         return &machine->Drive(static_cast<size_t>(m_index));
     }
 
-    int ExitCode() const { return m_exitCode; }
     Clock& HostClock() { return m_setup->HostClock(); }
     bool Simulated() { return m_setup && m_setup->Simulation() != nullptr; }
     bool Interactive() const { return m_interactive; }
@@ -93,13 +95,40 @@ public:
         return m_setup->DevicePath(index) + " (" + m_form->SelDeviceItems().at(static_cast<size_t>(index)) + ")";
     }
 
-    // The answer in --json: the result and every message line.
-    void PrintJson(nlohmann::json answer) {
-        answer["messages"] = m_view.Lines();
-        std::cout << answer.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    // The end of a command that failed: Start's reason, or the one given.
+    int Fail() { return Fail(m_failure.kind, m_failure.error); }
+    int Fail(ErrorKind kind, const std::string& error, nlohmann::json fields = nlohmann::json::object()) {
+        if (m_options.json && m_form) fields["messages"] = m_view.Lines();
+        AddTraceFailure(fields);
+        return ReportFailure(m_options.json, kind, error, std::move(fields));
+    }
+    // The end of a command that did its work: the answer in --json, with
+    // every message line.
+    int Succeed(nlohmann::json answer) {
+        AddTraceFailure(answer);
+        if (m_options.json) {
+            answer["messages"] = m_view.Lines();
+            PrintJson(std::cout, std::move(answer));
+        }
+        return kExitOk;
     }
 
 private:
+    // A trace that lost lines is said at the end; the command's own result
+    // and exit code stay what they are.
+    void AddTraceFailure(nlohmann::json& fields) {
+        const std::string text = m_setup ? m_setup->TraceFailure() : std::string();
+        if (text.empty()) return;
+        if (m_options.json)
+            fields["trace_error"] = text;
+        else
+            std::cerr << "keluflash-cli: " + text + "\n";
+    }
+
+    struct Failure {
+        ErrorKind kind = ErrorKind::Failed;
+        std::string error;
+    };
     const CommonOptions& m_options;
     bool m_interactive;
     ConsoleUi m_ui;
@@ -107,7 +136,7 @@ private:
     std::unique_ptr<DriveSetup> m_setup;
     std::optional<TForm1> m_form;
     int m_index = -1;
-    int m_exitCode = kExitOk;
+    Failure m_failure;
 };
 
 const char* ResultName(UpdateResult result) {
@@ -121,59 +150,142 @@ const char* ResultName(UpdateResult result) {
     return "not-started";
 }
 
+// The options with the command's own files, which the trace may not be.
+CommonOptions WithCommandFiles(const CommonOptions& options, const std::string& file) {
+    CommonOptions copy = options;
+    copy.commandFiles.push_back(file);
+    return copy;
+}
+
+// The last line that says what went wrong ("Err:...", "Status:...").
+std::string LastErrorLine(const std::vector<std::string>& lines) {
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+        if (line->rfind("Err:", 0) == 0 || line->rfind("Status:", 0) == 0 || line->rfind("Time Out", 0) == 0)
+            return *line;
+    return lines.empty() ? std::string() : lines.back();
+}
+
+// Why the image cannot even be read, in the system's words; nothing when it can.
+std::optional<std::string> ImageFileProblem(const std::string& file) {
+    if (const std::optional<std::string> why = ReadProblem(file)) return "cannot read " + file + ": " + *why;
+    return std::nullopt;
+}
+
+// How a flash ended, in one line for a person, and what it means for the drive.
+std::string FlashSummary(UpdateResult result, const ConsoleView& view) {
+    switch (result) {
+    case UpdateResult::Verified:
+        return std::string(view.MethodAStarted() && view.MethodBStarted()
+                               ? "flashed with method B (WRITE BUFFER) after method A failed, and verified"
+                               : "flashed and verified") +
+               "; the drive starts its new firmware at the next restart";
+    case UpdateResult::VerifyFailed:
+        return "flashed, but the verification failed: the drive's flash may not hold this image; "
+               "flash it again before the machine restarts";
+    case UpdateResult::FlashFailed:
+        if (!view.Written()) return "failed before anything was written: the drive keeps its firmware";
+        return std::string(view.LastPhase() == FlashPhase::Programming ? "failed while the drive programmed its flash"
+                                                                        : "failed during the download") +
+               ": the drive's firmware may be incomplete; do not restart or power off the machine, "
+               "flash the same image again now";
+    case UpdateResult::Refused:
+    case UpdateResult::None:
+        break;
+    }
+    return view.Written() ? "refused after the patch area was written: the drive keeps its firmware"
+                          : "refused, nothing written: the drive keeps its firmware";
+}
+
 bool Confirm(Session& session, const FlashOptions& flash) {
     if (flash.yes) return true;
-    if (!session.Interactive()) {
-        std::cerr << "refusing to flash without a terminal to confirm on; pass --yes\n";
+    if (!session.Interactive()) return false;
+    std::cerr << "Flash " + flash.file + " into " + session.DriveName() + "? [y/N] ";
+    std::cerr.flush();
+    std::string answer;
+    if (!std::getline(std::cin, answer)) {
+        std::cerr << "\n";  // the prompt's line ends even when the input did
         return false;
     }
-    std::cerr << "Flash " << flash.file << " into " << session.DriveName() << "? [y/N] ";
-    std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
 }
 
-int RunFlash(const CommonOptions& options, const FlashOptions& flash) {
+int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
+    const CommonOptions options = WithCommandFiles(commonOptions, flash.file);
     // Without --reboot nothing restarts, and a simulated machine never
     // restarts the real one.
     RecordingSystemServices recording;
     SystemctlRestart restart;
     const bool realRestart = flash.reboot && !options.simulate;
-    if (realRestart && !SystemctlRestart::Available()) {
-        std::cerr << "--reboot: this platform has no restart here; restart the machine yourself\n";
-        return kExitUsage;
-    }
+    if (realRestart && !SystemctlRestart::Available())
+        return ReportFailure(options.json, ErrorKind::Usage,
+                             "--reboot: this platform has no restart here; restart the machine yourself");
     Session session(options);
-    if (!session.Start(realRestart ? static_cast<SystemServices&>(restart) : recording)) return session.ExitCode();
+    if (!session.Start(realRestart ? static_cast<SystemServices&>(restart) : recording)) return session.Fail();
     TForm1& form = session.Form();
-    session.View().SetQuestionAnswer(flash.reboot ? kIdOk : kIdCancel);
+    ConsoleView& view = session.View();
+    view.SetQuestionAnswer(flash.reboot ? kIdOk : kIdCancel);
 
     form.SetOpenDialogFileName(flash.file);
     form.OpenChosenFile();
+    const nlohmann::json fields{{"file", flash.file}, {"drive", session.DriveName()}};
     if (flash.dryRun) {
         const bool agreed = form.CheckUpdate();
-        if (options.json) {
-            session.PrintJson({{"result", agreed ? "dry-run-ok" : "refused"}, {"file", flash.file}});
-        } else if (agreed) {
-            std::cerr << "dry run: the image and the drive agree; nothing was written\n";
+        view.FinishSteps(agreed);
+        nlohmann::json answer = fields;
+        answer["result"] = agreed ? "dry-run-ok" : "refused";
+        answer["written"] = false;
+        if (!agreed) {
+            if (const std::optional<std::string> problem = ImageFileProblem(flash.file))
+                return session.Fail(ErrorKind::File, *problem, answer);
+            return session.Fail(ErrorKind::Refused, "refused: " + LastErrorLine(view.Lines()), answer);
         }
-        return agreed ? kExitOk : kExitFailed;
+        if (!options.json) std::cerr << "dry run: the image and the drive agree; nothing was written\n";
+        return session.Succeed(answer);
     }
-    if (!Confirm(session, flash)) return kExitFailed;
+    if (!Confirm(session, flash)) {
+        nlohmann::json answer = fields;
+        answer["result"] = "not-confirmed";
+        answer["written"] = false;
+        return session.Fail(ErrorKind::Refused,
+                            session.Interactive() ? "not confirmed: nothing was written to the drive"
+                                                  : "refusing to flash without a terminal to confirm on; pass --yes",
+                            answer);
+    }
 
     form.BitBtn2Click();
-    session.View().FinishProgress();
     const UpdateResult result = form.LastUpdateResult();
+    view.FinishSteps(result == UpdateResult::Verified);
     if (result == UpdateResult::Verified && flash.reboot && !realRestart && recording.RestartRequests() > 0)
         std::cerr << "simulated drives: the restart was requested, nothing was restarted\n";
-    if (options.json) session.PrintJson({{"result", ResultName(result)}, {"file", flash.file}});
-    return result == UpdateResult::Verified ? kExitOk : kExitFailed;
+
+    const std::string summary = FlashSummary(result, view);
+    nlohmann::json answer = fields;
+    answer["result"] = ResultName(result);
+    answer["method"] = view.MethodBStarted() ? nlohmann::json("B") : view.MethodAStarted() ? nlohmann::json("A") : nlohmann::json();
+    answer["fallback"] = view.MethodAStarted() && view.MethodBStarted();
+    answer["written"] = view.Written();
+    answer["verification"] = result == UpdateResult::Verified       ? "passed"
+                             : result == UpdateResult::VerifyFailed ? "failed"
+                                                                    : "not-run";
+    answer["summary"] = summary;
+    if (result == UpdateResult::Verified) {
+        if (!options.json) std::cerr << summary + "\n";
+        return session.Succeed(answer);
+    }
+    // A failure's one line is the summary with the line that says why.
+    if (result == UpdateResult::Refused && !view.Written()) {
+        if (const std::optional<std::string> problem = ImageFileProblem(flash.file))
+            return session.Fail(ErrorKind::File, "refused, nothing written: " + *problem, answer);
+    }
+    return session.Fail(result == UpdateResult::Refused ? ErrorKind::Refused : ErrorKind::Failed,
+                        summary + " (" + LastErrorLine(view.Lines()) + ")", answer);
 }
 
-int RunVerify(const CommonOptions& options, const FlashOptions& flash) {
+int RunVerify(const CommonOptions& commonOptions, const FlashOptions& flash) {
+    const CommonOptions options = WithCommandFiles(commonOptions, flash.file);
     RecordingSystemServices recording;
     Session session(options);
-    if (!session.Start(recording)) return session.ExitCode();
+    if (!session.Start(recording)) return session.Fail();
     TForm1& form = session.Form();
     // The open picks the image of a multi-image file; the validation reloads
     // the header and tests the file as Start does.
@@ -181,28 +293,38 @@ int RunVerify(const CommonOptions& options, const FlashOptions& flash) {
     form.OpenChosenFile();
     ImageHeader header;
     bool verified = false;
-    if (ValidateImageFile(flash.file, header, form)) {
+    const bool valid = ValidateImageFile(flash.file, header, form);
+    if (valid) {
         const ImageSelection selection = form.Selection();
         const FlashContext context{form.Atapi(), session.HostClock(), session.View(), form, form,
                                    header,       selection,              flash.file};
         verified = VerifyFlash(context);
         if (verified) form.AddMessage("OK:Verify ok!!");
     }
-    session.View().FinishProgress();
-    if (options.json) session.PrintJson({{"result", verified ? "verified" : "verify-failed"}, {"file", flash.file}});
-    return verified ? kExitOk : kExitFailed;
+    session.View().FinishSteps(verified);
+    nlohmann::json answer{{"file", flash.file}, {"result", verified ? "verified" : "verify-failed"}};
+    if (verified) return session.Succeed(answer);
+    if (!valid) {
+        answer["result"] = "refused";
+        if (const std::optional<std::string> problem = ImageFileProblem(flash.file))
+            return session.Fail(ErrorKind::File, *problem, answer);
+        return session.Fail(ErrorKind::Refused, "the image is not valid: " + LastErrorLine(session.View().Lines()),
+                            answer);
+    }
+    return session.Fail(ErrorKind::Failed, "the drive's flash does not match " + flash.file, answer);
 }
 
-int RunDump(const CommonOptions& options, const FlashOptions& flash) {
+int RunDump(const CommonOptions& commonOptions, const FlashOptions& flash) {
+    const CommonOptions options = WithCommandFiles(commonOptions, flash.out);
+    // The file is made before any drive is touched: a name that cannot be
+    // written is found at once, and an existing one is never destroyed.
+    std::string error;
+    std::optional<SafeFileWriter> out = SafeFileWriter::Begin(flash.out, options.force, error);
+    if (!out) return ReportFailure(options.json, ErrorKind::File, error);
     RecordingSystemServices recording;
     Session session(options);
-    if (!session.Start(recording)) return session.ExitCode();
+    if (!session.Start(recording)) return session.Fail();
     TForm1& form = session.Form();
-    std::ofstream out(flash.out, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        std::cerr << "cannot write " << flash.out << "\n";
-        return kExitFailed;
-    }
     const ImageHeader header;
     const ImageSelection selection;
     const FlashContext context{form.Atapi(), session.HostClock(), session.View(), form, form,
@@ -210,51 +332,46 @@ int RunDump(const CommonOptions& options, const FlashOptions& flash) {
     uint32_t sum = 0;
     uint64_t bytes = 0;
     ReadBackFailure failure;
+    session.View().StartReadBack(flash.banks);
     const bool complete = ReadFlashBanks(
         context, flash.banks,
         [&](uint8_t, uint16_t, const uint8_t* data) {
-            out.write(reinterpret_cast<const char*>(data), kReadBackPiece);
+            out->Write(data, kReadBackPiece);
             for (uint32_t i = 0; i < kReadBackPiece; ++i) sum += data[i];
             bytes += kReadBackPiece;
         },
         &failure);
-    session.View().FinishProgress();
-    out.close();
+    session.View().FinishSteps(complete);
     if (!complete) {
-        std::cerr << "reading bank " << int{failure.bank} << " at 0x" << std::hex << failure.address << std::dec
-                  << " failed (status " << int{failure.status} << ")\n";
-        return kExitFailed;
+        char line[96];
+        std::snprintf(line, sizeof line, "reading bank %d at 0x%x failed (status %d, sense %x : %x : %x)",
+                      int{failure.bank}, unsigned{failure.address}, int{failure.status}, unsigned{failure.sense.key},
+                      unsigned{failure.sense.asc}, unsigned{failure.sense.ascq});
+        return session.Fail(ErrorKind::Failed, std::string(line) + "; " + flash.out + " was not written");
     }
-    if (!out) {
-        std::cerr << "cannot write " << flash.out << "\n";
-        return kExitFailed;
-    }
+    if (!out->Commit(error)) return session.Fail(ErrorKind::File, error);
     char line[96];
     std::snprintf(line, sizeof line, "%llu bytes from %d banks, 16-bit sum 0x%04x",
                   static_cast<unsigned long long>(bytes), flash.banks, static_cast<unsigned>(sum & 0xFFFF));
-    if (options.json) {
-        session.PrintJson({{"file", flash.out}, {"banks", flash.banks}, {"bytes", bytes}, {"sum", sum & 0xFFFF}});
-    } else {
-        std::cout << flash.out << ": " << line << "\n";
-    }
-    return kExitOk;
+    if (!options.json) std::cout << flash.out << ": " << line << "\n";
+    return session.Succeed({{"file", flash.out}, {"banks", flash.banks}, {"bytes", bytes}, {"sum", sum & 0xFFFF}});
 }
 
 // A demo image for a simulated drive only: an image made to fit a real drive
 // from its own answers would pass every check and could brick it.
-int RunDemoImage(const CommonOptions& options, const FlashOptions& flash) {
-    if (!options.simulate) {
-        std::cerr << "demo-image makes images for simulated drives only; pass --simulate[=NAME]\n";
-        return kExitUsage;
-    }
+int RunDemoImage(const CommonOptions& commonOptions, const FlashOptions& flash) {
+    const CommonOptions options = WithCommandFiles(commonOptions, flash.out);
+    if (!options.simulate)
+        return ReportFailure(options.json, ErrorKind::Usage,
+                             "demo-image makes images for simulated drives only; pass --simulate or --simulate=NAME");
+    std::string error;
+    std::optional<SafeFileWriter> out = SafeFileWriter::Begin(flash.out, options.force, error);
+    if (!out) return ReportFailure(options.json, ErrorKind::File, error);
     RecordingSystemServices recording;
     Session session(options);
-    if (!session.Start(recording)) return session.ExitCode();
+    if (!session.Start(recording)) return session.Fail();
     const SimulatedDrive* drive = session.SimulatedSelection();
-    if (drive == nullptr) {
-        std::cerr << "no simulated drive to make an image for\n";
-        return kExitFailed;
-    }
+    if (drive == nullptr) return session.Fail(ErrorKind::Drive, "no simulated drive to make an image for");
     const SimulatedDriveConfig& identity = drive->Config();
     DemoFirmwareRecipe recipe;
     recipe.vendor = identity.vendor;
@@ -262,23 +379,16 @@ int RunDemoImage(const CommonOptions& options, const FlashOptions& flash) {
     recipe.revision = identity.revision;
     recipe.firmwareId = identity.firmwareId;
     const ImageWriteResult built = BuildDemoFirmware(recipe);
-    std::string error;
-    if (!built.ok || !SaveImageFile(flash.out, built.bytes, error)) {
-        std::cerr << (built.ok ? error : built.error) << "\n";
-        return kExitFailed;
-    }
+    if (!built.ok) return session.Fail(ErrorKind::Failed, built.error);
+    out->Write(built.bytes.data(), built.bytes.size());
+    if (!out->Commit(error)) return session.Fail(ErrorKind::File, error);
     char line[160];
     std::snprintf(line, sizeof line, "demo firmware for %s %s %s (firmware id %02X %02X): %d blocks, checksum 0x%04x",
                   recipe.vendor.c_str(), recipe.product.c_str(), recipe.revision.c_str(), recipe.firmwareId[0],
                   recipe.firmwareId[1], built.header.BlockCount(), built.header.Checksum());
-    if (options.json) {
-        session.PrintJson({{"file", flash.out},
-                           {"blocks", built.header.BlockCount()},
-                           {"checksum", built.header.Checksum()}});
-    } else {
-        std::cout << flash.out << ": " << line << "\n";
-    }
-    return kExitOk;
+    if (!options.json) std::cout << flash.out << ": " << line << "\n";
+    return session.Succeed(
+        {{"file", flash.out}, {"blocks", built.header.BlockCount()}, {"checksum", built.header.Checksum()}});
 }
 
 }  // namespace

@@ -12,6 +12,10 @@
 #include <vector>
 
 #include "app/cli/cli_options.h"
+#include "app/cli/command_output.h"
+#include "app/cli/file_checks.h"
+#include "app/cli/safe_file.h"
+#include "app/cli/text_escape.h"
 #include "image/image_file.h"
 #include "image/image_file_reader.h"
 #include "image/image_writer.h"
@@ -51,8 +55,12 @@ without a drive (every image passes the drive's firmware id check).
   images                      each: index, offset, model (or null),
                               firmware_id (4 hex digits, or null), window_complete
   selected_image              the image the open would select, or null
+  flashable, not_flashable_reason   whether Start would take the file as it
+                              is, and why not (null when it would)
+A file that cannot be read or is empty is an error, not a table; a file
+that cannot be flashed as it is also carries "error" and "kind".
 
-Exit status: 0 valid, 1 not valid, 2 usage.
+Exit status: 0 valid and flashable, 1 not, 2 usage.
 )";
 
 constexpr const char* kPackFooter = R"(Builds OUT from raw plain blocks: each --block FILE is one block, taken whole
@@ -71,10 +79,16 @@ constexpr const char* kPackFooter = R"(Builds OUT from raw plain blocks: each --
 OUT is padded with zero bytes so that the open can read each image's first
 65536 bytes (--no-pad: no padding).
 
+OUT is written whole or not at all; an existing OUT is kept unless --force.
+
 Exit status: 0 written, 1 refused, 2 usage.
 )";
 
 bool ReadBlockFile(const std::string& fileName, PlainBlock& block, std::string& error) {
+    if (const std::optional<std::string> why = ReadProblem(fileName)) {
+        error = "cannot read block file " + fileName + ": " + *why;
+        return false;
+    }
     std::ifstream in(fileName, std::ios::binary);
     if (!in) {
         error = "cannot read block file " + fileName;
@@ -96,16 +110,15 @@ struct PackArguments {
     bool noPad = false;
 };
 
-int RunPack(const PackArguments& args, bool json) {
-    const auto refuse = [](const std::string& why) {
-        std::cerr << "keluflash-cli pack: " << why << "\n";
-        return kExitFailed;
+int RunPack(const PackArguments& args, bool json, bool force) {
+    const auto refuse = [json](const std::string& why) {
+        return ReportFailure(json, ErrorKind::Refused, "pack: " + why);
     };
     std::vector<PlainBlock> blocks;
     for (const std::string& name : args.blocks) {
         PlainBlock block;
         std::string error;
-        if (!ReadBlockFile(name, block, error)) return refuse(error);
+        if (!ReadBlockFile(name, block, error)) return ReportFailure(json, ErrorKind::File, "pack: " + error);
         blocks.push_back(std::move(block));
     }
     ImageWriteOptions options;
@@ -128,9 +141,11 @@ int RunPack(const PackArguments& args, bool json) {
         result = BuildSingleImageFile(blocks, options);
     }
     if (!result.ok) return refuse(result.error);
-    for (const std::string& note : result.notes) std::cerr << "keluflash-cli pack: note: " << note << "\n";
     std::string error;
-    if (!SaveImageFile(args.out, result.bytes, error)) return refuse(error);
+    if (!WriteFileSafely(args.out, result.bytes, force, error))
+        return ReportFailure(json, ErrorKind::File, "pack: " + error);
+    if (!json)
+        for (const std::string& note : result.notes) std::cerr << "keluflash-cli pack: note: " << note << "\n";
 
     const ImageHeader& header = result.header;
     if (json) {
@@ -141,7 +156,7 @@ int RunPack(const PackArguments& args, bool json) {
                                {"checksum", header.Checksum()},
                                {"block_count", header.BlockCount()},
                                {"notes", result.notes}};
-        std::cout << written.dump(2) << "\n";
+        PrintJson(std::cout, written);
     } else {
         std::cout << "wrote " << args.out << ": " << result.bytes.size() << " bytes, "
                   << (header.IsMultiImage() ? "multi-image" : "single image") << ", " << header.BlockCount()
@@ -152,7 +167,30 @@ int RunPack(const PackArguments& args, bool json) {
     return kExitOk;
 }
 
+// Why Start would refuse the file as it is, from what `info` found.
+std::string NotFlashableReason(const nlohmann::json& info) {
+    if (!info["valid"].get<bool>())
+        return info["message"].is_null() ? std::string("a block cannot be read in full (the file is cut short)")
+                                         : "the validation refuses it: " + info["message"].get<std::string>();
+    if (!info["kfs_extension"].get<bool>())
+        return "the open looks for an image only in a file whose name ends in .kfs; rename it";
+    for (const auto& image : info["images"]) {
+        if (!image["window_complete"].get<bool>())
+            return "the first 65536 bytes of image " + std::to_string(image["index"].get<int>()) +
+                   " are not all in the file, so the open cannot identify it (pack pads files for this)";
+    }
+    if (!info["open_messages"].empty()) return info["open_messages"].back().get<std::string>();
+    return "no image carries an identification block, so the open selects none";
+}
+
 }  // namespace
+
+std::optional<std::string> InfoFileProblem(const std::string& fileName) {
+    if (const std::optional<std::string> why = ReadProblem(fileName)) return "cannot read " + fileName + ": " + *why;
+    std::error_code error;
+    if (std::filesystem::file_size(fileName, error) == 0 && !error) return fileName + " is empty";
+    return std::nullopt;
+}
 
 nlohmann::json ImageInfo(const std::string& fileName) {
     nlohmann::json info;
@@ -209,6 +247,8 @@ nlohmann::json ImageInfo(const std::string& fileName) {
     OpenImageFile(fileName, header, selection, edit1, {}, openReport);
     info["selected_image"] = OrNull(selection.identified, selection.ImageIndex);
     info["open_messages"] = openReport.lines;
+    info["flashable"] = info["valid"].get<bool>() && selection.identified;
+    info["not_flashable_reason"] = OrNull(!info["flashable"].get<bool>(), NotFlashableReason(info));
     return info;
 }
 
@@ -220,7 +260,7 @@ std::string ImageInfoText(const nlohmann::json& info) {
     const auto hex16 = [](const nlohmann::json& value) {
         return value.is_null() ? std::string("unreadable") : "0x" + Hex(value.get<unsigned>(), 4);
     };
-    line("File:", info["file"].get<std::string>());
+    line("File:", PrintableText(info["file"].get<std::string>()));
     line("Validation:", info["valid"].get<bool>() ? std::string("valid")
                         : info["message"].is_null() ? std::string("not valid (a block cannot be read in full)")
                                                     : "not valid: " + info["message"].get<std::string>());
@@ -243,13 +283,15 @@ std::string ImageInfoText(const nlohmann::json& info) {
         else if (image["model"].is_null())
             text += ", no identification";
         else
-            text += ", model \"" + image["model"].get<std::string>() + "\", firmware id " +
+            text += ", model \"" + PrintableText(image["model"].get<std::string>()) + "\", firmware id " +
                     image["firmware_id"].get<std::string>();
         line("Image " + std::to_string(image["index"].get<int>()) + ":", text);
     }
     line("Selected image:", info["selected_image"].is_null() ? std::string("none")
                                                              : std::to_string(info["selected_image"].get<int>()));
-    for (const auto& message : info["open_messages"]) line("Open:", message.get<std::string>());
+    for (const auto& message : info["open_messages"]) line("Open:", PrintableText(message.get<std::string>()));
+    if (!info["flashable"].get<bool>())
+        line("Flashing:", "cannot be flashed as it is: " + PrintableText(info["not_flashable_reason"].get<std::string>()));
     return out.str();
 }
 
@@ -260,12 +302,24 @@ void RegisterImageCommands(CLI::App& app, CommonOptions& options, int& exitCode)
     info->add_flag("--json", options.json, "print one JSON object");
     info->footer(kInfoFooter);
     info->callback([infoFile, &options, &exitCode] {
-        const nlohmann::json result = ImageInfo(*infoFile);
-        if (options.json)
-            std::cout << result.dump(2) << "\n";
-        else
-            std::cout << ImageInfoText(result);
-        exitCode = result["valid"].get<bool>() ? kExitOk : kExitFailed;
+        // A file that cannot be read has nothing to show: no table of zeros.
+        if (const std::optional<std::string> problem = InfoFileProblem(*infoFile)) {
+            exitCode = ReportFailure(options.json, ErrorKind::File, *problem, {{"file", *infoFile}});
+            return;
+        }
+        nlohmann::json result = ImageInfo(*infoFile);
+        if (!options.json) std::cout << ImageInfoText(result);
+        if (result["flashable"].get<bool>()) {
+            if (options.json) PrintJson(std::cout, result);
+            exitCode = kExitOk;
+            return;
+        }
+        const std::string reason = "cannot be flashed as it is: " + result["not_flashable_reason"].get<std::string>();
+        if (options.json) {
+            exitCode = ReportFailure(true, ErrorKind::File, *infoFile + " " + reason, result);
+        } else {
+            exitCode = kExitFailed;  // the table said why
+        }
     });
 
     CLI::App* pack = app.add_subcommand("pack", "Build a .kfs image file from raw plain blocks");
@@ -280,7 +334,8 @@ void RegisterImageCommands(CLI::App& app, CommonOptions& options, int& exitCode)
     pack->add_flag("--no-pad", args->noPad, "do not pad the file for the open's 65536-byte window");
     pack->add_flag("--json", options.json, "print what was written as JSON");
     pack->footer(kPackFooter);
-    pack->callback([args, &options, &exitCode] { exitCode = RunPack(*args, options.json); });
+    pack->add_flag("--force", options.force, "replace OUT when it exists");
+    pack->callback([args, &options, &exitCode] { exitCode = RunPack(*args, options.json, options.force); });
 }
 
 }  // namespace keluflash::cli

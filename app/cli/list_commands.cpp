@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/cli_options.h"
+#include "app/cli/command_output.h"
+#include "app/cli/text_escape.h"
 #include "app/cli/console_ui.h"
 #include "app/cli/drive_setup.h"
 
@@ -18,10 +20,7 @@ int RunList(const CommonOptions& options) {
     ConsoleUi ui(std::cin, std::cerr, ConsoleIsInteractive());
     SetupError error;
     const std::unique_ptr<DriveSetup> setup = DriveSetup::Create(options, ui, error);
-    if (!setup) {
-        std::cerr << error.message << "\n";
-        return error.exitCode;
-    }
+    if (!setup) return ReportFailure(options.json, error.kind, error.message);
     TAtapi& atapi = setup->Atapi();
 
     if (options.json) {
@@ -38,26 +37,30 @@ int RunList(const CommonOptions& options) {
                               {"identification", entry.IdentificationText()},
                               {"revision", entry.RevisionText()}});
         }
-        // Texts come from the drive: bytes that are not UTF-8 are replaced
+        // Texts come from the drive: bytes that are not UTF-8 are escaped
         // rather than failing the listing.
-        const nlohmann::json listing = {{"drives", drives}, {"unavailable", unavailable}};
-        std::cout << listing.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        nlohmann::json listing{{"drives", drives}, {"unavailable", unavailable}};
+        if (const std::string lost = setup->TraceFailure(); !lost.empty())
+            listing["trace_error"] = lost;
+        PrintJson(std::cout, listing);
         return kExitOk;
     }
 
     for (const SeenDrive& drive : setup->Drives()) {
         if (drive.tableIndex < 0) {
-            std::cout << "-  " << drive.path << "  " << drive.failure << "\n";
+            std::cout << "-  " << PrintableText(drive.path) << "  " << PrintableText(drive.failure) << "\n";
             continue;
         }
         // The drive list's line: identification text, a blank, the revision.
         const DeviceEntry& entry = atapi.Device(drive.tableIndex);
-        std::cout << drive.tableIndex << "  " << drive.path << "  " << entry.IdentificationText() << " "
-                  << entry.RevisionText() << "\n";
+        std::cout << drive.tableIndex << "  " << PrintableText(drive.path) << "  "
+                  << PrintableText(entry.IdentificationText()) << " " << PrintableText(entry.RevisionText()) << "\n";
     }
     if (setup->Drives().empty()) {
         std::cerr << "no optical drive found\n";
     }
+    if (const std::string lost = setup->TraceFailure(); !lost.empty())
+        std::cerr << "keluflash-cli: " + lost + "\n";
     return kExitOk;
 }
 

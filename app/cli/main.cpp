@@ -1,16 +1,25 @@
 // keluflash-cli: the command-line front end for scripts, servers and support.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <exception>
+#include <optional>
 #include <iostream>
+#include <memory>
+#include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "app/cli/cli_options.h"
+#include "app/cli/command_output.h"
 #include "drive/sim/simulated_machine.h"
 
 namespace {
 
+using keluflash::cli::ErrorKind;
+
 std::string SimulatedProfilesHelp() {
-    std::string text = "Simulated machines (--simulate[=NAME]):\n";
+    std::string text = "Simulated machines (--simulate=NAME):\n";
     for (const keluflash::SimulatedProfile& profile : keluflash::SimulatedProfiles()) {
         text += "  " + profile.name + std::string(profile.name.size() < 22 ? 22 - profile.name.size() : 1, ' ') +
                 keluflash::SimulatedPlatformName(profile.config.platform) + ": " + profile.description + "\n";
@@ -18,52 +27,134 @@ std::string SimulatedProfilesHelp() {
     return text;
 }
 
+size_t EditDistance(std::string_view a, std::string_view b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The first word that is neither an option nor an option's value: where the
+// command's name must be. Global options that take a separate value are the
+// only ones that hide the word after them.
+std::optional<std::string> CommandWord(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (word == "--device" || word == "--trace") {
+            ++i;
+            continue;
+        }
+        if (word == "--") return i + 1 < argc ? std::optional<std::string>(argv[i + 1]) : std::nullopt;
+        if (!word.empty() && word[0] == '-') continue;
+        return std::string(word);
+    }
+    return std::nullopt;
+}
+
+// Nothing when `word` is a command; otherwise the usage error naming the
+// nearest one.
+std::optional<std::string> UnknownCommand(const CLI::App& app, const std::string& word) {
+    std::string nearest;
+    size_t best = std::string::npos;
+    std::string names;
+    for (const CLI::App* command : app.get_subcommands({})) {
+        const std::string& name = command->get_name();
+        if (name == word) return std::nullopt;
+        names += (names.empty() ? "" : ", ") + name;
+        const size_t distance = EditDistance(word, name);
+        if (distance < best) {
+            best = distance;
+            nearest = name;
+        }
+    }
+    std::string error = "unknown command \"" + word + "\"";
+    if (best <= std::max<size_t>(2, word.size() / 3)) error += "; did you mean \"" + nearest + "\"?";
+    return error + " (commands: " + names + ")";
+}
+
+// Help shows the flag as it is given: --simulate[=NAME].
+class HelpFormatter final : public CLI::Formatter {
+public:
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        std::string name = CLI::Formatter::make_option_name(option, positional);
+        const std::string defaultValue = "{default}";
+        if (const size_t at = name.find(defaultValue); at != std::string::npos) name.replace(at, defaultValue.size(), "[=NAME]");
+        return name;
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace keluflash::cli;
+    // Known before parsing, so that even a command line that cannot be
+    // parsed is answered in JSON.
+    const bool json = std::any_of(argv + 1, argv + argc, [](const char* word) { return std::string_view(word) == "--json"; });
+
     CLI::App app{"keluflash-cli: rewrite the firmware of KELU CD/DVD drives from a .kfs image"};
+    app.formatter(std::make_shared<HelpFormatter>());
     app.require_subcommand(1);
     // Global options are taken after the command as well: list --json.
     app.fallthrough();
+    app.set_version_flag("--version", KELUFLASH_VERSION, "Print the version and exit");
     CommonOptions options;
-    CLI::Option* simulate =
-        app.add_option("--simulate", options.simulateProfile,
-                       "Use simulated drives instead of the machine's own; NAME picks the machine (default: default)")
-            ->expected(0, 1)
-            ->type_name("[=NAME]");
+    // Only --simulate=NAME picks a machine: "--simulate fw.kfs" must never
+    // read the file name as one.
+    CLI::Option* simulate = app.add_flag("--simulate{default}", options.simulateProfile,
+                                         "Use simulated drives instead of the machine's own; --simulate=NAME picks "
+                                         "the machine (default: default)");
     app.add_option("--device", options.device, "The drive to use: its index in the list, or its device path")
-        ->type_name("INDEX|PATH");
-    app.add_flag("--json", options.json, "Print the result as JSON");
+        ->type_name("INDEX|PATH")
+        ->check([](const std::string& value) {
+            return value.empty() ? std::string("empty; name a drive by its index or its device path")
+                                 : std::string();
+        });
+    app.add_flag("--json", options.json, "Print exactly one JSON document on standard output, also on failure");
     app.add_option("--trace", options.traceFile,
-                   "Write every drive command to FILE, one JSON line each (time_ms, cdb, direction, "
+                   "Add every drive command to FILE, one JSON line each (time_ms, cdb, direction, "
                    "length, data, digest, sum16, status, sense)")
         ->type_name("FILE");
+    app.add_flag("--force", options.force,
+                 "Replace an existing file (dump, pack, demo-image), add to an existing --trace file");
     app.footer(SimulatedProfilesHelp());
-    // Before any command runs: --simulate without a value names the default machine.
-    app.parse_complete_callback([&] {
-        options.simulate = simulate->count() > 0;
-        if (options.simulate && options.simulateProfile.empty()) {
-            options.simulateProfile = "default";
-        }
-    });
+    app.parse_complete_callback([&] { options.simulate = simulate->count() > 0; });
 
     int exitCode = kExitOk;
     RegisterListCommand(app, options, exitCode);
     RegisterImageCommands(app, options, exitCode);
     RegisterFlashCommands(app, options, exitCode);
+
+    if (const std::optional<std::string> word = CommandWord(argc, argv)) {
+        if (const std::optional<std::string> error = UnknownCommand(app, *word))
+            return ReportFailure(json, ErrorKind::Usage, *error);
+    }
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
+    } catch (const CLI::Success& e) {  // --help, --help-all, --version
+        if (!json) return app.exit(e);
+        std::ostringstream out;
+        std::ostringstream err;
+        app.exit(e, out, err);
+        const bool version = dynamic_cast<const CLI::CallForVersion*>(&e) != nullptr;
+        PrintJson(std::cout, version ? nlohmann::json{{"version", KELUFLASH_VERSION}}
+                                     : nlohmann::json{{"help", out.str()}});
+        return kExitOk;
     } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return kExitUsage;
+        if (!json) {
+            app.exit(e);
+            return kExitUsage;
+        }
+        return ReportFailure(json, ErrorKind::Usage, e.what());
     } catch (const std::exception& e) {
-        std::cerr << "keluflash-cli: " << e.what() << "\n";
-        return kExitFailed;
+        return ReportFailure(json, ErrorKind::Failed, e.what());
     }
     return exitCode;
 }

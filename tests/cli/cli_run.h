@@ -28,10 +28,11 @@ inline std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-inline CliRun RunCli(const std::string& arguments) {
+// `prefix`: shell words before the program ("ulimit -f 8; exec", "setpriv ...").
+inline CliRun RunCliAfter(const std::string& prefix, const std::string& arguments) {
     const std::string base = testing::TempDir() + "keluflash-cli-" + std::to_string(::getpid());
-    const std::string command = std::string(KELUFLASH_CLI_PROGRAM) + " " + arguments + " >" + base + ".out 2>" +
-                                base + ".err </dev/null";
+    const std::string command = prefix + " " + std::string(KELUFLASH_CLI_PROGRAM) + " " + arguments + " >" + base +
+                                ".out 2>" + base + ".err </dev/null";
     const int status = std::system(command.c_str());
     CliRun run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -40,6 +41,15 @@ inline CliRun RunCli(const std::string& arguments) {
     std::filesystem::remove(base + ".out");
     std::filesystem::remove(base + ".err");
     return run;
+}
+
+inline CliRun RunCli(const std::string& arguments) { return RunCliAfter("", arguments); }
+
+// A word for the shell, whatever bytes it holds.
+inline std::string Quoted(const std::string& word) {
+    std::string quoted = "'";
+    for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
 }
 
 }  // namespace keluflash::test

@@ -180,7 +180,9 @@ TEST_F(DriveSetupTest, UnwritableTraceFileFails) {
     options.traceFile = "/nonexistent-folder/trace.jsonl";
     EXPECT_EQ(DriveSetup::Create(options, ui, error), nullptr);
     EXPECT_EQ(error.exitCode, kExitFailed);
-    EXPECT_EQ(error.message, "cannot write the trace file /nonexistent-folder/trace.jsonl");
+    EXPECT_EQ(error.message,
+              "cannot write the trace to /nonexistent-folder/trace.jsonl: No such file or directory");
+    EXPECT_EQ(error.kind, ErrorKind::File);
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ TEST(KeluflashCliList, TextLinesShowIndexDeviceIdentificationAndRevision) {
 TEST(KeluflashCliList, UsageErrorsExitWithTwo) {
     const CliRun unknown = RunCli("--simulate=no-such-machine list");
     EXPECT_EQ(unknown.exitCode, 2);
-    EXPECT_NE(unknown.err.find("--simulate takes one of: default"), std::string::npos) << unknown.err;
+    EXPECT_NE(unknown.err.find("--simulate=NAME takes one of: default"), std::string::npos) << unknown.err;
     EXPECT_EQ(unknown.out, "");
 
     EXPECT_EQ(RunCli("--simulate list surplus").exitCode, 2);
@@ -49,7 +49,7 @@ TEST(KeluflashCliList, UsageErrorsExitWithTwo) {
 TEST(KeluflashCliList, HelpNamesTheSimulatedMachines) {
     const CliRun run = RunCli("--help");
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_NE(run.out.find("--simulate [=NAME]"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("--simulate[=NAME]"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("  default "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("list"), std::string::npos);
 }

@@ -302,6 +302,21 @@ TEST(OpenImageFile, FileThatCannotBeOpened) {
     EXPECT_FALSE(run.selection.identified);
 }
 
+// A folder opens for reading on Linux and fails at the first read, which the
+// library reports by throwing: it is a file that cannot be opened.
+TEST(ValidateImageFile, AFolderIsAFileThatCannotBeOpened) {
+    TempDir folder;
+    const std::string name = folder.File("folder.kfs");
+    std::filesystem::create_directory(name);
+    RecordingReport report;
+    ImageHeader header;
+    EXPECT_FALSE(ValidateImageFile(name, header, report));
+    EXPECT_EQ(report.messages, std::vector<std::string>{kMessageOpenFirmwareFileError});
+    OpenRun run;
+    run.Open(name);
+    EXPECT_EQ(run.report.messages, std::vector<std::string>{"Err:Open File: " + name + " Error!!"});
+}
+
 TEST(OpenImageFile, IdentificationBelowSixtyFourIsNotFound) {
     for (const auto& [offset, found] : std::vector<std::pair<size_t, bool>>{{63, false}, {64, true}}) {
         DemoFirmwareRecipe recipe = Identity(2);
