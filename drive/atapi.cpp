@@ -1,5 +1,6 @@
 #include "drive/atapi.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -12,6 +13,7 @@ namespace {
 constexpr size_t kSystemDirectoryCapacity = 50;
 constexpr size_t kSystemErrorCapacity = 80;
 constexpr size_t kCdbLength = 12;
+constexpr uint32_t kErrorDeviceNotConnected = 1167;
 
 }  // namespace
 
@@ -59,6 +61,7 @@ void TAtapi::SelectDevice(const DeviceEntry& entry) {
 }
 
 uint8_t TAtapi::ExecuteCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction) {
+    m_lastResult = CommandResult{};
     uint8_t status = kStatusNoTransport;
     if (m_ntFlag) {
         const uint8_t dataIn = direction == kDirectionIn    ? kScsiIoctlDataIn
@@ -77,6 +80,7 @@ uint8_t TAtapi::ExecuteCommand(const uint8_t* cdb, uint8_t* data, uint32_t lengt
 uint8_t TAtapi::ExecuteAspi(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction) {
     const std::unique_ptr<AspiEvent> event = m_ports.aspi.CreateEvent();
     if (!event) {
+        m_lastResult.outcome = CommandOutcome::OsError;
         return kSsErr;
     }
     SrbExecSCSICmd& request = *m_aspiRequest;
@@ -95,15 +99,37 @@ uint8_t TAtapi::ExecuteAspi(const uint8_t* cdb, uint8_t* data, uint32_t length, 
     std::memset(request.SenseArea, 0, sizeof request.SenseArea);
 
     m_aspiLibrary->SendASPI32Command(&request);
-    const uint8_t sent = ReadAspiStatus(request.SRB_Status);
-    if (sent != kSsPending) {
-        return sent;  // completed before the call returned
+    uint8_t status = ReadAspiStatus(request.SRB_Status);
+    if (status == kSsPending) {
+        if (event->Wait(kAspiWaitMilliseconds) == AspiEvent::WaitResult::Signalled) {
+            status = ReadAspiStatus(request.SRB_Status);
+        } else {
+            AbortAspiRequest();
+            m_lastResult.outcome = CommandOutcome::HostFailure;
+            m_lastResult.hostFailure = HostFailureKind::TimedOut;
+            return kSsErr;
+        }
     }
-    if (event->Wait(kAspiWaitMilliseconds) == AspiEvent::WaitResult::Signalled) {
-        return ReadAspiStatus(request.SRB_Status);
+    RecordAspiResult(status, request);
+    return status;
+}
+
+void TAtapi::RecordAspiResult(uint8_t status, const SrbExecSCSICmd& request) {
+    if (status == kSsComp || (status == kSsErr && request.SRB_HaStat == 0)) {
+        m_lastResult.outcome = CommandOutcome::Answered;
+        m_lastResult.scsiStatus = status == kSsComp ? kScsiStatusGood : request.SRB_TargStat;
+        if (m_lastResult.scsiStatus == kScsiStatusCheckCondition) {
+            std::memcpy(m_lastResult.sense.data(), request.SenseArea, kAspiSenseLength);
+            m_lastResult.senseLength = kAspiSenseLength;
+        }
+    } else if (status == kSsInvalidHa || status == kSsNoDevice) {
+        m_lastResult.outcome = CommandOutcome::OsError;
+        m_lastResult.deviceGone = true;
+    } else {
+        m_lastResult.outcome = CommandOutcome::HostFailure;
+        m_lastResult.hostFailure =
+            status == kSsAborted ? HostFailureKind::TimedOut : HostFailureKind::TransportError;
     }
-    AbortAspiRequest();
-    return kSsErr;
 }
 
 void TAtapi::AbortAspiRequest() { SendAbort(m_aspiRequest.get(), m_selectedHostAdapter); }
@@ -123,23 +149,41 @@ uint8_t TAtapi::ExecutePassThrough(const uint8_t* cdb, uint8_t* data, uint32_t l
     const ScsiPassThroughDirect& spt = m_passThrough.spt;
 
     uint32_t error = 0;
+    m_lastResult.outcome = CommandOutcome::Answered;
     if (!m_ports.passThrough.DeviceIoControl(m_selectedHandle, m_passThrough, error)) {
         // A device time-out or I/O error still leaves the command's status and sense.
         if (error != kErrorSemTimeout && error != kErrorIoDevice) {
-            ShowSystemError(error);
+            m_lastResult.outcome = CommandOutcome::OsError;
+            m_lastResult.osError = error;
+            m_lastResult.deviceGone = error == kErrorDeviceNotConnected;
+            m_lastResult.osErrorText = ShowSystemError(error);
             return 0;
         }
+        m_lastResult.outcome = CommandOutcome::HostFailure;
+        m_lastResult.hostFailure = error == kErrorSemTimeout ? HostFailureKind::TimedOut : HostFailureKind::TransportError;
+    }
+    m_lastResult.scsiStatus = spt.ScsiStatus;
+    // Sense came back with the command when it holds a fixed or descriptor
+    // response code.
+    if (spt.ScsiStatus == kScsiStatusCheckCondition && (m_passThrough.sense[0] & 0x7E) == 0x70) {
+        std::memcpy(m_lastResult.sense.data(), m_passThrough.sense,
+                    std::min(sizeof m_passThrough.sense, m_lastResult.sense.size()));
+        m_lastResult.senseLength = static_cast<uint8_t>(std::min(sizeof m_passThrough.sense, m_lastResult.sense.size()));
     }
     return spt.ScsiStatus != 0 ? spt.ScsiStatus : kStatusGood;
 }
 
-void TAtapi::ShowSystemError(uint32_t error) {
+std::string TAtapi::ShowSystemError(uint32_t error) {
     uint32_t formatError = 0;
     const std::optional<std::string> text = m_ports.errorText.FormatMessage(error, kSystemErrorCapacity, formatError);
     const std::string box = text ? *text + "\n"
                                  : "Format message failed.  Error: " +
                                        std::to_string(static_cast<int32_t>(formatError)) + "\n";
     m_ports.ui.MessageBox(box, kApplicationTitle, kMbOk);
+    // The system's own text, one line, for the operator's message list.
+    std::string line = text.value_or(std::string());
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    return line;
 }
 
 SenseTriple TAtapi::LastSense() const {

@@ -5,8 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "drive/aspi_request.h"
+#include "drive/command_result.h"
 #include "drive/device_entry.h"
 #include "drive/pass_through_request.h"
 #include "drive/transport_ports.h"
@@ -71,6 +73,9 @@ public:
     // What callers read after a command.
     bool NtFlag() const { return m_ntFlag != 0; }
     SenseTriple LastSense() const;
+    // What became of the last command: answered by the drive, given up by
+    // the host, or refused by the system (a drive that is gone).
+    const CommandResult& LastResult() const { return m_lastResult; }
     uint8_t AspiTargetStatus() const;  // SRB_TargStat of the last ASPI command
 
     // Device table and selected device.
@@ -89,10 +94,11 @@ public:
 private:
     uint8_t ExecuteAspi(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction);
     uint8_t ExecutePassThrough(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t dataIn);
+    void RecordAspiResult(uint8_t status, const SrbExecSCSICmd& request);
     void AbortAspiRequest();
     void SendAbort(void* request, uint8_t hostAdapter);
     bool WaitForProbe();
-    void ShowSystemError(uint32_t error);
+    std::string ShowSystemError(uint32_t error);  // returns the system's text
 
     DrivePorts m_ports;
     DeviceHandle m_selectedHandle = 0;
@@ -110,6 +116,7 @@ private:
     SrbGDEVBlock m_probe{};
     PassThroughBuffer m_passThrough{};
     CommandObserver* m_observer = nullptr;
+    CommandResult m_lastResult;
 };
 
 }  // namespace keluflash
