@@ -4,11 +4,14 @@
 #include <new>
 
 #include "image/descramble.h"
+#include "image/image_copy.h"
 
 namespace keluflash {
 
 bool ImageFileReader::Open(const std::string& fileName) {
     Close();
+    // A FIFO would block the open or the reads until a writer comes.
+    if (NotARegularFile(fileName)) return false;
     return m_file.open(fileName, std::ios::in | std::ios::binary) != nullptr;
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "app/cli/cli_options.h"
+#include "app/cli/console_system_services.h"
 #include "app/cli/console_ui.h"
 #include "app/cli/console_view.h"
 #include "app/cli/drive_setup.h"
@@ -143,8 +144,9 @@ int RunFlash(const CommonOptions& options, const FlashOptions& flash) {
         std::cerr << "--reboot: this platform has no restart here; restart the machine yourself\n";
         return kExitUsage;
     }
+    ConsoleSystemServices system(realRestart ? static_cast<SystemServices&>(restart) : recording);
     Session session(options);
-    if (!session.Start(realRestart ? static_cast<SystemServices&>(restart) : recording)) return session.ExitCode();
+    if (!session.Start(system)) return session.ExitCode();
     TForm1& form = session.Form();
     session.View().SetQuestionAnswer(flash.reboot ? kIdOk : kIdCancel);
 
@@ -167,6 +169,8 @@ int RunFlash(const CommonOptions& options, const FlashOptions& flash) {
     if (result == UpdateResult::Verified && flash.reboot && !realRestart && recording.RestartRequests() > 0)
         std::cerr << "simulated drives: the restart was requested, nothing was restarted\n";
     if (options.json) session.PrintJson({{"result", ResultName(result)}, {"file", flash.file}});
+    std::cout.flush();
+    system.DeliverHeldSignal();
     return result == UpdateResult::Verified ? kExitOk : kExitFailed;
 }
 
@@ -180,11 +184,12 @@ int RunVerify(const CommonOptions& options, const FlashOptions& flash) {
     form.SetOpenDialogFileName(flash.file);
     form.OpenChosenFile();
     ImageHeader header;
+    ImageCopy image;
     bool verified = false;
-    if (ValidateImageFile(flash.file, header, form)) {
-        const ImageSelection selection = form.Selection();
+    const ImageSelection selection = form.Selection();
+    if (ValidateImageFile(flash.file, selection, header, image, form)) {
         const FlashContext context{form.Atapi(), session.HostClock(), session.View(), form, form,
-                                   header,       selection,              flash.file};
+                                   header,       selection,              image};
         verified = VerifyFlash(context);
         if (verified) form.AddMessage("OK:Verify ok!!");
     }
@@ -205,8 +210,9 @@ int RunDump(const CommonOptions& options, const FlashOptions& flash) {
     }
     const ImageHeader header;
     const ImageSelection selection;
+    const ImageCopy image;
     const FlashContext context{form.Atapi(), session.HostClock(), session.View(), form, form,
-                               header,       selection,              flash.out};
+                               header,       selection,              image};
     uint32_t sum = 0;
     uint64_t bytes = 0;
     ReadBackFailure failure;

@@ -3,6 +3,7 @@
 // it, a user interface that can act in the middle of a wait, a report that
 // records every line and bar change, and image files in a temporary folder.
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -89,6 +90,9 @@ struct ImageOnDisk {
     std::string path;
     ImageHeader header;
     ImageSelection selection;
+    // The file as each MakeContext read it (a test may change the file
+    // between contexts; earlier contexts keep their copy).
+    mutable std::deque<ImageCopy> copies;
 };
 // Writes a built file; fails the test when the writer refused.
 ImageOnDisk SaveImage(const TempDir& dir, const std::string& name, const ImageWriteResult& built,

@@ -69,8 +69,10 @@ std::vector<ValidationCase> ValidationCases() {
 
     auto zeroLength = good;
     PutU16(zeroLength, 38, 0);
-    cases.push_back({"block length 0", zeroLength, false, {}});
-    cases.push_back({"last block cut short", std::vector<uint8_t>(good.begin(), good.end() - 1), false, {}});
+    // A block that cannot be read in full is named, with its sizes.
+    cases.push_back({"block length 0", zeroLength, false, {"Err:Block 1 of the firmware file has length 0!!"}});
+    cases.push_back({"last block cut short", std::vector<uint8_t>(good.begin(), good.end() - 1), false,
+                     {"Err:Block 1 of the firmware file is short: 2 of 3 bytes!!"}});
     auto badSum = good;
     badSum[64 + 1] ^= 0x01;
     cases.push_back({"one data bit flipped", badSum, false, {kMessageFileChecksumError}});
