@@ -8,13 +8,16 @@
 
 namespace keluflash {
 
-MainWindow::MainWindow(TAtapi& atapi, Clock& clock, SystemServices& system, UserInterface& ui)
-    : m_window(ui), m_form(atapi, clock, system, m_window) {
+MainWindow::MainWindow(TAtapi& atapi, Clock& clock, SystemServices& system, QtUserInterface& ui)
+    : m_ui(ui), m_window(ui), m_form(atapi, clock, system, m_window) {
+    m_ui.SetOwner(&m_window);
     m_window.Attach(m_form);
     m_form.FormCreate();
 }
 
-int RunDesktopProgram(UserInterface& ui, const DrivePorts& ports, Clock& clock, SystemServices& system,
+MainWindow::~MainWindow() { m_ui.SetOwner(nullptr); }
+
+int RunDesktopProgram(QtUserInterface& ui, const DrivePorts& ports, Clock& clock, SystemServices& system,
                       const DesktopOptions& options) {
     // Message boxes carry the title from the start, also one that shows an
     // exception of the drive scan.

@@ -22,7 +22,7 @@ struct DesktopOptions {
 // must exist. Returns the exit code, 0 on every path: a second instance ends
 // at once without a window, and an exception that escapes start-up is shown
 // in a message box before the program ends.
-int RunDesktopProgram(UserInterface& ui, const DrivePorts& ports, Clock& clock, SystemServices& system,
+int RunDesktopProgram(QtUserInterface& ui, const DrivePorts& ports, Clock& clock, SystemServices& system,
                       const DesktopOptions& options = {});
 
 }  // namespace keluflash

@@ -1,7 +1,6 @@
 #include "app/qt/qt_user_interface.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -32,7 +31,8 @@ QMessageBox::Icon IconOf(unsigned flags) {
 }  // namespace
 
 int QtUserInterface::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    QMessageBox box(IconOf(flags), QString::fromLocal8Bit(caption), QString::fromLocal8Bit(text));
+    QMessageBox box(IconOf(flags), QString::fromLocal8Bit(caption), QString::fromLocal8Bit(text),
+                    QMessageBox::NoButton, m_owner.data());
     box.setTextFormat(Qt::PlainText);
     QPushButton* ok = box.addButton(QMessageBox::Ok);
     QPushButton* cancel = nullptr;
@@ -46,11 +46,8 @@ int QtUserInterface::MessageBox(const std::string& text, const std::string& capt
     if (flags & kMbSystemModal) {
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
     }
-    box.setWindowModality(Qt::NonModal);
-    QEventLoop loop;
-    QObject::connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
-    box.show();
-    loop.exec();
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
     return box.clickedButton() == ok ? kIdOk : kIdCancel;
 }
 
