@@ -1,6 +1,7 @@
 // keluflash-cli: the command-line front end for scripts, servers and support.
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <exception>
 #include <iostream>
 
@@ -22,6 +23,11 @@ std::string SimulatedProfilesHelp() {
 
 int main(int argc, char** argv) {
     using namespace keluflash::cli;
+#if !defined(_WIN32)
+    // A reader that goes away (| head -n1) must not end an update: a failed
+    // write to standard output is ignored instead.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     CLI::App app{"keluflash-cli: rewrite the firmware of KELU CD/DVD drives from a .kfs image"};
     app.require_subcommand(1);
     // Global options are taken after the command as well: list --json.

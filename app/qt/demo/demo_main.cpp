@@ -29,6 +29,11 @@ namespace {
 class DemoSystemServices final : public SystemServices {
 public:
     explicit DemoSystemServices(bool ask) : m_ask(ask) {}
+    // Simulated drives: nothing to hold off.
+    void UpdateBegins() override {}
+    void UpdateEnds() override {}
+    void DriveWriteBegins() override {}
+    void DriveWriteEnds() override {}
     void RequestRestart() override {
         std::fprintf(stderr, "keluflash-demo: the real program would now ask the system to restart the computer.\n");
         if (m_ask) {
