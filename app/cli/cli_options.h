@@ -15,6 +15,7 @@ struct CommonOptions {
     std::string device;                       // --device INDEX|PATH
     bool json = false;
     std::string traceFile;                    // --trace FILE
+    bool realTime = false;                    // --real-time: simulated drives take real time
 };
 
 // Exit codes.

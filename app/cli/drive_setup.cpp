@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/cli/command_trace.h"
+#include "drive/sim/paced_clock.h"
 #include "drive/sim/simulated_machine.h"
 
 #if defined(__linux__)
@@ -81,6 +82,8 @@ private:
 DriveSetup::DriveSetup(Key) {}
 DriveSetup::~DriveSetup() = default;
 
+Clock& DriveSetup::HostClock() { return m_paced ? static_cast<Clock&>(*m_paced) : m_ports->clock; }
+
 std::unique_ptr<DriveSetup> DriveSetup::Create(const CommonOptions& options, UserInterface& ui, SetupError& error) {
     if (options.simulate) {
         const SimulatedProfile* profile = FindSimulatedProfile(options.simulateProfile);
@@ -132,6 +135,10 @@ std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup
     if (trace) {
         s.m_atapi->SetCommandObserver(trace.get());
         s.m_trace = std::move(trace);
+    }
+    if (options.realTime && s.m_simulation) {
+        s.m_paced = std::make_unique<PacedClock>(s.m_simulation->Clock(), true, s.m_trace.get());
+        s.m_atapi->SetCommandObserver(s.m_paced.get());
     }
     s.CollectDrives();
     return setup;

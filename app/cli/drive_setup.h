@@ -12,6 +12,7 @@
 #include "drive/transport_ports.h"
 
 namespace keluflash {
+class PacedClock;
 class SimulatedMachine;
 struct SimulatedMachineConfig;
 }
@@ -53,7 +54,8 @@ public:
     DriveSetup& operator=(const DriveSetup&) = delete;
 
     TAtapi& Atapi() { return *m_atapi; }
-    Clock& HostClock() { return m_ports->clock; }
+    // The clock of the update: the simulated machine's, paced with --real-time.
+    Clock& HostClock();
     // The simulated machine behind --simulate; null for real drives.
     SimulatedMachine* Simulation() { return m_simulation.get(); }
 
@@ -81,6 +83,7 @@ private:
     std::unique_ptr<RecordingDriveLetters> m_letters;
     std::unique_ptr<DrivePorts> m_ports;
     std::unique_ptr<CommandObserver> m_trace;
+    std::unique_ptr<PacedClock> m_paced;
     std::unique_ptr<TAtapi> m_atapi;
     std::vector<SeenDrive> m_drives;
 };

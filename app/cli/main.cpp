@@ -45,6 +45,9 @@ int main(int argc, char** argv) {
                    "Write every drive command to FILE, one JSON line each (time_ms, cdb, direction, "
                    "length, data, digest, sum16, status, sense)")
         ->type_name("FILE");
+    app.add_flag("--real-time", options.realTime,
+                 "With --simulate: the drives take real time as well (a tenth of each pause, 0.4 ms a command), "
+                 "as in keluflash-demo");
     app.footer(SimulatedProfilesHelp());
     // Before any command runs: --simulate without a value names the default machine.
     app.parse_complete_callback([&] {
