@@ -134,7 +134,13 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
 std::string NoAnswerCause(const CommandResult& result) {
     switch (result.outcome) {
         case CommandOutcome::OsError:
-            if (!result.osErrorText.empty()) return result.osErrorText;
+            if (!result.osErrorText.empty()) {
+                // One line: the system's text without its line break.
+                std::string text = result.osErrorText;
+                while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+                    text.pop_back();
+                return text;
+            }
             if (result.deviceGone) return "the drive is gone";
             return "system error " + std::to_string(result.osError);
         case CommandOutcome::HostFailure:

@@ -8,16 +8,13 @@
 
 namespace keluflash {
 
-MainWindow::MainWindow(TAtapi& atapi, Clock& clock, SystemServices& system, QtUserInterface& ui)
-    : m_ui(ui), m_window(ui), m_form(atapi, clock, system, m_window) {
-    m_ui.SetOwner(&m_window);
+MainWindow::MainWindow(TAtapi& atapi, Clock& clock, SystemServices& system, UserInterface& ui)
+    : m_window(ui), m_form(atapi, clock, system, m_window) {
     m_window.Attach(m_form);
     m_form.FormCreate();
 }
 
-MainWindow::~MainWindow() { m_ui.SetOwner(nullptr); }
-
-int RunDesktopProgram(QtUserInterface& ui, const DrivePorts& ports, Clock& clock, SystemServices& system,
+int RunDesktopProgram(UserInterface& ui, Transport& transport, Clock& clock, SystemServices& system,
                       const DesktopOptions& options) {
     // Message boxes carry the title from the start, also one that shows an
     // exception of the drive scan.
@@ -26,7 +23,7 @@ int RunDesktopProgram(QtUserInterface& ui, const DrivePorts& ports, Clock& clock
     try {
         // The drive-access object comes first: a second instance scans the
         // drives too before it ends. It outlives the window.
-        TAtapi atapi(ports);
+        TAtapi atapi(transport, ui);
         const SingleInstanceLock lock(InstanceLockPath(options.instanceName));
         if (lock.AlreadyRunning()) {
             return 0;

@@ -1,8 +1,11 @@
 #include "app/qt/qt_user_interface.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include "app/qt/form1_window.h"
 
 namespace keluflash {
 
@@ -28,11 +31,19 @@ QMessageBox::Icon IconOf(unsigned flags) {
     }
 }
 
+// The program's main window, when it is on screen.
+QWidget* MainWindowWidget() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (dynamic_cast<Form1Window*>(widget) != nullptr && widget->isVisible()) return widget;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int QtUserInterface::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     QMessageBox box(IconOf(flags), QString::fromLocal8Bit(caption), QString::fromLocal8Bit(text),
-                    QMessageBox::NoButton, m_owner.data());
+                    QMessageBox::NoButton, MainWindowWidget());
     box.setTextFormat(Qt::PlainText);
     QPushButton* ok = box.addButton(QMessageBox::Ok);
     QPushButton* cancel = nullptr;

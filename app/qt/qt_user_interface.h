@@ -1,9 +1,6 @@
 #pragma once
 // The host's user interface on Qt: the thread's event queue and the simple
 // message box.
-#include <QPointer>
-#include <QWidget>
-
 #include "drive/host_ports.h"
 
 namespace keluflash {
@@ -12,15 +9,11 @@ class QtUserInterface : public UserInterface {
 public:
     void PumpMessage() override;
     void ProcessMessages() override;
-    // A box owned by the main window and modal to the application: while it
-    // is open no click reaches the window, so no handler can run inside the
+    // A box owned by the main window (once it is shown; the boxes of the
+    // start-up scan have none) and modal to the application: while it is
+    // open no click reaches the window, so no handler can run inside the
     // command that raised it.
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
-    // The main window, once it exists (boxes of the start-up scan have none).
-    void SetOwner(QWidget* owner) { m_owner = owner; }
-
-private:
-    QPointer<QWidget> m_owner;
 };
 
 }  // namespace keluflash

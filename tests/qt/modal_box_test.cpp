@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <cerrno>
 #include <functional>
 
 #include "app/qt/desktop_program.h"
@@ -59,12 +60,13 @@ private slots:
         // STOP PLAY/SCAN fails once with a system error: the drive layer shows
         // it in a box while Start's handler runs.
         SimulatedMachineConfig config;
-        config.drives[0].faults = {{.opcode = 0x4E, .times = 1, .transportError = 87}};
+        config.faults = {{.opcode = 0x4E, .times = 1, .kind = MachineFaultKind::OsError, .osError = EIO}};
         QtUserInterface ui;
-        SimulatedMachine machine(config, ui);
-        TAtapi atapi(machine.Ports());
+        const std::unique_ptr<SimulatedMachine> simulated = MakeSimulatedMachine(config, ui);
+        SimulatedMachine& machine = *simulated;
+        TAtapi atapi(machine.DriveTransport(), machine.Ui());
         RecordingSystemServices system;
-        MainWindow main(atapi, machine.Clock(), system, ui);
+        MainWindow main(atapi, machine.Clock(), system, machine.Ui());
         main.Window().show();
         QVERIFY(QTest::qWaitForWindowExposed(&main.Window()));
         main.Window().SetOpenDialog([image](std::string& name) {
