@@ -23,17 +23,27 @@ protected:
     SetupError error;
 };
 
+// The host's own platform: a Linux machine names its drives by their nodes,
+// a Windows one by drive letter.
+#if defined(_WIN32)
+const char* const kFirstDrivePath = "\\\\.\\D:";
+const char* const kFirstDriveOtherName = "D:";
+#else
+const char* const kFirstDrivePath = "/dev/sg0";
+const char* const kFirstDriveOtherName = "/dev/sr0";
+#endif
+
 TEST_F(DriveSetupTest, SimulatedDefaultMachineAndDeviceSelection) {
     options.simulate = true;
     const auto setup = DriveSetup::Create(options, ui, error);
     ASSERT_NE(setup, nullptr) << error.message;
     ASSERT_EQ(setup->Atapi().DeviceCount(), 1);
     EXPECT_EQ(setup->Atapi().Device(0).IdentificationText(), "KELU    ZXR-0131K       ");
-    EXPECT_EQ(setup->DevicePath(0), "/dev/sg0");
+    EXPECT_EQ(setup->DevicePath(0), kFirstDrivePath);
     ASSERT_NE(setup->Simulation(), nullptr);
 
     std::string why;
-    for (const char* device : {"", "0", "/dev/sg0", "/dev/sr0"}) {
+    for (const char* device : {"", "0", kFirstDrivePath, kFirstDriveOtherName}) {
         EXPECT_EQ(setup->SelectDevice(device, why), 0) << device;
     }
     EXPECT_EQ(setup->SelectDevice("1", why), std::nullopt);

@@ -174,15 +174,18 @@ TEST(AspiDiscovery, WaitsForAPendingProbeWhilePumpingMessages) {
 }
 
 // A probe the layer never answers must not hang start-up: the scan gives up
-// after a bounded wait, aborts the probe and keeps what it found so far.
-TEST(AspiDiscovery, AProbeThatNeverCompletesEndsTheScanInBoundedTime) {
+// on that adapter after a bounded wait, aborts the probe, keeps what it found
+// and goes on with the next adapter.
+TEST(AspiDiscovery, AProbeThatNeverCompletesSkipsTheRestOfItsAdapterOnly) {
     FakeMachine machine;
     machine.aspiDevices[{0, 0, 0}] = AspiDeviceSlot{5, Named("FOUND")};
     machine.aspiDevices[{0, 5, 0}] = AspiDeviceSlot{5, Named("AFTER")};
-    machine.UseAspi(1);
+    machine.aspiDevices[{1, 2, 0}] = AspiDeviceSlot{5, Named("NEXT")};
+    machine.UseAspi(2);
     machine.tune = [](testing::FakeAspiLibrary& library) {
         library.probeMode = [](const SrbGDEVBlock& probe) {
-            return probe.SRB_Target == 1 && probe.SRB_Lun == 2 ? Completion::Never : Completion::AtOnce;
+            return probe.SRB_HaId == 0 && probe.SRB_Target == 1 && probe.SRB_Lun == 2 ? Completion::Never
+                                                                                     : Completion::AtOnce;
         };
     };
     const uint32_t start = machine.clock.now;
@@ -191,8 +194,11 @@ TEST(AspiDiscovery, AProbeThatNeverCompletesEndsTheScanInBoundedTime) {
     EXPECT_GE(waited, kAspiProbeWaitMilliseconds);
     EXPECT_LE(waited, kAspiProbeWaitMilliseconds + 10);
 
-    EXPECT_EQ(Identifications(atapi), std::vector<std::string>{"KELU    FOUND           "});
-    EXPECT_EQ(machine.aspi.library->probes.size(), 8u + 3u);
+    EXPECT_EQ(Identifications(atapi),
+              (std::vector<std::string>{"KELU    FOUND           ", "KELU    NEXT            "}));
+    EXPECT_EQ(machine.aspi.library->probes.size(), 8u + 3u + 64u);
+    // The probe block given up on is never handed to the layer again.
+    EXPECT_NE(machine.aspi.library->aborts[0].SRB_ToAbort, nullptr);
     ASSERT_EQ(machine.aspi.library->aborts.size(), 1u);
     EXPECT_EQ(machine.aspi.library->aborts[0].SRB_Cmd, kScAbortSrb);
     EXPECT_EQ(machine.aspi.library->aborts[0].SRB_HaId, 0);
