@@ -30,7 +30,7 @@ constexpr DWORD kEsSystemRequired = 0x00000001u;
 template <typename Function>
 Function Lookup(const char* module, const char* name) {
     const HMODULE library = GetModuleHandleA(module);
-    return library != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)))
+    return library != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)))
                               : nullptr;
 }
 
