@@ -16,6 +16,18 @@ namespace {
 constexpr size_t kDriveTextLength = 24;
 constexpr size_t kQueryModeBufferSize = 20;
 
+// Marks a handler as running for as long as it runs.
+class HandlerScope {
+public:
+    explicit HandlerScope(bool& running) : m_running(running) { m_running = true; }
+    ~HandlerScope() { m_running = false; }
+    HandlerScope(const HandlerScope&) = delete;
+    HandlerScope& operator=(const HandlerScope&) = delete;
+
+private:
+    bool& m_running;
+};
+
 }  // namespace
 
 TForm1::TForm1(TAtapi& atapi, Clock& clock, SystemServices& system, View& view)
@@ -36,7 +48,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::SelDeviceChange(int index) {
-    if (!m_selDeviceEnabled || index < 0 || index >= static_cast<int>(m_selDeviceItems.size())) return;
+    if (m_handlerRunning || !m_selDeviceEnabled || index < 0 || index >= static_cast<int>(m_selDeviceItems.size())) return;
     m_atapi.SelectDevice(m_atapi.Device(index));
     m_selDeviceIndex = index;
     m_statusPanelText = m_selDeviceItems[static_cast<size_t>(index)];
@@ -46,7 +58,8 @@ void TForm1::SelDeviceChange(int index) {
 }
 
 void TForm1::BitBtn1Click() {
-    if (!m_bitBtn1Enabled || m_updating) return;
+    if (m_handlerRunning || !m_bitBtn1Enabled || m_updating) return;
+    const HandlerScope scope(m_handlerRunning);
     std::string fileName = m_openDialogFileName;
     if (!m_view.ExecuteOpenDialog(fileName)) return;
     m_openDialogFileName = fileName;
@@ -62,20 +75,32 @@ void TForm1::OpenChosenFile() {
 }
 
 void TForm1::BitBtn2Click() {
-    if (!m_bitBtn2Enabled || m_updating) return;
+    // A message box or a wait inside a running handler must not start a
+    // second update inside the first.
+    if (m_handlerRunning || !m_bitBtn2Enabled || m_updating) return;
+    const HandlerScope scope(m_handlerRunning);
     m_selDeviceEnabled = false;
     m_view.ControlsChanged();
     m_lastResult = UpdateResult::Refused;
-    // The two early ends leave the drive list disabled until a later Start
-    // reaches the update.
+    // The two early ends give the drive list back: the operator can pick
+    // another drive before the next Start.
     if (m_openDialogFileName.empty()) {
         AddMessage("Err:No Firmware to upgrade!!");
+        EnableSelDevice();
         return;
     }
     PhaseStarted(FlashPhase::Checks);
     SetProgress(10);
-    if (!ValidateImageFile(m_openDialogFileName, m_header, *this)) return;
+    // The file is read once, here; the update works from this copy.
+    if (!ValidateImageFile(m_openDialogFileName, m_selection, m_header, m_runImage, *this)) {
+        EnableSelDevice();
+        return;
+    }
     SetProgress(20);
+    // The machine neither sleeps nor shuts down from here to the end of the
+    // verification.
+    m_system.UpdateBegins();
+    m_updateHeld = true;
     m_atapi.StopPlayScan();
     m_atapi.StopUnit();
     // Open is disabled too: the update reads its file again at several steps.
@@ -84,13 +109,19 @@ void TForm1::BitBtn2Click() {
     CaptureUpdateInputs();
     m_updating = true;
     RunUpdate();
+    EndUpdateHold();
     m_updating = false;
     m_bitBtn1Enabled = m_bitBtn2Enabled = m_bitBtn3Enabled = true;
     m_view.ControlsChanged();
 }
 
+void TForm1::EnableSelDevice() {
+    m_selDeviceEnabled = true;
+    m_view.ControlsChanged();
+}
+
 void TForm1::BitBtn3Click() {
-    if (!m_bitBtn3Enabled) return;
+    if (m_handlerRunning || !m_bitBtn3Enabled) return;
     m_view.CloseWindow();
 }
 
@@ -118,17 +149,21 @@ void TForm1::CaptureUpdateInputs() {
 }
 
 FlashContext TForm1::MakeFlashContext() {
-    return FlashContext{m_atapi, m_clock, m_view, *this, *this, m_run.header, m_run.selection, m_run.fileName};
+    return FlashContext{m_atapi, m_clock, m_view, *this, *this, m_run.header, m_run.selection, m_runImage};
+}
+
+void TForm1::EndUpdateHold() {
+    if (!m_updateHeld) return;
+    m_updateHeld = false;
+    m_system.UpdateEnds();
 }
 
 void TForm1::RunUpdate() {
     m_lastResult = UpdateResult::Refused;
     const FlashContext context = MakeFlashContext();
     PhaseStarted(FlashPhase::Checks);
-    const bool agreed = RunChecks() && CheckImageBeforeWrites(context);
-    if (agreed) PhaseStarted(FlashPhase::PatchArea);
-    if (agreed && SyncPatchArea(context)) {
-        if (!FlashImage()) {
+    if (RunChecks() && CheckImageBeforeWrites(context) && WriteDrive(context)) {
+        if (!m_flashed) {
             m_lastResult = UpdateResult::FlashFailed;
         } else {
             SetProgress(100);
@@ -136,6 +171,8 @@ void TForm1::RunUpdate() {
             if (VerifyFlash(context)) {
                 AddMessage("OK:Verify ok!!");
                 m_lastResult = UpdateResult::Verified;
+                // A held shutdown lock would stand in the restart's way.
+                EndUpdateHold();
                 OfferRestart(m_view, m_system);
             } else {
                 m_lastResult = UpdateResult::VerifyFailed;
@@ -146,14 +183,31 @@ void TForm1::RunUpdate() {
     m_view.ControlsChanged();
 }
 
+bool TForm1::WriteDrive(const FlashContext& context) {
+    // From the patch area's first possible write to the end of the ready
+    // wait nothing may end the program.
+    m_system.DriveWriteBegins();
+    m_flashed = false;
+    PhaseStarted(FlashPhase::PatchArea);
+    const bool synced = SyncPatchArea(context);
+    if (synced) m_flashed = FlashImage();
+    m_system.DriveWriteEnds();
+    return synced;
+}
+
 bool TForm1::FlashImage() {
     SetProgress(0);
     SetProgressRange(0, 100);
     SetProgress(20);
     AddMessage("Flashing ..");
     const FlashContext context = MakeFlashContext();
-    if (DownloadMethodA(context)) return true;
+    DownloadFailure failure = DownloadFailure::None;
+    if (DownloadMethodA(context, &failure)) return true;
+    // Only a drive that refused method A may get method B: after a trigger
+    // it may be programming, and without an answer nothing more can help.
+    if (failure != DownloadFailure::Refused) return false;
     if (QueryMethodBSupport() == 0) {
+        if (NoAnswerToQuery()) return false;
         AddMessage("Err:The firmware is not support this device!!(7)");
         return false;
     }
@@ -169,6 +223,14 @@ uint8_t TForm1::QueryMethodBSupport() {
     return 0;
 }
 
+bool TForm1::NoAnswerToQuery() {
+    const CommandResult& result = m_atapi.LastResult();
+    if (result.outcome != CommandOutcome::OsError && result.outcome != CommandOutcome::HostFailure) return false;
+    AddMessage("Err:The drive did not answer the mode query (" + NoAnswerCause(result) +
+               "): nothing was programmed, the drive keeps its firmware.");
+    return true;
+}
+
 bool TForm1::CheckUpdate() {
     m_lastResult = UpdateResult::Refused;
     if (m_openDialogFileName.empty()) {
@@ -176,7 +238,7 @@ bool TForm1::CheckUpdate() {
         return false;
     }
     PhaseStarted(FlashPhase::Checks);
-    if (!ValidateImageFile(m_openDialogFileName, m_header, *this)) return false;
+    if (!ValidateImageFile(m_openDialogFileName, m_selection, m_header, m_runImage, *this)) return false;
     CaptureUpdateInputs();
     return RunChecks() && CheckImageBeforeWrites(MakeFlashContext());
 }

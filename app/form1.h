@@ -14,6 +14,7 @@
 #include "drive/host_ports.h"
 #include "flash/flash_context.h"
 #include "flash/progress_bar.h"
+#include "image/image_copy.h"
 #include "image/image_header.h"
 #include "image/operator_report.h"
 
@@ -66,8 +67,10 @@ public:
     TForm1& operator=(const TForm1&) = delete;
     void FormCreate();
 
-    // Handlers. A handler of a disabled control does nothing, so a view that
-    // delivers a click in the middle of an update cannot start a second one.
+    // Handlers. A handler of a disabled control does nothing, and no handler
+    // runs inside another (a message box or a wait of a running one), so a
+    // view that delivers a click in the middle of an update cannot start a
+    // second one.
     void SelDeviceChange(int index);
     void BitBtn1Click();   // Open
     void BitBtn2Click();   // Start
@@ -136,6 +139,12 @@ private:
         std::string modelText;
     };
     void CaptureUpdateInputs();
+    void EnableSelDevice();
+    void EndUpdateHold();
+    // The patch area and the download, inside the system's write guard; false
+    // when the patch area refused (m_flashed says how the download ended).
+    bool WriteDrive(const FlashContext& context);
+    bool NoAnswerToQuery();   // the mode query met no drive: says so
     bool RunChecks();
     bool DriveSelected();
     bool CheckFirmwareId(const std::array<uint8_t, 2>& firmwareId);
@@ -159,10 +168,14 @@ private:
     ProgressState m_progress;
     std::string m_openDialogFileName;
     bool m_updating = false;
+    bool m_handlerRunning = false;
+    bool m_updateHeld = false;
+    bool m_flashed = false;
     UpdateResult m_lastResult = UpdateResult::None;
     ImageHeader m_header;
     ImageSelection m_selection;
     UpdateInputs m_run;
+    ImageCopy m_runImage;   // the file as Start read it, once
 };
 
 }  // namespace keluflash

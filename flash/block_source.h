@@ -1,9 +1,10 @@
 #pragma once
 // The blocks of the selected image as the downloads send them, read one after
-// another from the file named at Start.
+// another from the copy of the file taken at Start.
 #include <cstdint>
 #include <string>
 
+#include "image/image_copy.h"
 #include "image/image_file_reader.h"
 #include "image/image_header.h"
 
@@ -11,9 +12,8 @@ namespace keluflash {
 
 class ImageBlockSource {
 public:
-    // Opens the file and positions it at the selected image's start.
-    ImageBlockSource(const ImageHeader& header, const ImageSelection& selection, const std::string& fileName);
-    bool IsOpen() const { return m_open; }
+    // Starts at the selected image's first block.
+    ImageBlockSource(const ImageHeader& header, const ImageSelection& selection, const ImageCopy& image);
 
     // Reads the next block (block i, BlockSizes[i] bytes) into the start of
     // `buffer` and descrambles it when the header says so. Descrambling works
@@ -24,8 +24,8 @@ public:
 
 private:
     const ImageHeader& m_header;
-    ImageFileReader m_reader;
-    bool m_open = false;
+    const ImageCopy& m_image;
+    uint64_t m_offset;
 };
 
 }  // namespace keluflash

@@ -29,6 +29,17 @@ uint8_t SendTrigger(const FlashContext& context, uint8_t mode, uint8_t code) {
                                           TriggerChecksum(context.header, context.selection));
 }
 
+void SetFailure(DownloadFailure* failure, DownloadFailure value) {
+    if (failure) *failure = value;
+}
+
+// The command that just ran got no answer from the drive at all.
+bool NotAnswered(const TAtapi& atapi) {
+    const CommandResult& result = atapi.LastResult();
+    return result.outcome == CommandOutcome::OsError ||
+           (result.outcome == CommandOutcome::HostFailure && result.senseLength == 0);
+}
+
 // The drive takes a trigger when it answers with no sense or NOT READY (it is
 // busy programming); the status byte itself is not what decides.
 bool TriggerAccepted(const FlashContext& context, uint8_t triggerStatus, const SenseTriple& sense) {
@@ -39,22 +50,46 @@ bool TriggerAccepted(const FlashContext& context, uint8_t triggerStatus, const S
     return false;
 }
 
+// A trigger that got no answer may still have been taken: the drive may be
+// programming its flash now.
+bool TriggerUnanswered(const FlashContext& context, DownloadFailure* failure) {
+    if (!NotAnswered(context.atapi)) return false;
+    context.report.AddMessage(FormatLine("Err:The trigger got no answer (%s): the drive may be programming its "
+                                         "flash; leave it powered for %u s, then verify it.",
+                                         NoAnswerCause(context.atapi.LastResult()).c_str(),
+                                         static_cast<unsigned>(kReadyWaitSeconds)));
+    SetFailure(failure, DownloadFailure::AfterTrigger);
+    return true;
+}
+
 std::optional<BlockBuffer> AllocateBuffer(const FlashContext& context) {
     auto buffer = BlockBuffer::Allocate();
     if (!buffer) context.report.AddMessage(kMessageMemoryAllocation);
     return buffer;
 }
 
-bool BlockWriteFailed(const FlashContext& context, uint8_t status) {
+bool BlockWriteFailed(const FlashContext& context, uint8_t status, int block, DownloadFailure* failure) {
     if (status == kStatusGood) return false;
     context.report.AddMessage(FormatLine("Status:0x%x ; Err:Flash command(W) has problems.", status));
+    if (NotAnswered(context.atapi)) {
+        // Blocks only go to the drive's staging area: without a trigger the
+        // flash keeps the old firmware.
+        context.report.AddMessage(FormatLine("Err:Block %d got no answer (%s): nothing was programmed, the drive "
+                                             "keeps its firmware.",
+                                             block, NoAnswerCause(context.atapi.LastResult()).c_str()));
+        SetFailure(failure, DownloadFailure::NoAnswer);
+    } else {
+        SetFailure(failure, DownloadFailure::Refused);
+    }
     return true;
 }
 
 // Polls TEST UNIT READY until the drive answers GOOD or reports no medium,
 // for at most 120 whole seconds. Method A keeps the window alive between
-// polls; method B does not.
-bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool processMessages) {
+// polls; method B does not. The drive has taken the trigger: however the wait
+// ends, nothing more is sent to it.
+bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool processMessages,
+                    DownloadFailure* failure) {
     TAtapi& atapi = context.atapi;
     const uint32_t started = context.clock.TickCount();
     for (;;) {
@@ -63,6 +98,15 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
         if (status == kStatusGood || (sense.key == kSenseNotReady && sense.asc == kAscMediumNotPresent)) {
             atapi.TestUnitReady();
             return true;
+        }
+        // A drive the system no longer reaches does not come back by polling.
+        if (atapi.LastResult().outcome == CommandOutcome::OsError) {
+            context.report.AddMessage(FormatLine("Err:The drive took the firmware and is no longer reachable (%s): "
+                                                 "leave it powered for %u s, reconnect it, then verify it.",
+                                                 NoAnswerCause(atapi.LastResult()).c_str(),
+                                                 static_cast<unsigned>(kReadyWaitSeconds)));
+            SetFailure(failure, DownloadFailure::AfterTrigger);
+            return false;
         }
         if (processMessages) context.ui.ProcessMessages();
         const uint32_t elapsedSeconds = (context.clock.TickCount() - started) / 1000;
@@ -78,23 +122,47 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
                        atapi.AspiTargetStatus(), triggerStatus, sense.key, sense.asc, sense.ascq));
     }
     context.report.AddMessage(FormatLine("Err:Flash error,time out %d Sec", static_cast<int>(kReadyWaitSeconds)));
+    context.report.AddMessage(FormatLine("Err:The drive took the firmware and did not come back within %u s: "
+                                         "leave it powered, then verify it.",
+                                         static_cast<unsigned>(kReadyWaitSeconds)));
+    SetFailure(failure, DownloadFailure::AfterTrigger);
     return false;
 }
 
 }  // namespace
 
+std::string NoAnswerCause(const CommandResult& result) {
+    switch (result.outcome) {
+        case CommandOutcome::OsError:
+            if (!result.osErrorText.empty()) {
+                // One line: the system's text without its line break.
+                std::string text = result.osErrorText;
+                while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+                    text.pop_back();
+                return text;
+            }
+            if (result.deviceGone) return "the drive is gone";
+            return "system error " + std::to_string(result.osError);
+        case CommandOutcome::HostFailure:
+            return result.hostFailure == HostFailureKind::TimedOut ? "timed out" : "transport error";
+        case CommandOutcome::NotSent: return "not sent";
+        case CommandOutcome::Answered: break;
+    }
+    return "answered";
+}
+
 uint16_t MethodATransferLength(int block) {
     return (block == 1 || block == 2) ? 0xF000 : 0xFFFE;
 }
 
-bool DownloadMethodA(const FlashContext& context) {
+bool DownloadMethodA(const FlashContext& context, DownloadFailure* failure) {
     const ImageHeader& header = context.header;
     TAtapi& atapi = context.atapi;
     context.bar.PhaseStarted(FlashPhase::DownloadMethodA);
+    SetFailure(failure, DownloadFailure::Refused);
     auto buffer = AllocateBuffer(context);
     if (!buffer) return false;
-    ImageBlockSource blocks(header, context.selection, context.fileName);
-    if (!blocks.IsOpen()) return false;
+    ImageBlockSource blocks(header, context.selection, context.image);
     context.clock.Sleep(kMethodAPauseMilliseconds);
 
     const int blockCount = header.BlockCount();
@@ -106,7 +174,7 @@ bool DownloadMethodA(const FlashContext& context) {
         // buffer's zeros.
         const uint8_t status =
             atapi.VendorWriteBlock(buffer->Data(), kBlockWriteMode, static_cast<uint8_t>(i), MethodATransferLength(i), 0);
-        if (BlockWriteFailed(context, status)) return false;
+        if (BlockWriteFailed(context, status, i, failure)) return false;
     }
     context.report.SetProgress(70);
 
@@ -127,20 +195,23 @@ bool DownloadMethodA(const FlashContext& context) {
             sense = atapi.LastSense();
         }
     }
+    if (TriggerUnanswered(context, failure)) return false;
     if (!TriggerAccepted(context, triggerStatus, sense)) return false;
 
+    SetFailure(failure, DownloadFailure::AfterTrigger);
     context.report.SetProgress(80);
     if (retried) context.clock.Sleep(kMethodARetryPauseMilliseconds);
-    return WaitUntilReady(context, triggerStatus, true);
+    return WaitUntilReady(context, triggerStatus, true, failure);
 }
 
-bool DownloadMethodB(const FlashContext& context) {
+bool DownloadMethodB(const FlashContext& context, DownloadFailure* failure) {
     const ImageHeader& header = context.header;
     TAtapi& atapi = context.atapi;
     const int blockCount = header.BlockCount();
     context.bar.PhaseStarted(FlashPhase::DownloadMethodB);
+    SetFailure(failure, DownloadFailure::Refused);
     // The prefixed block must fit the 64 KiB buffer; a longer block is
-    // refused before anything is written rather than cut off.
+    // refused before the first WRITE BUFFER rather than cut off.
     for (int i = 0; i < blockCount; ++i) {
         if (header.BlockSize(i) > kMethodBMaxBlock) {
             context.report.AddMessage(FormatLine("Err:Block %d too long for WRITE BUFFER (%u bytes)!!", i,
@@ -150,8 +221,7 @@ bool DownloadMethodB(const FlashContext& context) {
     }
     auto buffer = AllocateBuffer(context);
     if (!buffer) return false;
-    ImageBlockSource blocks(header, context.selection, context.fileName);
-    if (!blocks.IsOpen()) return false;
+    ImageBlockSource blocks(header, context.selection, context.image);
     context.clock.Sleep(kMethodBPauseMilliseconds);
 
     // Each block goes out behind its length, high byte first, as one stream
@@ -170,7 +240,7 @@ bool DownloadMethodB(const FlashContext& context) {
             std::copy_n(buffer->Data() + (offset + k - prefix.size()), length - k, chunk.data() + k);
             const uint8_t status = atapi.WriteBufferDownload(chunk.data(), static_cast<uint8_t>(i),
                                                              static_cast<uint16_t>(offset), length);
-            if (BlockWriteFailed(context, status)) return false;
+            if (BlockWriteFailed(context, status, i, failure)) return false;
         }
     }
     context.report.SetProgress(70);
@@ -183,17 +253,21 @@ bool DownloadMethodB(const FlashContext& context) {
         atapi.TestUnitReady();
         triggerStatus = SendTrigger(context, kRetryTriggerMode, TriggerCode(header, 0xE0));
         sense = atapi.LastSense();
-        if (atapi.NtFlag()) {
+        // The retry is judged by the sense that came back with it; only
+        // without any does REQUEST SENSE ask for it.
+        if (atapi.NtFlag() && atapi.LastResult().senseLength == 0 && !NotAnswered(atapi)) {
             std::array<uint8_t, 50> senseData{};
             atapi.RequestSense(senseData.data());
             sense = SenseTriple{senseData[2], senseData[12], senseData[13]};
         }
     }
+    if (TriggerUnanswered(context, failure)) return false;
     if (!TriggerAccepted(context, triggerStatus, sense)) return false;
 
+    SetFailure(failure, DownloadFailure::AfterTrigger);
     context.report.SetProgress(80);
     if (atapi.NtFlag()) context.clock.Sleep(kMethodBPassThroughPauseMilliseconds);
-    return WaitUntilReady(context, triggerStatus, false);
+    return WaitUntilReady(context, triggerStatus, false, failure);
 }
 
 }  // namespace keluflash

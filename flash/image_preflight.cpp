@@ -17,11 +17,10 @@ bool CheckImageBeforeWrites(const FlashContext& context) {
         report.AddMessage(kMessageBlockCountError);
         return false;
     }
-    // The downloads descramble only at 1, the patch-area step at anything
-    // but 0 and 0x20: with any other flag the two would send different bytes.
-    const uint8_t flag = header.ScrambleFlag();
-    if (flag != 0 && flag != 1 && flag != 0x20) {
-        report.AddMessage(FormatLine("Err:Unknown scramble flag %x in the firmware file!!", flag));
+    // No block: nothing would be written, and the read-back would pass on
+    // no reads at all.
+    if (header.BlockCount() == 0) {
+        report.AddMessage(kMessageNoBlocks);
         return false;
     }
 
@@ -30,19 +29,15 @@ bool CheckImageBeforeWrites(const FlashContext& context) {
         report.AddMessage(kMessageMemoryAllocation);
         return false;
     }
-    ImageBlockSource blocks(header, context.selection, context.fileName);
-    if (!blocks.IsOpen()) {
-        report.AddMessage(kMessageOpenFirmwareFileError);
-        return false;
-    }
+    ImageBlockSource blocks(header, context.selection, context.image);
     uint16_t sum = 0;
     for (int i = 0; i < header.BlockCount(); ++i) {
         buffer->Clear();
+        const uint16_t size = header.BlockSize(i);
         if (!blocks.ReadBlock(i, *buffer)) {
             report.AddMessage("Err:Read File Error(9)");
             return false;
         }
-        const uint16_t size = header.BlockSize(i);
         sum = AddToChecksum(sum, buffer->Data(), size);
         // Method A sends a fixed number of bytes per block; what lies beyond
         // it never reaches the drive, which is harmless only when it is zero.

@@ -8,8 +8,9 @@ namespace keluflash {
 
 // True when every block of the selected image reads in full, sums to the
 // checksum the trigger will carry, and loses no non-zero byte to method A's
-// fixed transfer lengths; and when the header's block count and scramble flag
-// are ones the steps agree on.
+// fixed transfer lengths; and when the header counts at least one block and
+// no more than it has length slots for.
+inline constexpr const char* kMessageNoBlocks = "Err:No block in the firmware file!!";
 bool CheckImageBeforeWrites(const FlashContext& context);
 
 }  // namespace keluflash

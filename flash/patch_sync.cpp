@@ -6,7 +6,6 @@
 #include "flash/message_format.h"
 #include "image/descramble.h"
 #include "image/image_file.h"
-#include "image/image_file_reader.h"
 
 namespace keluflash {
 namespace {
@@ -43,30 +42,33 @@ bool SyncPatchArea(const FlashContext& context) {
     // signature.
     if (context.atapi.VendorReadPatchInfo(info->Data()) == 0) return true;
 
-    ImageFileReader file(context.fileName);
-    if (!file.IsOpen() || !file.Seek(kHeaderSize)) {
-        context.report.AddMessage(kMessageOpenFirmwareFileError);
-        return false;
-    }
     const uint8_t* patchInfo = info->Data();
     const uint8_t bank = patchInfo[4];
     if (patchInfo[0] != kPatchSignature0 || patchInfo[1] != kPatchSignature1 || bank >= kPatchBankLimit)
         return true;
 
-    // The area always comes from the first image of the file. After the
-    // loop the buffer holds block number `bank`.
-    for (int k = 0; k <= bank; ++k) {
-        if (!file.ReadExactly(image->Data(), header.BlockSize(k))) {
-            context.report.AddMessage("Err:Read File Error(9)");
-            return false;
-        }
-    }
+    // The area always comes from the first image of the file: block number
+    // `bank` of the copy taken at Start.
+    uint64_t offset = kHeaderSize;
+    for (int k = 0; k < bank; ++k) offset += header.BlockSize(k);
     const uint16_t blockLength = header.BlockSize(bank);
-    if (DescramblesForPatch(header.ScrambleFlag())) DescrambleBlock(image->Data(), blockLength);
+    if (context.image.Read(offset, image->Data(), blockLength) < blockLength) {
+        context.report.AddMessage("Err:Read File Error(9)");
+        return false;
+    }
 
     const uint32_t start = static_cast<uint32_t>(patchInfo[5] << 8 | patchInfo[6]);
     const uint32_t length = static_cast<uint32_t>(patchInfo[7] << 8 | patchInfo[8]);
     if (length == 0) return true;
+    // This step reads a flag other than 0, 1 and 0x20 as scrambled, the
+    // downloads as plain: the area would be written with bytes the download
+    // does not send. Without a patch area such a file flashes as plain.
+    const uint8_t flag = header.ScrambleFlag();
+    if (flag != kScrambleFlagPlain && flag != kScrambleFlagScrambled && flag != 0x20) {
+        context.report.AddMessage(FormatLine("Err:Unknown scramble flag %x in the firmware file!!", flag));
+        return false;
+    }
+    if (DescramblesForPatch(flag)) DescrambleBlock(image->Data(), blockLength);
     // The image supplies only the block's own bytes: an area reaching past
     // them would be written with bytes the file never held.
     if (start + length > blockLength) {

@@ -4,11 +4,10 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 
+#include "fuzz/fuzz_folder.h"
 #include "image/image_file.h"
 
 namespace {
@@ -20,33 +19,11 @@ public:
     int lines = 0;
 };
 
-// One private folder for the run's image file, removed at exit.
-class FuzzFolder {
-public:
-    FuzzFolder() {
-        const auto base = std::filesystem::temp_directory_path();
-        for (unsigned n = 0;; ++n) {
-            m_path = base / ("keluflash-image-fuzz-" + std::to_string(reinterpret_cast<uintptr_t>(this) ^ n) + "-" +
-                             std::to_string(n));
-            std::error_code error;
-            if (std::filesystem::create_directory(m_path, error)) break;
-        }
-    }
-    ~FuzzFolder() {
-        std::error_code error;
-        std::filesystem::remove_all(m_path, error);
-    }
-    std::string File() const { return (m_path / "image.kfs").string(); }
-
-private:
-    std::filesystem::path m_path;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const FuzzFolder folder;
-    const std::string file = folder.File();
+    static const keluflash::fuzz::FuzzFolder folder("keluflash-image-fuzz-");
+    const std::string file = folder.File("image.kfs");
     {
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));

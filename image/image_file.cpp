@@ -23,15 +23,31 @@ std::optional<uint16_t> ComputeFileChecksum(ImageFileReader& reader, const Image
     return sum;
 }
 
+std::string ShortBlockLine(int block, uint64_t got, uint16_t size) {
+    if (size == 0) return "Err:Block " + std::to_string(block) + " of the firmware file has length 0!!";
+    return "Err:Block " + std::to_string(block) + " of the firmware file is short: " + std::to_string(got) + " of " +
+           std::to_string(size) + " bytes!!";
+}
+
 bool ValidateImageFile(const std::string& fileName, ImageHeader& header, OperatorReport& report) {
-    ImageFileReader reader;
-    if (!reader.Open(fileName)) {
-        report.AddMessage(kMessageOpenFirmwareFileError);
-        return false;
+    ImageCopy copy;
+    return ValidateImageFile(fileName, ImageSelection{}, header, copy, report);
+}
+
+bool ValidateImageFile(const std::string& fileName, const ImageSelection& selection, ImageHeader& header,
+                       ImageCopy& copy, OperatorReport& report) {
+    switch (copy.Load(fileName, selection)) {
+        case ImageCopy::LoadResult::Loaded: break;
+        case ImageCopy::LoadResult::CannotOpen: report.AddMessage(kMessageOpenFirmwareFileError); return false;
+        case ImageCopy::LoadResult::NotARegularFile:
+            report.AddMessage(NotARegularFileLine(NotARegularFile(fileName).value_or("not a file")));
+            return false;
+        case ImageCopy::LoadResult::NoMemory: report.AddMessage(kMessageMemoryAllocation); return false;
     }
     // A file shorter than the header cannot carry the magic: its missing
     // bytes read as 00 and are never taken from an earlier file.
-    if (reader.ReadHeader(header) < kHeaderSize || !header.MagicMatches()) {
+    header = copy.Header();
+    if (copy.Size() < kHeaderSize || !header.MagicMatches()) {
         report.AddMessage(kMessageNotKeluFileSystem);
         return false;
     }
@@ -44,9 +60,22 @@ bool ValidateImageFile(const std::string& fileName, ImageHeader& header, Operato
         report.AddMessage(kMessageMemoryAllocation);
         return false;
     }
-    const std::optional<uint16_t> sum = ComputeFileChecksum(reader, header, *buffer);
-    if (!sum) return false;  // a block cannot be read in full: no message
-    if (*sum != header.Checksum()) {
+    uint16_t sum = 0;
+    uint64_t offset = kHeaderSize;
+    for (int i = 0; i < header.BlockCount(); ++i) {
+        const uint16_t size = header.BlockSize(i);
+        const size_t got = copy.Read(offset, buffer->Data(), size);
+        // A block that cannot be read in full (a length of 0 included) says
+        // which block and how much of it is there.
+        if (size == 0 || got < size) {
+            report.AddMessage(ShortBlockLine(i, got, size));
+            return false;
+        }
+        if (header.Scrambled()) DescrambleBlock(buffer->Data(), size);
+        sum = AddToChecksum(sum, buffer->Data(), size);
+        offset += size;
+    }
+    if (sum != header.Checksum()) {
         report.AddMessage(kMessageFileChecksumError);
         return false;
     }
@@ -119,6 +148,10 @@ void OpenImageFile(const std::string& fileName, ImageHeader& header, ImageSelect
     selection = ImageSelection{};
     edit1.clear();
 
+    if (const std::optional<std::string> kind = NotARegularFile(fileName)) {
+        report.AddMessage(NotARegularFileLine(*kind));
+        return;
+    }
     ImageFileReader reader;
     if (!reader.Open(fileName)) {
         report.AddMessage(OpenFileErrorLine(fileName));

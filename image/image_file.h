@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "image/image_copy.h"
 #include "image/image_file_reader.h"
 #include "image/image_header.h"
 #include "image/operator_report.h"
@@ -28,9 +29,18 @@ std::string OpenFileErrorLine(const std::string& fileName);
 // more): "Err:Image %d has no checksum slot, not selected!!".
 std::string ImageWithoutChecksumLine(int32_t index);
 
-// Reads the header into `header`, tests magic and checksum. False after at
-// most one message line.
+// Reads the header into `header`, tests magic and checksum. False after one
+// message line.
 bool ValidateImageFile(const std::string& fileName, ImageHeader& header, OperatorReport& report);
+// The same over one read of the file into `copy` (the bytes the update of the
+// image `selection` names will send): Start validates that copy, and the
+// update works from it.
+bool ValidateImageFile(const std::string& fileName, const ImageSelection& selection, ImageHeader& header,
+                       ImageCopy& copy, OperatorReport& report);
+// A block the validation cannot read in full:
+// "Err:Block %d of the firmware file is short: %u of %u bytes!!" (a length
+// of 0: "Err:Block %d of the firmware file has length 0!!").
+std::string ShortBlockLine(int block, uint64_t got, uint16_t size);
 
 // The 16-bit sum of blocks 0 to BlockCount-1 from offset 64, descrambled when
 // the header says so, read through `buffer`. Nothing when a block cannot be

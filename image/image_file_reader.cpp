@@ -7,15 +7,14 @@
 #include <system_error>
 
 #include "image/descramble.h"
+#include "image/image_copy.h"
 
 namespace keluflash {
 
 bool ImageFileReader::Open(const std::string& fileName) {
     Close();
-    // A folder opens for reading on some systems and fails at the first read;
-    // it is no file to open.
-    std::error_code error;
-    if (std::filesystem::is_directory(fileName, error)) return false;
+    // A FIFO would block the open or the reads until a writer comes.
+    if (NotARegularFile(fileName)) return false;
     return m_file.open(fileName, std::ios::in | std::ios::binary) != nullptr;
 }
 

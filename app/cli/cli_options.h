@@ -19,6 +19,7 @@ struct CommonOptions {
     bool force = false;                       // --force: replace a file dump, pack, demo-image write; add to a trace
     // The files the command reads or writes: the trace may be none of them.
     std::vector<std::string> commandFiles;
+    bool realTime = false;                    // --real-time: simulated drives take real time
 };
 
 // Exit codes.

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/cli/command_trace.h"
+#include "drive/sim/paced_clock.h"
 #include "drive/sim/simulated_machine.h"
 
 #if defined(__linux__)
@@ -70,6 +71,7 @@ std::string DriveSetup::TraceFailure() const {
     if (m_trace == nullptr || m_trace->Failure().empty()) return {};
     return "the trace file " + m_traceFile + " could not be written: " + m_trace->Failure();
 }
+Clock& DriveSetup::HostClock() { return m_paced ? static_cast<Clock&>(*m_paced) : *m_clock; }
 
 std::unique_ptr<DriveSetup> DriveSetup::Create(const CommonOptions& options, UserInterface& ui, SetupError& error) {
     if (options.simulate) {
@@ -130,6 +132,10 @@ std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup
         s.m_trace = trace.get();
         s.m_traceFile = options.traceFile;
         s.m_observers.Add(std::move(trace));
+    }
+    if (options.realTime && s.m_simulation) {
+        s.m_paced = std::make_unique<PacedClock>(s.m_simulation->Clock(), true);
+        s.m_observers.Add(*s.m_paced);
     }
     s.CollectDrives();
     return setup;

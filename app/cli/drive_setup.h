@@ -13,6 +13,7 @@
 #include "drive/transport.h"
 
 namespace keluflash {
+class PacedClock;
 class SimulatedMachine;
 struct SimulatedMachineConfig;
 }
@@ -75,7 +76,8 @@ public:
     // The sentence saying the --trace file lost lines, and why; empty when it
     // has them all (or there is none).
     std::string TraceFailure() const;
-    Clock& HostClock() { return *m_clock; }
+    // The clock of the update: the simulated machine's, paced with --real-time.
+    Clock& HostClock();
     // The simulated machine behind --simulate; null for real drives.
     SimulatedMachine* Simulation() { return m_simulation.get(); }
 
@@ -102,6 +104,7 @@ private:
     CommandObservers m_observers;
     const CommandTrace* m_trace = nullptr;  // owned by m_observers
     std::string m_traceFile;
+    std::unique_ptr<PacedClock> m_paced;
     std::unique_ptr<TAtapi> m_atapi;
     std::vector<SeenDrive> m_drives;
 };

@@ -11,6 +11,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/command_output.h"
+#include "app/cli/console_system_services.h"
 #include "app/cli/console_ui.h"
 #include "app/cli/console_view.h"
 #include "app/cli/drive_setup.h"
@@ -219,8 +220,9 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
     if (realRestart && !SystemctlRestart::Available())
         return ReportFailure(options.json, ErrorKind::Usage,
                              "--reboot: this platform has no restart here; restart the machine yourself");
+    ConsoleSystemServices system(realRestart ? static_cast<SystemServices&>(restart) : recording);
     Session session(options);
-    if (!session.Start(realRestart ? static_cast<SystemServices&>(restart) : recording)) return session.Fail();
+    if (!session.Start(system)) return session.Fail();
     TForm1& form = session.Form();
     ConsoleView& view = session.View();
     view.SetQuestionAnswer(flash.reboot ? kIdOk : kIdCancel);
@@ -268,17 +270,23 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
                              : result == UpdateResult::VerifyFailed ? "failed"
                                                                     : "not-run";
     answer["summary"] = summary;
+    int exitCode = kExitOk;
     if (result == UpdateResult::Verified) {
         if (!options.json) std::cerr << summary + "\n";
-        return session.Succeed(answer);
+        exitCode = session.Succeed(answer);
+    } else if (const std::optional<std::string> problem = ImageFileProblem(flash.file);
+               result == UpdateResult::Refused && !view.Written() && problem) {
+        exitCode = session.Fail(ErrorKind::File, "refused, nothing written: " + *problem, answer);
+    } else {
+        // A failure's one line is the summary with the line that says why.
+        exitCode = session.Fail(result == UpdateResult::Refused ? ErrorKind::Refused : ErrorKind::Failed,
+                                summary + " (" + LastErrorLine(view.Lines()) + ")", answer);
     }
-    // A failure's one line is the summary with the line that says why.
-    if (result == UpdateResult::Refused && !view.Written()) {
-        if (const std::optional<std::string> problem = ImageFileProblem(flash.file))
-            return session.Fail(ErrorKind::File, "refused, nothing written: " + *problem, answer);
-    }
-    return session.Fail(result == UpdateResult::Refused ? ErrorKind::Refused : ErrorKind::Failed,
-                        summary + " (" + LastErrorLine(view.Lines()) + ")", answer);
+    // A signal held back while the drive was written ends the program now,
+    // after everything was said.
+    std::cout.flush();
+    system.DeliverHeldSignal();
+    return exitCode;
 }
 
 int RunVerify(const CommonOptions& commonOptions, const FlashOptions& flash) {
@@ -292,12 +300,13 @@ int RunVerify(const CommonOptions& commonOptions, const FlashOptions& flash) {
     form.SetOpenDialogFileName(flash.file);
     form.OpenChosenFile();
     ImageHeader header;
+    ImageCopy image;
     bool verified = false;
-    const bool valid = ValidateImageFile(flash.file, header, form);
+    const ImageSelection selection = form.Selection();
+    const bool valid = ValidateImageFile(flash.file, selection, header, image, form);
     if (valid) {
-        const ImageSelection selection = form.Selection();
         const FlashContext context{form.Atapi(), session.HostClock(), session.View(), form, form,
-                                   header,       selection,              flash.file};
+                                   header,       selection,              image};
         verified = VerifyFlash(context);
         if (verified) form.AddMessage("OK:Verify ok!!");
     }
@@ -327,8 +336,9 @@ int RunDump(const CommonOptions& commonOptions, const FlashOptions& flash) {
     TForm1& form = session.Form();
     const ImageHeader header;
     const ImageSelection selection;
+    const ImageCopy image;
     const FlashContext context{form.Atapi(), session.HostClock(), session.View(), form, form,
-                               header,       selection,              flash.out};
+                               header,       selection,              image};
     uint32_t sum = 0;
     uint64_t bytes = 0;
     ReadBackFailure failure;

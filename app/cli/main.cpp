@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <exception>
 #include <optional>
 #include <iostream>
@@ -99,6 +100,11 @@ int main(int argc, char** argv) {
     // parsed is answered in JSON.
     const bool json = std::any_of(argv + 1, argv + argc, [](const char* word) { return std::string_view(word) == "--json"; });
 
+#if !defined(_WIN32)
+    // A reader that goes away (| head -n1) must not end an update: a failed
+    // write to standard output is ignored instead.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     CLI::App app{"keluflash-cli: rewrite the firmware of KELU CD/DVD drives from a .kfs image"};
     app.formatter(std::make_shared<HelpFormatter>());
     app.require_subcommand(1);
@@ -124,6 +130,9 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_flag("--force", options.force,
                  "Replace an existing file (dump, pack, demo-image), add to an existing --trace file");
+    app.add_flag("--real-time", options.realTime,
+                 "With --simulate: the drives take real time as well (a tenth of each pause, 0.4 ms a command), "
+                 "as in keluflash-demo");
     app.footer(SimulatedProfilesHelp());
     app.parse_complete_callback([&] { options.simulate = simulate->count() > 0; });
 

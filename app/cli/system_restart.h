@@ -11,6 +11,11 @@ public:
     // Runs `systemctl reboot`; a refusal (no right to restart) returns
     // silently, as the restart request does on every platform.
     void RequestRestart() override;
+    // Only the restart: ConsoleSystemServices holds the rest.
+    void UpdateBegins() override {}
+    void UpdateEnds() override {}
+    void DriveWriteBegins() override {}
+    void DriveWriteEnds() override {}
     // Whether this platform has the restart at all.
     static bool Available();
 };

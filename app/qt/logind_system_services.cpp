@@ -17,3 +17,13 @@ void LogindSystemServices::RequestRestart() {
 }
 
 }  // namespace keluflash
+
+namespace keluflash {
+
+void LogindSystemServices::UpdateBegins() {
+    m_inhibitor.Hold("keluflash", "A drive's firmware is being written");
+}
+
+void LogindSystemServices::UpdateEnds() { m_inhibitor.Release(); }
+
+}  // namespace keluflash

@@ -1,9 +1,11 @@
 #include "app/qt/qt_user_interface.h"
 
+#include <QApplication>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include "app/qt/form1_window.h"
 
 namespace keluflash {
 
@@ -29,10 +31,19 @@ QMessageBox::Icon IconOf(unsigned flags) {
     }
 }
 
+// The program's main window, when it is on screen.
+QWidget* MainWindowWidget() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (dynamic_cast<Form1Window*>(widget) != nullptr && widget->isVisible()) return widget;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int QtUserInterface::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    QMessageBox box(IconOf(flags), QString::fromLocal8Bit(caption), QString::fromLocal8Bit(text));
+    QMessageBox box(IconOf(flags), QString::fromLocal8Bit(caption), QString::fromLocal8Bit(text),
+                    QMessageBox::NoButton, MainWindowWidget());
     box.setTextFormat(Qt::PlainText);
     QPushButton* ok = box.addButton(QMessageBox::Ok);
     QPushButton* cancel = nullptr;
@@ -46,11 +57,8 @@ int QtUserInterface::MessageBox(const std::string& text, const std::string& capt
     if (flags & kMbSystemModal) {
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
     }
-    box.setWindowModality(Qt::NonModal);
-    QEventLoop loop;
-    QObject::connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
-    box.show();
-    loop.exec();
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
     return box.clickedButton() == ok ? kIdOk : kIdCancel;
 }
 

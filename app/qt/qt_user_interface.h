@@ -9,8 +9,10 @@ class QtUserInterface : public UserInterface {
 public:
     void PumpMessage() override;
     void ProcessMessages() override;
-    // A box without owner window, as the original's: the main window stays
-    // usable behind it while the box runs its own event loop.
+    // A box owned by the main window (once it is shown; the boxes of the
+    // start-up scan have none) and modal to the application: while it is
+    // open no click reaches the window, so no handler can run inside the
+    // command that raised it.
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
 };
 

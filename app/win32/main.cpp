@@ -30,6 +30,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     try {
         MainWindow window(instance, ui);
         Win32SystemServices system;
+        system.SetWindow(window.Window());
         TForm1 form(atapi, ports.clock, system, window);
         window.Attach(form);
         form.FormCreate();

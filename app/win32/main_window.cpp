@@ -156,10 +156,12 @@ MainWindow::MainWindow(HINSTANCE instance, Win32UserInterface& ui) : m_instance(
                                      m_instance, nullptr);
     SendMessageA(m_progressBar1, PBM_SETRANGE32, 0, 100);
     m_ui.SetKeyboardWindow(m_window);
+    m_ui.SetOwnerWindow(m_window);
 }
 
 MainWindow::~MainWindow() {
     m_ui.SetKeyboardWindow(nullptr);
+    m_ui.SetOwnerWindow(nullptr);
     if (IsWindow(m_window)) DestroyWindow(m_window);
 }
 
@@ -292,6 +294,11 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 SetBkColor(dc, GetSysColor(COLOR_WINDOW));
                 return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
             }
+            break;
+        case WM_QUERYENDSESSION:
+            // A shutdown in the middle of an update would leave the drive
+            // half-written: refuse it while the update runs.
+            if (m_form != nullptr && m_form->Updating()) return FALSE;
             break;
         case WM_CLOSE:
             // Ends the message loop, which then destroys the window. A close

@@ -29,7 +29,8 @@ void Win32UserInterface::ProcessMessages() {
 }
 
 int Win32UserInterface::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    return MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags);
+    // MB_APPLMODAL (0) with an owner disables the owner while the box is open.
+    return MessageBoxA(m_ownerWindow, text.c_str(), caption.c_str(), flags);
 }
 
 void Win32UserInterface::Run() {

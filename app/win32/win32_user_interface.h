@@ -12,8 +12,11 @@ class Win32UserInterface final : public UserInterface {
 public:
     void PumpMessage() override;
     void ProcessMessages() override;
-    // A box with no owner window, the flags as the Windows API takes them.
+    // A box owned by the main window and modal to the application: the
+    // window takes no input while it is open (the flags as the Windows API
+    // takes them; a system-modal request stays on top of every window).
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+    void SetOwnerWindow(HWND window) { m_ownerWindow = window; }
 
     // The message loop: dispatches until the main window has been closed.
     void Run();
@@ -28,6 +31,7 @@ private:
     void Dispatch(MSG& message);
     bool m_quitRequested = false;
     HWND m_keyboardWindow = nullptr;
+    HWND m_ownerWindow = nullptr;
 };
 
 }  // namespace keluflash

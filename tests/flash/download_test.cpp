@@ -16,6 +16,9 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
+constexpr const char* kTookFirmwareNoReturn =
+    "Err:The drive took the firmware and did not come back within 120 s: leave it powered, then verify it.";
+
 struct Trigger {
     uint8_t mode;
     uint8_t code;
@@ -132,16 +135,20 @@ TEST_P(MethodATest, TimesOutAfter120SecondsWithThePathsOwnLine) {
     SimulatedBench bench(drive, PassThrough());
     const ImageOnDisk image = SaveDemoImage(dir);
 
-    EXPECT_FALSE(DownloadMethodA(MakeContext(bench, report, image)));
+    DownloadFailure failure = DownloadFailure::None;
+    EXPECT_FALSE(DownloadMethodA(MakeContext(bench, report, image), &failure));
     const RecordedCommand trigger = CommandsWhere(bench.Drive(), IsTrigger).front();
     const RecordedCommand lastPoll = bench.Drive().Commands().back();
     // Elapsed whole seconds are compared: the wait gives up once 121 are full.
     EXPECT_GE(lastPoll.time - trigger.time, 121000u);
     EXPECT_LT(lastPoll.time - trigger.time, 122100u);
-    ASSERT_EQ(report.messages.size(), 2u);
+    ASSERT_EQ(report.messages.size(), 3u);
     EXPECT_EQ(report.messages[0], PassThrough() ? "Time Out Status:1;Debug:Trigger_SenseCode:2 : 4 : 7;"
                                                 : "Time Out Status:2;Status:1;Debug:Trigger_SenseCode:2 : 4 : 7;");
     EXPECT_EQ(report.messages[1], "Err:Flash error,time out 120 Sec");
+    // What that means for the drive, and that nothing more may be sent.
+    EXPECT_EQ(report.messages[2], kTookFirmwareNoReturn);
+    EXPECT_EQ(failure, DownloadFailure::AfterTrigger);
 }
 
 TEST_P(MethodATest, ADriveWithoutMediumIsReadyAtOnce) {
@@ -363,10 +370,10 @@ TEST_P(MethodBTest, RetriesAParameterListLengthErrorWithTheOtherCode) {
     EXPECT_THAT(report.messages, IsEmpty());
 }
 
-TEST_P(MethodBTest, JudgesTheRetryByRequestSenseOnThePassThroughPath) {
-    // The retry is refused too, and the drive's REQUEST SENSE then answers no
-    // sense (the refusal went back with the command): the pass-through path
-    // goes on to the wait, the ASPI path fails on the retry's own sense.
+TEST_P(MethodBTest, JudgesARefusedRetryByTheSenseThatCameBackWithIt) {
+    // The retry is refused too, and the drive's REQUEST SENSE would answer no
+    // sense (the refusal went back with the command): no REQUEST SENSE is
+    // sent, and both paths fail on the retry's own sense.
     SimulatedDriveConfig drive = MethodBDrive();
     drive.acceptedTriggers = {};
     drive.triggerRejections = {{{5, 0xF0}, {5, 0x1A, 0x00}}};
@@ -374,14 +381,11 @@ TEST_P(MethodBTest, JudgesTheRetryByRequestSenseOnThePassThroughPath) {
     SimulatedBench bench(drive, PassThrough());
     const ImageOnDisk image = SaveDemoImage(dir);
 
-    const bool result = DownloadMethodB(MakeContext(bench, report, image));
-    if (PassThrough()) {
-        EXPECT_TRUE(result);
-        EXPECT_THAT(report.messages, IsEmpty());
-    } else {
-        EXPECT_FALSE(result);
-        EXPECT_THAT(report.messages, ElementsAre("Status:4;SenseCode:5 : 24 : 0;", "Err:Flash Fail."));
-    }
+    EXPECT_FALSE(DownloadMethodB(MakeContext(bench, report, image)));
+    EXPECT_THAT(report.messages,
+                ElementsAre(PassThrough() ? "Status:2;SenseCode:5 : 24 : 0;" : "Status:4;SenseCode:5 : 24 : 0;",
+                            "Err:Flash Fail."));
+    EXPECT_THAT(CommandsWhere(bench.Drive(), [](const auto& c) { return c.Opcode() == 0x03; }), IsEmpty());
     EXPECT_EQ(bench.Drive().TriggersAccepted(), 0);
 }
 
@@ -408,7 +412,7 @@ TEST_P(MethodBTest, TimesOutWithoutKeepingTheWindowAlive) {
     EXPECT_THAT(report.messages,
                 ElementsAre(PassThrough() ? "Time Out Status:1;Debug:Trigger_SenseCode:2 : 4 : 7;"
                                           : "Time Out Status:2;Status:1;Debug:Trigger_SenseCode:2 : 4 : 7;",
-                            "Err:Flash error,time out 120 Sec"));
+                            "Err:Flash error,time out 120 Sec", kTookFirmwareNoReturn));
     EXPECT_EQ(bench.ui.processed, 0);
 }
 

@@ -46,8 +46,9 @@ ImageOnDisk SaveDemoImage(const TempDir& dir, const std::string& name, const Dem
 }
 
 FlashContext MakeContext(SimulatedBench& bench, RecordingReport& report, const ImageOnDisk& image) {
-    return FlashContext{bench.atapi, bench.Clock(), bench.ui, report, bench.bar,
-                        image.header, image.selection, image.path};
+    ImageCopy& copy = image.copies.emplace_back();
+    copy.Load(image.path, image.selection);
+    return FlashContext{bench.atapi, bench.Clock(), bench.ui, report, bench.bar, image.header, image.selection, copy};
 }
 
 bool IsBlockWrite(const RecordedCommand& command) {

@@ -2,6 +2,7 @@
 // What the flash and window tests share: a simulated machine with TAtapi over
 // it and the recording doubles, and image files in a temporary folder.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,9 @@ struct ImageOnDisk {
     std::string path;
     ImageHeader header;
     ImageSelection selection;
+    // The file as each MakeContext read it (a test may change the file
+    // between contexts; earlier contexts keep their copy).
+    mutable std::deque<ImageCopy> copies;
 };
 // Writes a built file; fails the test when the writer refused.
 ImageOnDisk SaveImage(const TempDir& dir, const std::string& name, const ImageWriteResult& built,

@@ -58,17 +58,20 @@ TEST(ImagePreflightTest, RefusesWhatTheStepsWouldReadDifferently) {
                                                                   std::to_string(report.messages.size()) + ")";
     };
 
-    ImageOnDisk flag = good;
-    flag.header.SetScrambleFlag(2);
-    EXPECT_EQ(refusal(flag), "Err:Unknown scramble flag 2 in the firmware file!!");
+    // Nothing would be written, and the read-back would pass on no reads.
+    ImageOnDisk none = good;
+    none.header.SetBlockCount(0);
+    none.header.SetChecksum(0);
+    EXPECT_EQ(refusal(none), "Err:No block in the firmware file!!");
 
     ImageOnDisk many = good;
     many.header.SetBlockCount(15);
     EXPECT_EQ(refusal(many), "Err:Firmware file block count error!!");
 
+    // The copy taken at Start holds nothing of a file that was not there.
     ImageOnDisk gone = good;
     gone.path = dir.File("missing.kfs");
-    EXPECT_EQ(refusal(gone), "Err:Open Firmware file Error!!");
+    EXPECT_EQ(refusal(gone), "Err:Read File Error(9)");
 
     ImageOnDisk cut = good;
     cut.path = dir.File("cut.kfs");

@@ -70,8 +70,10 @@ std::vector<ValidationCase> ValidationCases() {
 
     auto zeroLength = good;
     PutU16(zeroLength, 38, 0);
-    cases.push_back({"block length 0", zeroLength, false, {}});
-    cases.push_back({"last block cut short", std::vector<uint8_t>(good.begin(), good.end() - 1), false, {}});
+    // A block that cannot be read in full is named, with its sizes.
+    cases.push_back({"block length 0", zeroLength, false, {"Err:Block 1 of the firmware file has length 0!!"}});
+    cases.push_back({"last block cut short", std::vector<uint8_t>(good.begin(), good.end() - 1), false,
+                     {"Err:Block 1 of the firmware file is short: 2 of 3 bytes!!"}});
     auto badSum = good;
     badSum[64 + 1] ^= 0x01;
     cases.push_back({"one data bit flipped", badSum, false, {kMessageFileChecksumError}});
@@ -304,17 +306,19 @@ TEST(OpenImageFile, FileThatCannotBeOpened) {
 
 // A folder opens for reading on Linux and fails at the first read, which the
 // library reports by throwing: it is a file that cannot be opened.
-TEST(ValidateImageFile, AFolderIsAFileThatCannotBeOpened) {
+// A folder never reaches the file reader (whose library throws on it): the
+// open and the validation refuse it at once, saying what it is.
+TEST(ValidateImageFile, AFolderIsRefusedAtOnce) {
     TempDir folder;
     const std::string name = folder.File("folder.kfs");
     std::filesystem::create_directory(name);
     RecordingReport report;
     ImageHeader header;
     EXPECT_FALSE(ValidateImageFile(name, header, report));
-    EXPECT_EQ(report.messages, std::vector<std::string>{kMessageOpenFirmwareFileError});
+    EXPECT_EQ(report.messages, std::vector<std::string>{"Err:The firmware file is a directory, not a file!!"});
     OpenRun run;
     run.Open(name);
-    EXPECT_EQ(run.report.messages, std::vector<std::string>{"Err:Open File: " + name + " Error!!"});
+    EXPECT_EQ(run.report.messages, std::vector<std::string>{"Err:The firmware file is a directory, not a file!!"});
 }
 
 TEST(OpenImageFile, IdentificationBelowSixtyFourIsNotFound) {

@@ -22,6 +22,7 @@
 #include "app/qt/desktop_program.h"
 #include "app/qt/keluflash_application.h"
 #include "app/qt/qt_user_interface.h"
+#include "drive/sim/paced_clock.h"
 
 namespace keluflash {
 namespace {
@@ -30,6 +31,11 @@ namespace {
 class DemoSystemServices final : public SystemServices {
 public:
     explicit DemoSystemServices(bool ask) : m_ask(ask) {}
+    // Simulated drives: nothing to hold off.
+    void UpdateBegins() override {}
+    void UpdateEnds() override {}
+    void DriveWriteBegins() override {}
+    void DriveWriteEnds() override {}
     void RequestRestart() override {
         std::fprintf(stderr, "keluflash-demo: the real program would now ask the system to restart the computer.\n");
         if (m_ask) {
@@ -56,25 +62,6 @@ public:
 
 private:
     bool m_scripted;
-};
-
-// Simulated drives answer in no time; a person should still see the bar
-// move. Pauses and commands take a little real time as well.
-class PacedClock final : public Clock, public CommandObserver {
-public:
-    PacedClock(VirtualClock& clock, bool paced) : m_clock(clock), m_paced(paced) {}
-    uint32_t TickCount() override { return m_clock.TickCount(); }
-    void Sleep(uint32_t milliseconds) override {
-        m_clock.Sleep(milliseconds);
-        if (m_paced) std::this_thread::sleep_for(std::chrono::milliseconds(std::min<uint32_t>(milliseconds / 10, 300)));
-    }
-    void CommandExecuted(const CommandRecord&) override {
-        if (m_paced) std::this_thread::sleep_for(std::chrono::microseconds(400));
-    }
-
-private:
-    VirtualClock& m_clock;
-    bool m_paced;
 };
 
 }  // namespace

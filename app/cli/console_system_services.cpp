@@ -1,0 +1,27 @@
+#include "app/cli/console_system_services.h"
+
+#include "flash/download.h"
+
+namespace keluflash::cli {
+
+std::string DriveWriteNotice() {
+    return "keluflash-cli: the drive is being written and cannot be stopped now; the update ends by itself within " +
+           std::to_string(kDriveWriteSeconds) + " seconds.\n";
+}
+
+ConsoleSystemServices::ConsoleSystemServices(SystemServices& restart)
+    : m_restart(restart), m_signals(DriveWriteNotice()) {}
+
+void ConsoleSystemServices::UpdateBegins() {
+#if defined(__linux__)
+    m_inhibitor.Hold("keluflash-cli", "A drive's firmware is being written");
+#endif
+}
+
+void ConsoleSystemServices::UpdateEnds() {
+#if defined(__linux__)
+    m_inhibitor.Release();
+#endif
+}
+
+}  // namespace keluflash::cli

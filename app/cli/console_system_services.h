@@ -1,0 +1,37 @@
+#pragma once
+// The command line's system services: the restart it was given (the real one
+// with --reboot, a recording one otherwise), logind's sleep and shutdown lock
+// on Linux for the whole update, and the signals that would end the program
+// held back while the drive is written.
+#include "app/cli/signal_deferral.h"
+#include "app/system_services.h"
+
+#if defined(__linux__)
+#include "app/linux/logind_inhibitor.h"
+#endif
+
+namespace keluflash::cli {
+
+// Said once, on standard error, when a signal arrives while the drive is written.
+std::string DriveWriteNotice();
+
+class ConsoleSystemServices final : public SystemServices {
+public:
+    explicit ConsoleSystemServices(SystemServices& restart);
+    void RequestRestart() override { m_restart.RequestRestart(); }
+    void UpdateBegins() override;
+    void UpdateEnds() override;
+    void DriveWriteBegins() override { m_signals.Begin(); }
+    void DriveWriteEnds() override { m_signals.End(); }
+    // After the update: a signal held back ends the program now.
+    void DeliverHeldSignal() { m_signals.DeliverHeld(); }
+
+private:
+    SystemServices& m_restart;
+    SignalDeferral m_signals;
+#if defined(__linux__)
+    LogindInhibitor m_inhibitor;
+#endif
+};
+
+}  // namespace keluflash::cli

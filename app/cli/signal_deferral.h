@@ -1,0 +1,49 @@
+#pragma once
+// Holds back SIGINT, SIGTERM and SIGHUP while the drive is written: a ^C, a
+// closed terminal or a `kill` then neither ends the program in the middle of
+// the download nor between the trigger and the drive's return. The first
+// such signal is noted and answered once on standard error; after the update
+// it ends the program as it would have at once. Only on POSIX systems.
+#include <atomic>
+#include <string>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#endif
+
+namespace keluflash::cli {
+
+class SignalDeferral {
+public:
+    // `notice` is written to standard error when the first signal arrives.
+    explicit SignalDeferral(std::string notice);
+    ~SignalDeferral();
+    SignalDeferral(const SignalDeferral&) = delete;
+    SignalDeferral& operator=(const SignalDeferral&) = delete;
+
+    // From here the signals wait.
+    void Begin();
+    // New signals act again at once, unless one is already held: then they
+    // keep waiting for DeliverHeld.
+    void End();
+    // Ends the program with the held signal, if there is one and the signal
+    // was not ignored when the program started; otherwise nothing.
+    void DeliverHeld();
+    int Held() const { return m_held.load(); }
+
+private:
+    void Watch();
+
+    std::string m_notice;
+    std::atomic<int> m_held{0};
+    std::atomic<bool> m_stop{false};
+    std::thread m_watcher;
+    bool m_blocked = false;
+#if !defined(_WIN32)
+    sigset_t m_signals{};
+    sigset_t m_previous{};
+#endif
+};
+
+}  // namespace keluflash::cli

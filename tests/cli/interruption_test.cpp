@@ -1,0 +1,126 @@
+// keluflash-cli flashing a simulated drive paced on the real clock, as a
+// person runs it: a real SIGINT (and SIGTERM) in the middle of the download
+// waits for the update to end, which completes and verifies; a reader that
+// goes away (| head -n1) does not stop it either.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/cli/cli_run.h"
+
+namespace keluflash::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1;
+    int err = -1;
+};
+
+Child Spawn(const std::vector<std::string>& arguments) {
+    int out[2];
+    int err[2];
+    EXPECT_EQ(pipe(out), 0);
+    EXPECT_EQ(pipe(err), 0);
+    Child child;
+    child.pid = fork();
+    if (child.pid == 0) {
+        const int null = open("/dev/null", O_RDONLY);
+        dup2(null, STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        close(out[0]);
+        close(err[0]);
+        std::vector<char*> argv;
+        std::vector<std::string> copies = arguments;
+        copies.insert(copies.begin(), KELUFLASH_CLI_PROGRAM);
+        for (std::string& a : copies) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    child.out = out[0];
+    child.err = err[0];
+    return child;
+}
+
+// Reads until `text` has come (true) or the stream ended.
+bool ReadUntil(int fd, const std::string& text, std::string& got) {
+    char buffer[256];
+    while (got.find(text) == std::string::npos) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        got.append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+std::string ReadAll(int fd) {
+    std::string got;
+    ReadUntil(fd, std::string(1, '\0'), got);
+    close(fd);
+    return got;
+}
+
+class InterruptionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = std::filesystem::path(testing::TempDir()) / ("keluflash-interruption-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(m_dir);
+        ASSERT_EQ(RunCli("--simulate demo-image " + Image()).exitCode, 0);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    std::string Image() const { return (m_dir / "demo.kfs").string(); }
+    std::filesystem::path m_dir;
+};
+
+TEST_F(InterruptionTest, SignalsWhileTheDriveIsWrittenWaitForTheUpdateToEnd) {
+    const Child child = Spawn({"--simulate", "--real-time", "flash", "--yes", Image()});
+    std::string out;
+    // "Flashing .." comes after the guard is up and before the first block.
+    ASSERT_TRUE(ReadUntil(child.out, "Flashing ..\n", out));
+    ASSERT_EQ(kill(child.pid, SIGINT), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(kill(child.pid, SIGTERM), 0);
+    out += ReadAll(child.out);
+    const std::string err = ReadAll(child.err);
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+
+    EXPECT_EQ(out, "Flashing ..\nOk:Flash Complete!!\nOK:Verify ok!!\n") << err;
+    const std::string notice = "the drive is being written and cannot be stopped now; the update ends by itself within";
+    EXPECT_THAT(err, HasSubstr(notice));
+    EXPECT_EQ(err.find(notice), err.rfind(notice)) << "said once: " << err;
+    // Then the first signal ends the program, as it would have at once.
+    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+}
+
+TEST_F(InterruptionTest, AReaderThatGoesAwayDoesNotStopTheUpdate) {
+    const Child child = Spawn({"--simulate", "--real-time", "flash", "--yes", Image()});
+    std::string out;
+    ASSERT_TRUE(ReadUntil(child.out, "Flashing ..\n", out));
+    close(child.out);  // | head -n1
+    const std::string err = ReadAll(child.err);
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "verified: " << err;
+}
+
+}  // namespace
+}  // namespace keluflash::test

@@ -1,0 +1,105 @@
+// The real message boxes of the Linux window: a system error raised by the
+// drive layer in the middle of Start is a QMessageBox owned by the main
+// window and modal to the application, and a click on Start behind it does
+// not run a second update inside the first.
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <cerrno>
+#include <functional>
+
+#include "app/qt/desktop_program.h"
+#include "app/qt/qt_user_interface.h"
+#include "app/recording_system_services.h"
+#include "drive/sim/simulated_machine.h"
+#include "image/image_writer.h"
+
+using namespace keluflash;
+
+namespace {
+
+// Runs `act` on every application-modal box that opens, until stopped.
+class BoxWatcher {
+public:
+    explicit BoxWatcher(std::function<void(QMessageBox&)> act) : m_act(std::move(act)) { Poll(); }
+    ~BoxWatcher() { m_stopped = std::make_shared<bool>(true); }
+
+private:
+    void Poll() {
+        QTimer::singleShot(10, [this, stopped = m_stopped] {
+            if (*stopped) return;
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                if (box->isVisible() && box != m_last) {
+                    m_last = box;
+                    m_act(*box);
+                }
+            }
+            Poll();
+        });
+    }
+    std::function<void(QMessageBox&)> m_act;
+    std::shared_ptr<bool> m_stopped = std::make_shared<bool>(false);
+    QMessageBox* m_last = nullptr;
+};
+
+}  // namespace
+
+class ModalBoxTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aStartBehindASystemErrorBoxDoesNothing() {
+        QTemporaryDir dir;
+        const ImageWriteResult built = BuildDemoFirmware(DemoFirmwareRecipe{});
+        const std::string image = dir.filePath(QStringLiteral("demo.kfs")).toStdString();
+        std::string error;
+        QVERIFY2(SaveImageFile(image, built.bytes, error), error.c_str());
+
+        // STOP PLAY/SCAN fails once with a system error: the drive layer shows
+        // it in a box while Start's handler runs.
+        SimulatedMachineConfig config;
+        config.faults = {{.opcode = 0x4E, .times = 1, .kind = MachineFaultKind::OsError, .osError = EIO}};
+        QtUserInterface ui;
+        const std::unique_ptr<SimulatedMachine> simulated = MakeSimulatedMachine(config, ui);
+        SimulatedMachine& machine = *simulated;
+        TAtapi atapi(machine.DriveTransport(), machine.Ui());
+        RecordingSystemServices system;
+        MainWindow main(atapi, machine.Clock(), system, machine.Ui());
+        main.Window().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main.Window()));
+        main.Window().SetOpenDialog([image](std::string& name) {
+            name = image;
+            return true;
+        });
+        QTest::mouseClick(&main.Window().Widgets().bitBtn1, Qt::LeftButton);
+        machine.Drive(0).ClearCommands();
+
+        QStringList boxes;
+        bool ownedAndModal = false;
+        BoxWatcher watcher([&](QMessageBox& box) {
+            boxes << box.text();
+            if (box.text().startsWith(QStringLiteral("Reboot"))) {
+                box.button(QMessageBox::Cancel)->click();
+                return;
+            }
+            ownedAndModal = box.parentWidget() == &main.Window() && box.windowModality() == Qt::ApplicationModal;
+            // The operator clicks Start behind the box, then OK.
+            QTest::mouseClick(&main.Window().Widgets().bitBtn2, Qt::LeftButton);
+            box.button(QMessageBox::Ok)->click();
+        });
+        QTest::mouseClick(&main.Window().Widgets().bitBtn2, Qt::LeftButton);
+
+        QCOMPARE(boxes.size(), 2);
+        QVERIFY(ownedAndModal);
+        QCOMPARE(machine.Drive(0).TriggersAccepted(), 1);
+        QStringList lines;
+        for (const std::string& line : main.Form().Messages()) lines << QString::fromStdString(line);
+        QCOMPARE(lines, (QStringList{QStringLiteral("Flashing .."), QStringLiteral("Ok:Flash Complete!!"),
+                                     QStringLiteral("OK:Verify ok!!")}));
+    }
+};
+
+QTEST_MAIN(ModalBoxTest)
+#include "modal_box_test.moc"
