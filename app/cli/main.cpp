@@ -39,6 +39,8 @@ int main(int argc, char** argv) {
                    "Write every drive command to FILE, one JSON line each (time_ms, cdb, direction, "
                    "length, data, digest, sum16, status, sense)")
         ->type_name("FILE");
+    app.set_version_flag("--version", std::string("keluflash-cli ") + KELUFLASH_VERSION,
+                         "Print the program's version and end");
     app.footer(SimulatedProfilesHelp());
     // Before any command runs: --simulate without a value names the default machine.
     app.parse_complete_callback([&] {
@@ -57,6 +59,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
