@@ -1,12 +1,14 @@
-# 32-bit Windows programs with Debian's mingw-w64 (the posix thread variant,
-# for std::thread and std::mutex), linked statically so that the .exe files
-# need no runtime DLL beside them.
+# 32-bit Windows programs with Debian's mingw-w64, linked statically so that
+# the .exe files need no runtime DLL beside them. The win32 thread variant:
+# the posix one links winpthreads, whose imports (GetTickCount64,
+# AddVectoredExceptionHandler, ...) do not exist before Windows Vista. So the
+# programs use no std::thread or std::mutex (Windows' own calls instead).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(KELUFLASH_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${KELUFLASH_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KELUFLASH_MINGW_PREFIX}-g++-posix)
+set(CMAKE_C_COMPILER ${KELUFLASH_MINGW_PREFIX}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${KELUFLASH_MINGW_PREFIX}-g++-win32)
 set(CMAKE_RC_COMPILER ${KELUFLASH_MINGW_PREFIX}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${KELUFLASH_MINGW_PREFIX})
