@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "app/cli/ansi_text.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/console_ui.h"
 #include "app/cli/console_view.h"
@@ -137,9 +138,9 @@ int RunFlash(const CommonOptions& options, const FlashOptions& flash) {
     // Without --reboot nothing restarts, and a simulated machine never
     // restarts the real one.
     RecordingSystemServices recording;
-    SystemctlRestart restart;
+    MachineRestart restart;
     const bool realRestart = flash.reboot && !options.simulate;
-    if (realRestart && !SystemctlRestart::Available()) {
+    if (realRestart && !MachineRestart::Available()) {
         std::cerr << "--reboot: this platform has no restart here; restart the machine yourself\n";
         return kExitUsage;
     }
@@ -153,7 +154,8 @@ int RunFlash(const CommonOptions& options, const FlashOptions& flash) {
     if (flash.dryRun) {
         const bool agreed = form.CheckUpdate();
         if (options.json) {
-            session.PrintJson({{"result", agreed ? "dry-run-ok" : "refused"}, {"file", flash.file}});
+            session.PrintJson(
+                {{"result", agreed ? "dry-run-ok" : "refused"}, {"file", AnsiToUtf8(flash.file)}});
         } else if (agreed) {
             std::cerr << "dry run: the image and the drive agree; nothing was written\n";
         }
@@ -166,7 +168,7 @@ int RunFlash(const CommonOptions& options, const FlashOptions& flash) {
     const UpdateResult result = form.LastUpdateResult();
     if (result == UpdateResult::Verified && flash.reboot && !realRestart && recording.RestartRequests() > 0)
         std::cerr << "simulated drives: the restart was requested, nothing was restarted\n";
-    if (options.json) session.PrintJson({{"result", ResultName(result)}, {"file", flash.file}});
+    if (options.json) session.PrintJson({{"result", ResultName(result)}, {"file", AnsiToUtf8(flash.file)}});
     return result == UpdateResult::Verified ? kExitOk : kExitFailed;
 }
 
@@ -189,7 +191,8 @@ int RunVerify(const CommonOptions& options, const FlashOptions& flash) {
         if (verified) form.AddMessage("OK:Verify ok!!");
     }
     session.View().FinishProgress();
-    if (options.json) session.PrintJson({{"result", verified ? "verified" : "verify-failed"}, {"file", flash.file}});
+    if (options.json)
+        session.PrintJson({{"result", verified ? "verified" : "verify-failed"}, {"file", AnsiToUtf8(flash.file)}});
     return verified ? kExitOk : kExitFailed;
 }
 
@@ -233,7 +236,8 @@ int RunDump(const CommonOptions& options, const FlashOptions& flash) {
     std::snprintf(line, sizeof line, "%llu bytes from %d banks, 16-bit sum 0x%04x",
                   static_cast<unsigned long long>(bytes), flash.banks, static_cast<unsigned>(sum & 0xFFFF));
     if (options.json) {
-        session.PrintJson({{"file", flash.out}, {"banks", flash.banks}, {"bytes", bytes}, {"sum", sum & 0xFFFF}});
+        session.PrintJson(
+            {{"file", AnsiToUtf8(flash.out)}, {"banks", flash.banks}, {"bytes", bytes}, {"sum", sum & 0xFFFF}});
     } else {
         std::cout << flash.out << ": " << line << "\n";
     }
@@ -272,7 +276,7 @@ int RunDemoImage(const CommonOptions& options, const FlashOptions& flash) {
                   recipe.vendor.c_str(), recipe.product.c_str(), recipe.revision.c_str(), recipe.firmwareId[0],
                   recipe.firmwareId[1], built.header.BlockCount(), built.header.Checksum());
     if (options.json) {
-        session.PrintJson({{"file", flash.out},
+        session.PrintJson({{"file", AnsiToUtf8(flash.out)},
                            {"blocks", built.header.BlockCount()},
                            {"checksum", built.header.Checksum()}});
     } else {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/ansi_text.h"
 #include "app/cli/cli_options.h"
 #include "image/image_file.h"
 #include "image/image_file_reader.h"
@@ -134,7 +135,7 @@ int RunPack(const PackArguments& args, bool json) {
 
     const ImageHeader& header = result.header;
     if (json) {
-        nlohmann::json written{{"file", args.out},
+        nlohmann::json written{{"file", AnsiToUtf8(args.out)},
                                {"bytes", result.bytes.size()},
                                {"layout", header.IsMultiImage() ? "multi" : "single"},
                                {"scrambled", header.Scrambled()},
@@ -156,7 +157,7 @@ int RunPack(const PackArguments& args, bool json) {
 
 nlohmann::json ImageInfo(const std::string& fileName) {
     nlohmann::json info;
-    info["file"] = fileName;
+    info["file"] = AnsiToUtf8(fileName);
 
     CapturedReport report;
     ImageHeader header;
