@@ -24,3 +24,6 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # machine, through package files of our own that expose only their headers.
 set(CLI11_DIR ${CMAKE_CURRENT_LIST_DIR}/cross-packages)
 set(nlohmann_json_DIR ${CMAKE_CURRENT_LIST_DIR}/cross-packages)
+# The binutils by name: the compiler's "-win32" suffix hides their prefix from CMake.
+set(CMAKE_STRIP ${KELUFLASH_MINGW_PREFIX}-strip CACHE FILEPATH "")
+set(CMAKE_OBJDUMP ${KELUFLASH_MINGW_PREFIX}-objdump CACHE FILEPATH "")
