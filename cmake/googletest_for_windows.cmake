@@ -10,3 +10,6 @@ set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 # GoogleTest's own Windows threading, not winpthreads.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 add_subdirectory(${KELUFLASH_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+# The win32 thread model of mingw-w64 (GCC 12) has no std::mutex, which a
+# thread-safe GoogleTest needs; the tests run on one thread.
+target_compile_definitions(gtest PUBLIC GTEST_IS_THREADSAFE=0)

@@ -162,10 +162,10 @@ TEST(BlockBuffer, StartsOnAPageAndHoldsSixtyFourKiB) {
     ASSERT_TRUE(buffer);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(buffer->Data()) % 4096, 0u);
     std::fill_n(buffer->Data(), BlockBuffer::Size(), uint8_t{0x5A});
-    const std::optional<BlockBuffer> moved = std::move(buffer);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(moved->Data()) % 4096, 0u);
-    EXPECT_EQ(moved->Data()[0], 0x5A);
-    EXPECT_EQ(moved->Data()[BlockBuffer::Size() - 1], 0x5A);
+    const BlockBuffer moved = std::move(*buffer);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(moved.Data()) % 4096, 0u);
+    EXPECT_EQ(moved.Data()[0], 0x5A);
+    EXPECT_EQ(moved.Data()[BlockBuffer::Size() - 1], 0x5A);
 }
 
 // ---- The open ----
