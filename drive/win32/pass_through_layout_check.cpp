@@ -6,6 +6,7 @@
 #include "drive/pass_through_request.h"
 #include "drive/win32/windows_api.h"
 
+#include <winioctl.h>
 #include <ntddscsi.h>
 
 namespace keluflash {
