@@ -14,10 +14,17 @@ list=$(sed -e 's/#.*//' "$allowed" | awk 'NF == 2 {print toupper($1) " " $2}' | 
 failed=0
 for exe in "$@"; do
   # objdump -p: "DLL Name: KERNEL32.dll" then "  hint  name" rows until a blank line.
-  imports=$("$objdump" -p "$exe" | awk '
-    /^\tDLL Name: / {dll = toupper($3); next}
-    dll != "" && /^\t[ ]*[0-9a-f]+ +[0-9]+ +[A-Za-z_]/ {print dll " " $3; next}
-    dll != "" && /^\t[ ]*[0-9a-f]+ +<none> +/ {print dll " " $2; next}
+  # objdump -p: "DLL Name: KERNEL32.dll", a heading, then one "<tab>vma<tab> hint  name"
+  # row per function (an import by ordinal has no name) until a blank line.
+  imports=$("$objdump" -p "$exe" | awk -F'\t' '
+    /^\tDLL Name: / {split($2, part, ": "); dll = toupper(part[2]); next}
+    dll != "" && NF >= 3 && $2 ~ /^[0-9a-f]+$/ {
+      n = split($3, field, " +")
+      name = field[n]
+      if (n < 2 || name !~ /^[A-Za-z_]/) name = "#ordinal-" field[2]
+      print dll " " name
+      next
+    }
     /^$/ {dll = ""}' | sort -u)
   if [ -z "$imports" ]; then
     echo "check_imports: no imports read from $exe" >&2
