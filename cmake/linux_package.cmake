@@ -61,16 +61,16 @@ set(CPACK_PACKAGE_NAME keluflash)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "keluflash maintainers <maintainers@users.noreply.c-seed-2943b5e2.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware update for KELU CD/DVD drives")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "firmware update for KELU CD/DVD drives
- keluflash rewrites the firmware of a KELU CD/DVD drive from a .kfs image
- file: it validates the image, checks that it is made for the drive,
- downloads it, triggers the flash, waits for the drive and reads the flash
- back to verify it. Every wrong image is refused before a byte is sent.
- .
- The package holds the desktop program keluflash, keluflash-cli for scripts
- and servers, and keluflash-demo, the window over simulated drives. A udev
- rule gives the user at the seat access to KELU drives' SCSI generic nodes,
- and the sg module is loaded at boot.")
+# The long description; CPack puts the summary before it and indents it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "keluflash rewrites the firmware of a KELU CD/DVD drive from a .kfs image
+file: it validates the image, checks that it is made for the drive,
+downloads it, triggers the flash, waits for the drive and reads the flash
+back to verify it. Every wrong image is refused before a byte is sent.
+
+The package holds the desktop program keluflash, keluflash-cli for scripts
+and servers, and keluflash-demo, the window over simulated drives. A udev
+rule gives the user at the seat access to KELU drives' SCSI generic nodes,
+and the sg module is loaded at boot.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
