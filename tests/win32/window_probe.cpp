@@ -60,13 +60,16 @@ int main(int argc, char** argv) {
     if (command == "lines") {
         HWND list = FindControl(window, "", "ListBox");
         if (list == nullptr) return 1;
-        const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+        // Wide text: Wine hands another process's list box lines over as UTF-16.
+        const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
         for (LRESULT i = 0; i < count; ++i) {
-            const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+            const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
             if (length < 0) return 1;
-            std::string line(static_cast<size_t>(length) + 1, '\0');
-            SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()));
-            std::printf("%s\n", line.c_str());
+            std::wstring line(static_cast<size_t>(length) + 1, L'\0');
+            SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()));
+            char utf8[1024] = {};
+            WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8, sizeof(utf8) - 1, nullptr, nullptr);
+            std::printf("%s\n", utf8);
         }
         return 0;
     }
