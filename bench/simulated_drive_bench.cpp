@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "drive/atapi.h"
-#include "drive/sim/simulated_machine.h"
+#include "drive/sim/simulated_windows_machine.h"
 #include "image/image_writer.h"
 
 namespace keluflash {
@@ -36,8 +36,8 @@ void BM_NeverReadyWait(benchmark::State& state) {
     const uint16_t checksum = BuildSingleImageFile(blocks).header.Checksum();
     for (auto _ : state) {
         QuietUi ui;
-        SimulatedMachine machine(FindSimulatedProfile("never-ready")->config, ui);
-        TAtapi atapi(machine.Ports());
+        SimulatedWindowsMachine machine(FindSimulatedProfile("never-ready")->config, ui);
+        TAtapi atapi(machine.DriveTransport(), machine.Ui());
         DownloadDemo(atapi, blocks, checksum);
         const uint32_t start = machine.Clock().TickCount();
         int64_t polls = 0;
@@ -54,8 +54,8 @@ void BM_FlashAndReadBack(benchmark::State& state) {
     std::vector<uint8_t> buffer(256);
     for (auto _ : state) {
         QuietUi ui;
-        SimulatedMachine machine({}, ui);
-        TAtapi atapi(machine.Ports());
+        SimulatedWindowsMachine machine({}, ui);
+        TAtapi atapi(machine.DriveTransport(), machine.Ui());
         DownloadDemo(atapi, blocks, checksum);
         while (atapi.TestUnitReady() != kStatusGood) {
         }

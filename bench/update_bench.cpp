@@ -11,7 +11,7 @@
 
 #include "app/form1.h"
 #include "app/recording_system_services.h"
-#include "drive/sim/simulated_machine.h"
+#include "drive/sim/simulated_windows_machine.h"
 #include "image/image_file_reader.h"
 #include "image/image_writer.h"
 
@@ -76,8 +76,8 @@ void WholeUpdate(benchmark::State& state) {
     for (auto _ : state) {
         QuietView view;
         RecordingSystemServices system;
-        SimulatedMachine machine(config, view);
-        TAtapi atapi(machine.Ports());
+        SimulatedWindowsMachine machine(config, view);
+        TAtapi atapi(machine.DriveTransport(), machine.Ui());
         TForm1 form(atapi, machine.Clock(), system, view);
         form.SetOpenDialogFileName(image.Path());
         form.OpenChosenFile();

@@ -1,159 +1,27 @@
 #include "drive/atapi.h"
 
-#include <cstring>
-#include <string>
-
 namespace keluflash {
 
-namespace {
-
-// GetSystemDirectoryA's buffer: a longer system directory is treated as if
-// WNASPI32.DLL were not there.
-constexpr size_t kSystemDirectoryCapacity = 50;
-constexpr size_t kSystemErrorCapacity = 80;
-constexpr size_t kCdbLength = 12;
-
-}  // namespace
-
-TAtapi::TAtapi(const DrivePorts& ports) : m_ports(ports) {
-    IsNtPlatform();
-    if (!m_ntFlag) {
-        const std::optional<std::string> directory = m_ports.aspi.SystemDirectory(kSystemDirectoryCapacity);
-        if (directory) {
-            m_aspiLibrary = m_ports.aspi.LoadLibrary(*directory + "\\WNASPI32.DLL");
-        }
-        if (!m_aspiLibrary) {
-            m_ports.ui.MessageBox("WNASPI32.DLL not found", kApplicationTitle, kMbOk);
-            return;
-        }
-        // Cleared once here; afterwards each command writes only its own fields.
-        m_aspiRequest = std::make_unique<SrbExecSCSICmd>();
-    }
-    ScanAspiDevices();
+TAtapi::TAtapi(Transport& transport, UserInterface& ui) : m_transport(transport), m_ui(ui) {
+    m_deviceCount = m_transport.Scan(m_devices, [this](const DeviceEntry& device, uint8_t* inquiry) {
+        SelectDevice(device);
+        return Inquiry(inquiry);
+    });
     SelectDevice(m_devices[0]);
 }
 
-TAtapi::~TAtapi() {
-    // The library goes first, so that nothing of the ASPI layer can still
-    // write into a request block once it is freed.
-    m_aspiLibrary.reset();
-    m_aspiRequest.reset();
-    // The last letter's open may have failed; there is nothing to close then.
-    if (m_scanHandle != 0 && m_scanHandle != kInvalidHandle) {
-        m_ports.driveLetters.Close(m_scanHandle);
-    }
-}
-
-bool TAtapi::IsNtPlatform() {
-    m_ntFlag = m_ports.platform.IsNtFamily() ? 1 : 0;
-    return m_ntFlag != 0;
-}
-
-void TAtapi::PumpMessage() { m_ports.ui.PumpMessage(); }
-
-void TAtapi::SelectDevice(const DeviceEntry& entry) {
-    m_selectedHandle = entry.handle;
-    m_selectedHostAdapter = entry.hostAdapter;
-    m_selectedTarget = entry.target;
-    m_selectedLun = entry.lun;
-}
-
 uint8_t TAtapi::ExecuteCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction) {
-    uint8_t status = kStatusNoTransport;
-    if (m_ntFlag) {
-        const uint8_t dataIn = direction == kDirectionIn    ? kScsiIoctlDataIn
-                               : direction == kDirectionOut ? kScsiIoctlDataOut
-                                                            : kScsiIoctlDataUnspecified;
-        status = ExecutePassThrough(cdb, data, length, dataIn);
-    } else if (m_aspiRequest) {
-        status = ExecuteAspi(cdb, data, length, direction);
+    m_lastResult = CommandResult{};
+    const uint8_t status = m_transport.Execute(m_selected, cdb, data, length, direction, m_lastResult);
+    // A call the system refused is shown at once, with the system's text; the
+    // command's status then reads 0.
+    if (m_lastResult.outcome == CommandOutcome::OsError && !m_lastResult.osErrorText.empty()) {
+        m_ui.MessageBox(m_lastResult.osErrorText + "\n", kApplicationTitle, kMbOk);
     }
     if (m_observer != nullptr) {
-        m_observer->CommandExecuted(CommandRecord{cdb, direction, length, data, status, LastSense()});
+        m_observer->CommandExecuted(CommandRecord{cdb, direction, length, data, status, LastSense(), &m_lastResult});
     }
     return status;
 }
-
-uint8_t TAtapi::ExecuteAspi(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction) {
-    const std::unique_ptr<AspiEvent> event = m_ports.aspi.CreateEvent();
-    if (!event) {
-        return kSsErr;
-    }
-    SrbExecSCSICmd& request = *m_aspiRequest;
-    request.SRB_Cmd = kScExecScsiCmd;
-    request.SRB_HaId = m_selectedHostAdapter;
-    request.SRB_Flags = static_cast<uint8_t>(direction | kSrbEventNotify);
-    request.SRB_Target = m_selectedTarget;
-    request.SRB_Lun = m_selectedLun;
-    request.SRB_BufLen = length;
-    request.SRB_BufPointer = data;
-    request.SRB_SenseLen = kAspiSenseLength;
-    request.SRB_CDBLen = kCdbLength;
-    request.SRB_PostProc = event->PostProc();
-    std::memcpy(request.CDBByte, cdb, kCdbLength);
-    // A command that brings no sense data must not show the previous one's.
-    std::memset(request.SenseArea, 0, sizeof request.SenseArea);
-
-    m_aspiLibrary->SendASPI32Command(&request);
-    const uint8_t sent = ReadAspiStatus(request.SRB_Status);
-    if (sent != kSsPending) {
-        return sent;  // completed before the call returned
-    }
-    if (event->Wait(kAspiWaitMilliseconds) == AspiEvent::WaitResult::Signalled) {
-        return ReadAspiStatus(request.SRB_Status);
-    }
-    AbortAspiRequest();
-    return kSsErr;
-}
-
-void TAtapi::AbortAspiRequest() { SendAbort(m_aspiRequest.get(), m_selectedHostAdapter); }
-
-void TAtapi::SendAbort(void* request, uint8_t hostAdapter) {
-    SrbAbort abort{};
-    abort.SRB_Cmd = kScAbortSrb;
-    abort.SRB_HaId = hostAdapter;
-    abort.SRB_Flags = 0;
-    abort.SRB_Hdr_Rsvd = 0;
-    abort.SRB_ToAbort = request;
-    m_aspiLibrary->SendASPI32Command(&abort);
-}
-
-uint8_t TAtapi::ExecutePassThrough(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t dataIn) {
-    m_passThrough = MakePassThroughRequest(cdb, data, length, dataIn);
-    const ScsiPassThroughDirect& spt = m_passThrough.spt;
-
-    uint32_t error = 0;
-    if (!m_ports.passThrough.DeviceIoControl(m_selectedHandle, m_passThrough, error)) {
-        // A device time-out or I/O error still leaves the command's status and sense.
-        if (error != kErrorSemTimeout && error != kErrorIoDevice) {
-            ShowSystemError(error);
-            return 0;
-        }
-    }
-    return spt.ScsiStatus != 0 ? spt.ScsiStatus : kStatusGood;
-}
-
-void TAtapi::ShowSystemError(uint32_t error) {
-    uint32_t formatError = 0;
-    const std::optional<std::string> text = m_ports.errorText.FormatMessage(error, kSystemErrorCapacity, formatError);
-    const std::string box = text ? *text + "\n"
-                                 : "Format message failed.  Error: " +
-                                       std::to_string(static_cast<int32_t>(formatError)) + "\n";
-    m_ports.ui.MessageBox(box, kApplicationTitle, kMbOk);
-}
-
-SenseTriple TAtapi::LastSense() const {
-    const uint8_t* sense = nullptr;
-    if (m_ntFlag) {
-        sense = m_passThrough.sense;
-    } else if (m_aspiRequest) {
-        sense = m_aspiRequest->SenseArea;
-    } else {
-        return SenseTriple{};
-    }
-    return SenseTriple{sense[2], sense[12], sense[13]};
-}
-
-uint8_t TAtapi::AspiTargetStatus() const { return m_aspiRequest ? m_aspiRequest->SRB_TargStat : 0; }
 
 }  // namespace keluflash

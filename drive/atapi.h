@@ -1,25 +1,17 @@
 #pragma once
-// TAtapi: the one drive-access object. It chooses the transport path once,
-// finds the optical drives, keeps the selected device and runs every drive
-// command as a 12-byte CDB through ExecuteCommand.
+// TAtapi: the one drive-access object. It keeps the device table the
+// transport's scan filled, the selected device, the command set and the status
+// byte the rest of the program reads; every command goes as a 12-byte CDB
+// through ExecuteCommand to the transport chosen once by main().
 #include <array>
 #include <cstdint>
-#include <memory>
 
-#include "drive/aspi_request.h"
+#include "drive/command_result.h"
 #include "drive/device_entry.h"
-#include "drive/pass_through_request.h"
-#include "drive/transport_ports.h"
+#include "drive/host_ports.h"
+#include "drive/transport.h"
 
 namespace keluflash {
-
-inline constexpr uint32_t kAspiWaitMilliseconds = 30000;
-// How long start-up waits for one ASPI device probe before it gives up on the
-// ASPI layer (see ScanAspiDevices).
-inline constexpr uint32_t kAspiProbeWaitMilliseconds = 3000;
-// What ExecuteCommand returns when WNASPI32.DLL could not be loaded: nothing
-// is sent, and the status reads as an ASPI error (SS_ERR).
-inline constexpr uint8_t kStatusNoTransport = kSsErr;
 
 // One finished command, as a trace or a test sees it.
 struct CommandRecord {
@@ -29,6 +21,7 @@ struct CommandRecord {
     const uint8_t* data;     // length bytes (after the command: what came in or went out)
     uint8_t status;
     SenseTriple sense;
+    const CommandResult* result;
 };
 
 class CommandObserver {
@@ -39,21 +32,16 @@ public:
 
 class TAtapi {
 public:
-    // Chooses the path, loads ASPI where it is used, scans the drives and
-    // selects entry 0.
-    explicit TAtapi(const DrivePorts& ports);
-    ~TAtapi();
+    // Scans the drives through the transport and selects entry 0. `ui` shows
+    // the system-error box of a refused call.
+    TAtapi(Transport& transport, UserInterface& ui);
     TAtapi(const TAtapi&) = delete;
     TAtapi& operator=(const TAtapi&) = delete;
 
-    // Transport.
+    // Runs one command on the selected device; returns the status byte (1 =
+    // done on the pass-through transports, the SRB status on ASPI, 0 after a
+    // system error was shown).
     uint8_t ExecuteCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction);
-    bool IsNtPlatform();
-    void PumpMessage();
-
-    // Discovery (runs once, from the constructor).
-    int ScanAspiDevices();
-    int ScanPassThroughDrives();
 
     // Command set: each builds its CDB and returns ExecuteCommand's status.
     uint8_t TestUnitReady();
@@ -69,46 +57,31 @@ public:
     uint8_t VendorWriteMemory(uint8_t* data, uint8_t bank, uint16_t address, uint8_t count);
 
     // What callers read after a command.
-    bool NtFlag() const { return m_ntFlag != 0; }
-    SenseTriple LastSense() const;
-    uint8_t AspiTargetStatus() const;  // SRB_TargStat of the last ASPI command
+    bool NtFlag() const { return m_transport.PassThrough(); }
+    SenseTriple LastSense() const { return m_transport.LastSense(); }
+    // The last command's result in categories (why it failed, not only that).
+    const CommandResult& LastResult() const { return m_lastResult; }
+    // SRB_TargStat of the last ASPI command; 0 on the pass-through transports.
+    uint8_t AspiTargetStatus() const { return NtFlag() ? 0 : m_lastResult.scsiStatus; }
 
     // Device table and selected device.
     int DeviceCount() const { return m_deviceCount; }
     const DeviceEntry& Device(int index) const { return m_devices.at(static_cast<size_t>(index)); }
-    void SelectDevice(const DeviceEntry& entry);
-    DeviceHandle SelectedHandle() const { return m_selectedHandle; }
-    uint8_t SelectedHostAdapter() const { return m_selectedHostAdapter; }
-    uint8_t SelectedTarget() const { return m_selectedTarget; }
-    uint8_t SelectedLun() const { return m_selectedLun; }
-    bool AspiLoaded() const { return m_aspiLibrary != nullptr; }
+    void SelectDevice(const DeviceEntry& entry) { m_selected = entry; }
+    const DeviceEntry& SelectedDevice() const { return m_selected; }
+    DeviceHandle SelectedHandle() const { return m_selected.handle; }
+    const keluflash::Transport& DriveTransport() const { return m_transport; }
 
     // Sees every command after it ran (the CLI's --trace); null for none.
     void SetCommandObserver(CommandObserver* observer) { m_observer = observer; }
 
 private:
-    uint8_t ExecuteAspi(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction);
-    uint8_t ExecutePassThrough(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t dataIn);
-    void AbortAspiRequest();
-    void SendAbort(void* request, uint8_t hostAdapter);
-    bool WaitForProbe();
-    void ShowSystemError(uint32_t error);
-
-    DrivePorts m_ports;
-    DeviceHandle m_selectedHandle = 0;
-    uint8_t m_selectedHostAdapter = 0;
-    uint8_t m_selectedTarget = 0;
-    uint8_t m_selectedLun = 0;
-    std::unique_ptr<AspiLibrary> m_aspiLibrary;
+    Transport& m_transport;
+    UserInterface& m_ui;
+    DeviceTable m_devices{};
     int m_deviceCount = 0;
-    uint8_t m_ntFlag = 0;
-    DeviceHandle m_scanHandle = 0;
-    std::array<DeviceEntry, kDeviceTableSize> m_devices{};
-    std::unique_ptr<SrbExecSCSICmd> m_aspiRequest;
-    // The device probe lives as long as the library: a probe given up on may
-    // still be written to by the ASPI layer.
-    SrbGDEVBlock m_probe{};
-    PassThroughBuffer m_passThrough{};
+    DeviceEntry m_selected{};
+    CommandResult m_lastResult{};
     CommandObserver* m_observer = nullptr;
 };
 

@@ -24,7 +24,6 @@ constexpr Cdb kVendorReadMemory{0x5A, 0x00, 0x38, 0x4B, 0x45, 0x11};
 constexpr Cdb kVendorReadPatchInfo{0x5A, 0x00, 0x38, 0x4B, 0x45, 0xA3};
 constexpr Cdb kVendorWriteMemory{0x5A, 0x00, 0x38, 0x4B, 0x45, 0xA2};
 
-constexpr uint32_t kInquiryLength = 50;
 constexpr uint32_t kRequestSenseLength = 18;
 constexpr uint32_t kQueryModeLength = 10;
 constexpr uint32_t kReadMemoryLength = 256;

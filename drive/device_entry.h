@@ -38,4 +38,13 @@ struct DeviceEntry {
 
 inline constexpr int kDeviceTableSize = 20;
 
+// INQUIRY's answer as the scans ask for it, and where its texts lie.
+inline constexpr size_t kInquiryLength = 50;
+
+// Puts the INQUIRY identification (bytes 8-31) and revision (bytes 32-35)
+// into the entry's text fields, always zero-terminated. With
+// identificationUntilZero a zero byte ends the identification early (the
+// revision always ends at a zero byte).
+void FillInquiryTexts(DeviceEntry& entry, const uint8_t* inquiry, bool identificationUntilZero);
+
 }  // namespace keluflash

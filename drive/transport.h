@@ -21,6 +21,7 @@ using DeviceTable = std::array<DeviceEntry, kDeviceTableSize>;
 struct UnlistedDrive {
     std::string path;
     std::string reason;
+    std::vector<std::string> otherNames;
 };
 
 class Transport {

@@ -9,17 +9,17 @@
 #include "drive/sim/simulated_machine.h"
 
 #if defined(__linux__)
-#include "drive/linux/linux_drive_ports.h"
+#include "drive/linux/linux_kernel.h"
+#include "drive/linux/sg_io_transport.h"
+#include "drive/steady_clock.h"
 #elif defined(_WIN32)
 #include "drive/win32/win32_drive_ports.h"
+#include "drive/windows_transport.h"
 #endif
 
 namespace keluflash::cli {
 
 namespace {
-
-constexpr char kFirstLetter = 'A';
-constexpr char kLastLetter = 'Y';
 
 std::string ProfileNames() {
     std::string names;
@@ -40,43 +40,23 @@ std::optional<int> ParseIndex(const std::string& text) {
 
 }  // namespace
 
+// This machine's drives through its own transport.
 #if defined(__linux__)
-struct DriveSetup::RealPorts {
-    LinuxDrivePorts ports;
+struct DriveSetup::HostDrives {
+    HostLinuxKernel kernel;
+    SgIoTransport sgIo{kernel};
+    Transport* transport = &sgIo;
+    SteadyClock clock;
+    explicit HostDrives(UserInterface&) {}
 };
 #elif defined(_WIN32)
-struct DriveSetup::RealPorts {
+struct DriveSetup::HostDrives {
     Win32DrivePorts ports;
+    std::unique_ptr<Transport> transport;
+    Win32Clock& clock = ports.clock;
+    explicit HostDrives(UserInterface& ui) : transport(MakeWindowsTransport(ports.Ports(ui))) {}
 };
-#else
-struct DriveSetup::RealPorts {};
 #endif
-
-// Passes every call through and remembers the handle each letter was given,
-// so that a device table entry can be named by the node behind it.
-class DriveSetup::RecordingDriveLetters final : public DriveLetterPort {
-public:
-    explicit RecordingDriveLetters(DriveLetterPort& inner) : m_inner(inner) {}
-
-    unsigned GetDriveType(char letter) override { return m_inner.GetDriveType(letter); }
-    DeviceHandle Open(char letter) override {
-        const DeviceHandle handle = m_inner.Open(letter);
-        if (handle != kInvalidHandle) {
-            m_handles[Index(letter)] = handle;
-        }
-        return handle;
-    }
-    void Close(DeviceHandle handle) override { m_inner.Close(handle); }
-    std::string DevicePath(char letter) override { return m_inner.DevicePath(letter); }
-    std::string OpenFailure(char letter) override { return m_inner.OpenFailure(letter); }
-
-    std::optional<DeviceHandle> Handle(char letter) const { return m_handles[Index(letter)]; }
-
-private:
-    static size_t Index(char letter) { return static_cast<size_t>(letter - kFirstLetter); }
-    DriveLetterPort& m_inner;
-    std::array<std::optional<DeviceHandle>, kLastLetter - kFirstLetter + 1> m_handles{};
-};
 
 DriveSetup::DriveSetup(Key) {}
 DriveSetup::~DriveSetup() = default;
@@ -93,9 +73,10 @@ std::unique_ptr<DriveSetup> DriveSetup::Create(const CommonOptions& options, Use
     }
 #if defined(__linux__) || defined(_WIN32)
     auto setup = std::make_unique<DriveSetup>(Key{});
-    setup->m_real = std::make_unique<RealPorts>();
-    const DrivePorts base = setup->m_real->ports.Ports(ui);
-    return Finish(std::move(setup), base, options, error);
+    setup->m_host = std::make_unique<HostDrives>(ui);
+    setup->m_clock = &setup->m_host->clock;
+    Transport& transport = *setup->m_host->transport;
+    return Finish(std::move(setup), transport, ui, options, error);
 #else
     (void)ui;
     error = {kExitFailed, "this keluflash-cli reaches simulated drives only (--simulate)"};
@@ -107,28 +88,25 @@ std::unique_ptr<DriveSetup> DriveSetup::CreateSimulated(const SimulatedMachineCo
                                                         const CommonOptions& options, UserInterface& ui,
                                                         SetupError& error) {
     auto setup = std::make_unique<DriveSetup>(Key{});
-    setup->m_simulation = std::make_unique<SimulatedMachine>(config, ui);
-    const DrivePorts base = setup->m_simulation->Ports();
-    return Finish(std::move(setup), base, options, error);
+    setup->m_simulation = MakeSimulatedMachine(config, ui);
+    setup->m_clock = &setup->m_simulation->Clock();
+    SimulatedMachine& machine = *setup->m_simulation;
+    return Finish(std::move(setup), machine.DriveTransport(), machine.Ui(), options, error);
 }
 
-std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup, const DrivePorts& base,
-                                               const CommonOptions& options, SetupError& error) {
+std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup, Transport& transport,
+                                               UserInterface& ui, const CommonOptions& options, SetupError& error) {
     DriveSetup& s = *setup;
-    s.m_letters = std::make_unique<RecordingDriveLetters>(base.driveLetters);
-    s.m_ports = std::make_unique<DrivePorts>(
-        DrivePorts{base.platform, base.aspi, base.passThrough, *s.m_letters, base.errorText, base.ui, base.clock});
-
     std::unique_ptr<CommandTrace> trace;
     if (!options.traceFile.empty()) {
-        trace = std::make_unique<CommandTrace>(options.traceFile, s.m_ports->clock);
+        trace = std::make_unique<CommandTrace>(options.traceFile, *s.m_clock);
         if (!trace->IsOpen()) {
             error = {kExitFailed, "cannot write the trace file " + options.traceFile};
             return nullptr;
         }
     }
 
-    s.m_atapi = std::make_unique<TAtapi>(*s.m_ports);
+    s.m_atapi = std::make_unique<TAtapi>(transport, ui);
     if (trace) {
         s.m_atapi->SetCommandObserver(trace.get());
         s.m_trace = std::move(trace);
@@ -138,76 +116,16 @@ std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup
 }
 
 void DriveSetup::CollectDrives() {
+    const Transport& transport = m_atapi->DriveTransport();
     const int count = m_atapi->DeviceCount();
-    m_drives.assign(static_cast<size_t>(count), SeenDrive{});
+    m_drives.clear();
     for (int i = 0; i < count; ++i) {
-        m_drives[static_cast<size_t>(i)].tableIndex = i;
+        const DeviceEntry& entry = m_atapi->Device(i);
+        m_drives.push_back(SeenDrive{i, transport.DevicePath(entry), transport.OtherNames(entry), {}});
     }
-    if (!m_atapi->NtFlag()) {
-        // The ASPI scan addresses its drives by adapter, target and LUN.
-        for (int i = 0; i < count; ++i) {
-            const DeviceEntry& entry = m_atapi->Device(i);
-            m_drives[static_cast<size_t>(i)].path = "ASPI " + std::to_string(entry.hostAdapter) + ":" +
-                                                    std::to_string(entry.target) + ":" +
-                                                    std::to_string(entry.lun);
-        }
-        return;
+    for (const UnlistedDrive& unlisted : transport.Unlisted()) {
+        m_drives.push_back(SeenDrive{-1, unlisted.path, unlisted.otherNames, unlisted.reason});
     }
-
-    std::vector<SeenDrive> unlisted;
-    for (char letter = kFirstLetter; letter <= kLastLetter; ++letter) {
-        if (m_letters->GetDriveType(letter) != kDriveCdrom) {
-            continue;
-        }
-        SeenDrive seen;
-        seen.path = m_letters->DevicePath(letter);
-        seen.otherNames = OtherNames(letter, seen.path);
-        const std::optional<DeviceHandle> handle = m_letters->Handle(letter);
-        int index = -1;
-        for (int i = 0; handle && i < count; ++i) {
-            if (m_atapi->Device(i).handle == *handle) {
-                index = i;
-                break;
-            }
-        }
-        if (index >= 0) {
-            seen.tableIndex = index;
-            m_drives[static_cast<size_t>(index)] = std::move(seen);
-            continue;
-        }
-        if (!handle) {
-            seen.failure = m_letters->OpenFailure(letter);
-            if (seen.failure.empty()) {
-                seen.failure = "could not be opened";
-            }
-        } else {
-            seen.failure = "not listed: only the first " + std::to_string(count) + " drives are";
-        }
-        unlisted.push_back(std::move(seen));
-    }
-    m_drives.insert(m_drives.end(), unlisted.begin(), unlisted.end());
-}
-
-std::vector<std::string> DriveSetup::OtherNames(char letter, const std::string& path) const {
-#if defined(__linux__)
-    // A Linux drive answers to both its nodes, /dev/sgM and /dev/srN.
-    if (m_real) {
-        std::vector<std::string> names;
-        const auto& drives = m_real->ports.DriveLetters().Drives();
-        const OpticalDriveNode& node = drives.at(static_cast<size_t>(letter - kFirstLetter));
-        const std::filesystem::path dev = std::filesystem::path(path).parent_path();
-        for (const std::string& name : {node.genericName, node.blockName}) {
-            const std::string other = (dev / name).string();
-            if (!name.empty() && other != path) {
-                names.push_back(other);
-            }
-        }
-        return names;
-    }
-#else
-    (void)path;
-#endif
-    return {std::string(1, letter) + ":"};  // the drive letter
 }
 
 std::string DriveSetup::DevicePath(int tableIndex) const {

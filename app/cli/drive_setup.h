@@ -1,6 +1,6 @@
 #pragma once
 // The drives every keluflash-cli command works on: the machine's own (the
-// Linux ports) or a simulated machine (--simulate[=NAME]), TAtapi over them,
+// platform's transport) or a simulated machine (--simulate[=NAME]), TAtapi over them,
 // the --trace file, and --device resolved into a selected table entry.
 #include <memory>
 #include <optional>
@@ -9,7 +9,7 @@
 
 #include "app/cli/cli_options.h"
 #include "drive/atapi.h"
-#include "drive/transport_ports.h"
+#include "drive/transport.h"
 
 namespace keluflash {
 class SimulatedMachine;
@@ -39,7 +39,7 @@ class DriveSetup {
 
 public:
     explicit DriveSetup(Key);  // through Create
-    // Builds the ports and the TAtapi (which scans the drives). nullptr when
+    // Builds the transport and the TAtapi (which scans the drives). nullptr when
     // the options cannot be honoured; `error` says why and with which exit
     // code (an unknown profile is a usage error).
     static std::unique_ptr<DriveSetup> Create(const CommonOptions& options, UserInterface& ui, SetupError& error);
@@ -53,7 +53,7 @@ public:
     DriveSetup& operator=(const DriveSetup&) = delete;
 
     TAtapi& Atapi() { return *m_atapi; }
-    Clock& HostClock() { return m_ports->clock; }
+    Clock& HostClock() { return *m_clock; }
     // The simulated machine behind --simulate; null for real drives.
     SimulatedMachine* Simulation() { return m_simulation.get(); }
 
@@ -68,18 +68,15 @@ public:
     std::optional<int> SelectDevice(const std::string& device, std::string& error);
 
 private:
-    class RecordingDriveLetters;
-    // Wraps the chosen ports, opens the trace and builds TAtapi.
-    static std::unique_ptr<DriveSetup> Finish(std::unique_ptr<DriveSetup> setup, const DrivePorts& base,
-                                              const CommonOptions& options, SetupError& error);
+    // Opens the trace and builds TAtapi over the chosen transport.
+    static std::unique_ptr<DriveSetup> Finish(std::unique_ptr<DriveSetup> setup, Transport& transport,
+                                              UserInterface& ui, const CommonOptions& options, SetupError& error);
     void CollectDrives();
-    std::vector<std::string> OtherNames(char letter, const std::string& path) const;
 
-    struct RealPorts;
-    std::unique_ptr<RealPorts> m_real;
+    struct HostDrives;
+    std::unique_ptr<HostDrives> m_host;
     std::unique_ptr<SimulatedMachine> m_simulation;
-    std::unique_ptr<RecordingDriveLetters> m_letters;
-    std::unique_ptr<DrivePorts> m_ports;
+    Clock* m_clock = nullptr;
     std::unique_ptr<CommandObserver> m_trace;
     std::unique_ptr<TAtapi> m_atapi;
     std::vector<SeenDrive> m_drives;

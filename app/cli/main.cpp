@@ -13,7 +13,7 @@ std::string SimulatedProfilesHelp() {
     std::string text = "Simulated machines (--simulate[=NAME]):\n";
     for (const keluflash::SimulatedProfile& profile : keluflash::SimulatedProfiles()) {
         text += "  " + profile.name + std::string(profile.name.size() < 22 ? 22 - profile.name.size() : 1, ' ') +
-                profile.description + "\n";
+                keluflash::SimulatedPlatformName(profile.config.platform) + ": " + profile.description + "\n";
     }
     return text;
 }

@@ -14,7 +14,7 @@ MainWindow::MainWindow(TAtapi& atapi, Clock& clock, SystemServices& system, User
     m_form.FormCreate();
 }
 
-int RunDesktopProgram(UserInterface& ui, const DrivePorts& ports, Clock& clock, SystemServices& system,
+int RunDesktopProgram(UserInterface& ui, Transport& transport, Clock& clock, SystemServices& system,
                       const DesktopOptions& options) {
     // Message boxes carry the title from the start, also one that shows an
     // exception of the drive scan.
@@ -23,7 +23,7 @@ int RunDesktopProgram(UserInterface& ui, const DrivePorts& ports, Clock& clock, 
     try {
         // The drive-access object comes first: a second instance scans the
         // drives too before it ends. It outlives the window.
-        TAtapi atapi(ports);
+        TAtapi atapi(transport, ui);
         const SingleInstanceLock lock(InstanceLockPath(options.instanceName));
         if (lock.AlreadyRunning()) {
             return 0;

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "app/qt/main_window.h"
-#include "drive/transport_ports.h"
+#include "drive/host_ports.h"
+#include "drive/transport.h"
 
 namespace keluflash {
 
@@ -18,11 +19,11 @@ struct DesktopOptions {
     std::function<void(MainWindow&)> beforeShow;
 };
 
-// Runs the program with the ports its main() chose; the application object
+// Runs the program over the transport its main() chose; the application object
 // must exist. Returns the exit code, 0 on every path: a second instance ends
 // at once without a window, and an exception that escapes start-up is shown
 // in a message box before the program ends.
-int RunDesktopProgram(UserInterface& ui, const DrivePorts& ports, Clock& clock, SystemServices& system,
+int RunDesktopProgram(UserInterface& ui, Transport& transport, Clock& clock, SystemServices& system,
                       const DesktopOptions& options = {});
 
 }  // namespace keluflash

@@ -4,12 +4,16 @@
 #include "app/qt/keluflash_application.h"
 #include "app/qt/logind_system_services.h"
 #include "app/qt/qt_user_interface.h"
-#include "drive/linux/linux_drive_ports.h"
+#include "drive/linux/linux_kernel.h"
+#include "drive/linux/sg_io_transport.h"
+#include "drive/steady_clock.h"
 
 int main(int argc, char** argv) {
     keluflash::KeluApplication app(argc, argv);
     keluflash::QtUserInterface ui;
-    keluflash::LinuxDrivePorts drives;
+    keluflash::HostLinuxKernel kernel;
+    keluflash::SgIoTransport drives(kernel);
+    keluflash::SteadyClock clock;
     keluflash::LogindSystemServices system;
-    return keluflash::RunDesktopProgram(ui, drives.Ports(ui), drives.Clock(), system);
+    return keluflash::RunDesktopProgram(ui, drives, clock, system);
 }

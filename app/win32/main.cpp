@@ -2,6 +2,7 @@
 // first (so a second instance scans the drives too), then the single-instance
 // test, then the window and the message loop. Every path returns 0.
 #include <exception>
+#include <memory>
 
 #include "app/form1.h"
 #include "app/win32/main_window.h"
@@ -11,12 +12,14 @@
 #include "drive/win32/unique_handle.h"
 #include "drive/win32/win32_drive_ports.h"
 #include "drive/win32/windows_api.h"
+#include "drive/windows_transport.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     using namespace keluflash;
     Win32UserInterface ui;
     Win32DrivePorts ports;
-    TAtapi atapi(ports.Ports(ui));
+    const std::unique_ptr<Transport> transport = MakeWindowsTransport(ports.Ports(ui));
+    TAtapi atapi(*transport, ui);
 
     // The named mutex lives as long as this process: a later instance sees it
     // and ends at once, without a window or a message.

@@ -25,7 +25,7 @@ constexpr uint8_t kBlockWriteMode = 5;
 constexpr uint8_t kWriteBufferDownloadSave = 0x05;
 constexpr uint8_t kWriteBufferId = 0x01;
 
-constexpr size_t kInquiryLength = 96;           // additional length 0x5B
+constexpr size_t kInquiryAnswerLength = 96;     // additional length 0x5B
 constexpr size_t kQueryModeLength = 10;
 constexpr size_t kMemoryReadLength = 256;
 constexpr size_t kPatchInfoLength = 65536;
@@ -97,12 +97,12 @@ SimulatedDrive::SimulatedDrive(SimulatedDriveConfig config, VirtualClock& clock)
 }
 
 std::vector<uint8_t> SimulatedDrive::InquiryData() const {
-    std::vector<uint8_t> data(kInquiryLength, 0);
+    std::vector<uint8_t> data(kInquiryAnswerLength, 0);
     data[0] = 0x05;                                       // CD/DVD device
     data[1] = 0x80;                                       // removable medium
     data[2] = 0x00;                                       // ATAPI: no ANSI version
     data[3] = 0x32;                                       // ATAPI version 3, response format 2
-    data[4] = static_cast<uint8_t>(kInquiryLength - 5);  // additional length
+    data[4] = static_cast<uint8_t>(kInquiryAnswerLength - 5);  // additional length
     PutPadded(data, 8, m_config.vendor, 8);
     PutPadded(data, 16, m_config.product, 16);
     PutPadded(data, 32, m_config.revision, 4);
@@ -137,24 +137,6 @@ void SimulatedDrive::FinishProgramming() {
     }
 }
 
-const CommandFault* SimulatedDrive::MatchFault(const std::array<uint8_t, 12>& cdb) {
-    const std::vector<CommandFault>& faults = m_config.faults;
-    m_faultMatches.resize(faults.size(), 0);
-    m_faultFired.resize(faults.size(), 0);
-    const CommandFault* firing = nullptr;
-    for (size_t i = 0; i < faults.size(); ++i) {
-        const CommandFault& fault = faults[i];
-        if (fault.opcode && cdb[0] != *fault.opcode) continue;
-        if (fault.vendorSubCode && (cdb[0] != kOpVendor || cdb[5] != *fault.vendorSubCode)) continue;
-        const uint64_t seen = ++m_faultMatches[i];
-        if (firing == nullptr && m_faultFired[i] < fault.times && (!fault.nth || *fault.nth == seen)) {
-            ++m_faultFired[i];
-            firing = &fault;
-        }
-    }
-    return firing;
-}
-
 ScsiResult SimulatedDrive::Execute(const uint8_t* cdbBytes, uint8_t* data, uint32_t length, uint8_t direction) {
     RecordedCommand record;
     record.time = m_clock.Now();
@@ -169,27 +151,12 @@ ScsiResult SimulatedDrive::Execute(const uint8_t* cdbBytes, uint8_t* data, uint3
     FinishProgramming();
 
     ScsiResult result;
-    const CommandFault* fault = m_lost ? nullptr : MatchFault(record.cdb);
-    if (fault != nullptr && fault->losesDrive) {
-        m_lost = true;
-    }
-    if (m_lost) {
-        result.transportError = m_config.lostError;
-    } else if (fault != nullptr) {
-        if (fault->executes) {
-            Run(record.cdb, data, length, direction);
-        }
-        result.transportError = fault->transportError;
-        result.completed = !fault->neverCompletes;
-        result.aspiWaitFails = fault->aspiWaitFails;
-        result.aspiStatus = fault->aspiStatus;
+    if (const CommandFault* fault = m_faults.Next(m_config.faults, record.cdb.data())) {
         result.scsiStatus = fault->scsiStatus;
         if (result.HasSense()) {
             result.sense = MakeSenseData(fault->sense);
-            if (!fault->executes) {
-                m_lastSense = result.sense;
-                m_lastSenseDelivered = true;
-            }
+            m_lastSense = result.sense;
+            m_lastSenseDelivered = true;
         }
     } else {
         result = Run(record.cdb, data, length, direction);
@@ -209,7 +176,7 @@ ScsiResult Good(uint32_t transferred = 0) {
 
 ScsiResult Check(SenseTriple sense) {
     ScsiResult result;
-    result.scsiStatus = kScsiCheckCondition;
+    result.scsiStatus = kScsiStatusCheckCondition;
     result.sense = MakeSenseData(sense);
     return result;
 }

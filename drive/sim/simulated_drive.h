@@ -1,9 +1,9 @@
 #pragma once
-// SimulatedDrive: a behavioural model of a KELU drive's firmware. It has flash
-// banks, a staging area for downloaded blocks, a patch area, an INQUIRY
-// identity and sense data, and a programming state that answers NOT READY for
-// a while after an accepted trigger. Quirks and faults are configuration; every
-// command it receives is recorded.
+// SimulatedDrive: a behavioural model of a KELU drive's firmware that answers
+// SCSI only. It has flash banks, a staging area for downloaded blocks, a patch
+// area, an INQUIRY identity and sense data, and a programming state that
+// answers NOT READY for a while after an accepted trigger. Quirks and the
+// errors it answers are configuration; every command it receives is recorded.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -11,25 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "drive/command_result.h"
 #include "drive/device_entry.h"
+#include "drive/sim/command_match.h"
 #include "drive/sim/virtual_clock.h"
 
 namespace keluflash {
 
 inline constexpr size_t kSimulatedBankSize = 65536;
 inline constexpr size_t kSenseDataLength = 18;      // fixed-format sense the drive returns
-inline constexpr uint8_t kScsiGood = 0;
-inline constexpr uint8_t kScsiCheckCondition = 2;
-inline constexpr uint8_t kScsiBusy = 8;
-
-// Windows error codes the simulated ports report.
-inline constexpr uint32_t kErrorFileNotFound = 2;
-inline constexpr uint32_t kErrorAccessDenied = 5;
-inline constexpr uint32_t kErrorInvalidHandle = 6;
-inline constexpr uint32_t kErrorInvalidParameter = 87;
-inline constexpr uint32_t kErrorInsufficientBuffer = 122;
-inline constexpr uint32_t kErrorMessageNotFound = 317;
-inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
 
 // A trigger (data-less A0) by CDB byte 6 (mode) and the offset of byte 7 from
 // the number of staged blocks (0xE0 or 0xF0 in the forms the host sends).
@@ -45,26 +35,18 @@ struct TriggerRejection {
     SenseTriple sense;
 };
 
-// A fault injected into the command stream. It matches every command whose
-// CDB byte 0 is `opcode` (and, for 5A, byte 5 is `vendorSubCode`); without an
-// opcode it matches every command. With `nth` only the Nth matching command
-// (1-based) fails.
+// A drive that answers one kind of command with an error: it matches every
+// command whose CDB byte 0 is `opcode` (and, for 5A, byte 5 is
+// `vendorSubCode`); without an opcode it matches every command. With `nth`
+// only the Nth matching command (1-based) fails. Faults of the machine that
+// carries the drive (transport errors, a lost drive) are the machine's.
 struct CommandFault {
     std::optional<uint8_t> opcode = std::nullopt;
     std::optional<uint8_t> vendorSubCode = std::nullopt;
     std::optional<uint64_t> nth = std::nullopt;
     uint32_t times = ~0u;                    // fires at most this often
-    bool executes = false;                   // the drive still carries the command out; only the host sees the failure
-    // What the host sees: a SCSI status with sense ...
-    uint8_t scsiStatus = kScsiCheckCondition;
+    uint8_t scsiStatus = kScsiStatusCheckCondition;
     SenseTriple sense{4, 0x44, 0};           // byte 2 is written whole (0x25 is not sense key 5)
-    // ... or the transport fails with an OS error code (121, 1117, 5, ...);
-    // the status byte left in the request is then `scsiStatus`.
-    std::optional<uint32_t> transportError = std::nullopt;
-    bool neverCompletes = false;             // ASPI: stays pending; pass-through: the device time-out expires (121)
-    bool aspiWaitFails = false;              // ASPI: pending, and waiting for its event fails
-    std::optional<uint8_t> aspiStatus = std::nullopt;  // ASPI: the layer answers this SRB_Status (0x80, 2, 3, ...)
-    bool losesDrive = false;                 // the drive is gone from this command on
 };
 
 struct SimulatedDriveConfig {
@@ -111,21 +93,14 @@ struct SimulatedDriveConfig {
     bool recordDataOut = true;
 
     std::vector<CommandFault> faults;
-    uint32_t lostError = kErrorDeviceNotConnected;  // what a lost drive's commands fail with
 };
 
 struct ScsiResult {
-    // The transport failed with this OS error code; the status byte and sense
-    // below are what the request holds all the same.
-    std::optional<uint32_t> transportError = std::nullopt;
-    bool completed = true;                   // false: the command never completes
-    bool aspiWaitFails = false;
-    std::optional<uint8_t> aspiStatus = std::nullopt;  // ASPI status forced by a fault
-    uint8_t scsiStatus = kScsiGood;          // 0 GOOD, 2 CHECK CONDITION, 8 BUSY
+    uint8_t scsiStatus = kScsiStatusGood;    // 0 GOOD, 2 CHECK CONDITION, 8 BUSY
     std::array<uint8_t, kSenseDataLength> sense{};  // fixed format; meaningful with CHECK CONDITION
     uint32_t transferred = 0;                // bytes moved in the data phase
 
-    bool HasSense() const { return scsiStatus == kScsiCheckCondition; }
+    bool HasSense() const { return scsiStatus == kScsiStatusCheckCondition; }
     SenseTriple Sense() const { return HasSense() ? SenseTriple{sense[2], sense[12], sense[13]} : SenseTriple{}; }
 };
 
@@ -160,8 +135,6 @@ public:
     const std::vector<uint8_t>& Bank(int bank) const { return m_banks.at(static_cast<size_t>(bank)); }
     std::vector<uint8_t>& MutableBank(int bank) { return m_banks.at(static_cast<size_t>(bank)); }
     void Reset();                            // power cycle: one UNIT ATTENTION follows
-    void Disconnect() { m_lost = true; }     // every later command fails with `lostError`
-    bool Lost() const { return m_lost; }
     bool Programming() const;
     int TriggersAccepted() const { return m_triggersAccepted; }
     int StagedBlockCount() const;
@@ -176,7 +149,6 @@ private:
         std::vector<uint8_t> Data() const;   // the bytes the drive programs
     };
     ScsiResult Run(const std::array<uint8_t, 12>& cdb, uint8_t* data, uint32_t length, uint8_t direction);
-    const CommandFault* MatchFault(const std::array<uint8_t, 12>& cdb);
     void FinishProgramming();
     ScsiResult Trigger(const std::array<uint8_t, 12>& cdb);
     ScsiResult VendorCommand(const std::array<uint8_t, 12>& cdb, uint8_t* data, uint32_t length, uint8_t direction);
@@ -187,14 +159,12 @@ private:
     std::vector<std::vector<uint8_t>> m_banks;
     std::vector<std::optional<StagedBlock>> m_staged;  // per bank
     std::vector<RecordedCommand> m_commands;
-    std::vector<uint64_t> m_faultMatches;    // per fault: matching commands seen
-    std::vector<uint32_t> m_faultFired;      // per fault: times fired
+    FaultSchedule m_faults;
     bool m_programming = false;
     uint64_t m_programmingUntil = 0;
     bool m_unitAttention = false;
     std::array<uint8_t, kSenseDataLength> m_lastSense{};
     bool m_lastSenseDelivered = false;
-    bool m_lost = false;
     int m_triggersAccepted = 0;
 };
 

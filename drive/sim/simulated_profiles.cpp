@@ -14,7 +14,11 @@ SimulatedMachineConfig OneDrive(SimulatedDriveConfig drive) {
 std::vector<SimulatedProfile> MakeProfiles() {
     std::vector<SimulatedProfile> profiles;
 
-    profiles.push_back({"default", "a KELU ZXR-0131K at D: that takes the first method-A trigger", {}});
+    profiles.push_back({"default", "a KELU ZXR-0131K that takes the first method-A trigger", {}});
+
+    SimulatedMachineConfig nt;
+    nt.platform = SimulatedPlatform::WindowsNt;
+    profiles.push_back({"nt", "the default drive at D:, reached by SCSI pass-through", nt});
 
     SimulatedDriveConfig methodB;
     methodB.acceptedTriggers = {{5, 0xF0}};
@@ -43,18 +47,18 @@ std::vector<SimulatedProfile> MakeProfiles() {
     profiles.push_back({"unknown-model", "a ZXR-0160K with firmware id Z9, which no image fits", OneDrive(unknown)});
 
     SimulatedMachineConfig aspi;
-    aspi.ntFamily = false;
-    aspi.aspiPending = true;
-    aspi.aspiAddresses = {{0, 1, 0}};
-    aspi.aspiOtherDevices = {{{0, 0, 0}, 0}};
+    aspi.platform = SimulatedPlatform::Windows9x;
+    aspi.windows.aspiPending = true;
+    aspi.windows.aspiAddresses = {{0, 1, 0}};
+    aspi.windows.aspiOtherDevices = {{{0, 0, 0}, 0}};
     profiles.push_back({"aspi",
-                        "Windows 98: the drive behind ASPI at 0:1:0 (a disk at 0:0:0), requests completing later",
+                        "the drive behind ASPI at 0:1:0 (a disk at 0:0:0), requests completing later",
                         aspi});
 
     SimulatedMachineConfig noAspi;
-    noAspi.ntFamily = false;
-    noAspi.aspiInstalled = false;
-    profiles.push_back({"no-aspi", "Windows 98 without WNASPI32.DLL", noAspi});
+    noAspi.platform = SimulatedPlatform::Windows9x;
+    noAspi.windows.aspiInstalled = false;
+    profiles.push_back({"no-aspi", "no WNASPI32.DLL installed", noAspi});
 
     SimulatedDriveConfig patch;
     patch.patchArea = SimulatedDriveConfig::PatchArea{0, 0x1000, 300};
@@ -75,11 +79,11 @@ std::vector<SimulatedProfile> MakeProfiles() {
     second.firmwareId = {0x4B, 0x35};
     SimulatedMachineConfig two;
     two.drives = {SimulatedDriveConfig{}, second};
-    profiles.push_back({"two-drives", "a ZXR-0131K at D: and a ZXR-0150K (firmware id K5) at E:", two});
+    profiles.push_back({"two-drives", "a ZXR-0131K and a ZXR-0150K (firmware id K5)", two});
 
-    SimulatedDriveConfig lost;
-    lost.faults = {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 4, .losesDrive = true}};
-    profiles.push_back({"lost-drive", "the drive disappears at the fourth block write", OneDrive(lost)});
+    SimulatedMachineConfig lost;
+    lost.faults = {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 4, .kind = MachineFaultKind::DriveGone}};
+    profiles.push_back({"lost-drive", "the drive disappears at the fourth block write", lost});
 
     return profiles;
 }

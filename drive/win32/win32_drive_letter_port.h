@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "drive/transport_ports.h"
+#include "drive/windows_ports.h"
 #include "drive/win32/unique_handle.h"
 
 namespace keluflash {

@@ -1,7 +1,7 @@
 #pragma once
 // Every drive port of a real Windows machine in one place, for main() to
-// build once and hand to TAtapi.
-#include "drive/transport_ports.h"
+// build once and hand to the Windows transport.
+#include "drive/windows_ports.h"
 #include "drive/win32/win32_aspi_port.h"
 #include "drive/win32/win32_clock.h"
 #include "drive/win32/win32_drive_letter_port.h"
@@ -19,8 +19,8 @@ struct Win32DrivePorts {
     Win32SystemErrorText errorText;
     Win32Clock clock;
 
-    // References into this object: it must outlive the TAtapi built on them.
-    DrivePorts Ports(UserInterface& ui) { return {platform, aspi, passThrough, driveLetters, errorText, ui, clock}; }
+    // References into this object: it must outlive the transport built on them.
+    WindowsPorts Ports(UserInterface& ui) { return {platform, aspi, passThrough, driveLetters, errorText, ui, clock}; }
 };
 
 }  // namespace keluflash

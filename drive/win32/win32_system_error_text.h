@@ -1,6 +1,6 @@
 #pragma once
 // The system's text for an error code, as FormatMessageA gives it.
-#include "drive/transport_ports.h"
+#include "drive/windows_ports.h"
 
 namespace keluflash {
 

@@ -10,7 +10,7 @@ WindowBench::WindowBench(SimulatedMachineConfig config)
 
 WindowBench::WindowBench(SimulatedDriveConfig drive, bool ntFamily) : WindowBench([&] {
     SimulatedMachineConfig config;
-    config.ntFamily = ntFamily;
+    config.platform = ntFamily ? SimulatedPlatform::WindowsNt : SimulatedPlatform::Windows9x;
     config.drives = {std::move(drive)};
     return config;
 }()) {}

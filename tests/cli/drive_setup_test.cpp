@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "app/cli/console_ui.h"
-#include "drive/sim/simulated_machine.h"
+#include "drive/sim/simulated_windows_machine.h"
 #include "image/descramble.h"
 
 namespace keluflash::cli {
@@ -23,17 +23,27 @@ protected:
     SetupError error;
 };
 
+// The host's own platform: a Linux machine names its drives by their nodes,
+// a Windows one by drive letter.
+#if defined(_WIN32)
+const char* const kFirstDrivePath = "\\\\.\\D:";
+const char* const kFirstDriveOtherName = "D:";
+#else
+const char* const kFirstDrivePath = "/dev/sg0";
+const char* const kFirstDriveOtherName = "/dev/sr0";
+#endif
+
 TEST_F(DriveSetupTest, SimulatedDefaultMachineAndDeviceSelection) {
     options.simulate = true;
     const auto setup = DriveSetup::Create(options, ui, error);
     ASSERT_NE(setup, nullptr) << error.message;
     ASSERT_EQ(setup->Atapi().DeviceCount(), 1);
     EXPECT_EQ(setup->Atapi().Device(0).IdentificationText(), "KELU    ZXR-0131K       ");
-    EXPECT_EQ(setup->DevicePath(0), "\\\\.\\D:");
+    EXPECT_EQ(setup->DevicePath(0), kFirstDrivePath);
     ASSERT_NE(setup->Simulation(), nullptr);
 
     std::string why;
-    for (const char* device : {"", "0", "D:", "\\\\.\\D:"}) {
+    for (const char* device : {"", "0", kFirstDrivePath, kFirstDriveOtherName}) {
         EXPECT_EQ(setup->SelectDevice(device, why), 0) << device;
     }
     EXPECT_EQ(setup->SelectDevice("1", why), std::nullopt);
@@ -41,6 +51,18 @@ TEST_F(DriveSetupTest, SimulatedDefaultMachineAndDeviceSelection) {
     EXPECT_EQ(setup->SelectDevice("/dev/sg9", why), std::nullopt);
     EXPECT_EQ(why, "no optical drive at /dev/sg9");
     EXPECT_EQ(setup->SelectDevice("-1", why), std::nullopt);
+}
+
+TEST_F(DriveSetupTest, TheNtProfileNamesItsDriveByLetter) {
+    options.simulate = true;
+    options.simulateProfile = "nt";
+    const auto setup = DriveSetup::Create(options, ui, error);
+    ASSERT_NE(setup, nullptr) << error.message;
+    EXPECT_EQ(setup->DevicePath(0), "\\\\.\\D:");
+    std::string why;
+    for (const char* device : {"D:", "\\\\.\\D:"}) {
+        EXPECT_EQ(setup->SelectDevice(device, why), 0) << device;
+    }
 }
 
 TEST_F(DriveSetupTest, UnknownProfileIsAUsageErrorNamingTheProfiles) {
@@ -58,9 +80,10 @@ TEST_F(DriveSetupTest, DrivesOutsideTheTableAreNamedWithTheReason) {
     // Six drives at D, E, G, H, I, J and a CD-ROM letter F that cannot be
     // opened: the table lists the first four that opened.
     SimulatedMachineConfig config;
+    config.platform = SimulatedPlatform::WindowsNt;
     config.drives.assign(6, SimulatedDriveConfig{});
-    config.driveLetters = {'D', 'E', 'G', 'H', 'I', 'J'};
-    config.unopenableCdromLetters = {'F'};
+    config.windows.driveLetters = {'D', 'E', 'G', 'H', 'I', 'J'};
+    config.windows.unopenableCdromLetters = {'F'};
     const auto setup = DriveSetup::CreateSimulated(config, options, ui, error);
     ASSERT_NE(setup, nullptr);
     TAtapi& atapi = setup->Atapi();
@@ -77,7 +100,7 @@ TEST_F(DriveSetupTest, DrivesOutsideTheTableAreNamedWithTheReason) {
     EXPECT_EQ(drives[4].path, "\\\\.\\F:");
     EXPECT_EQ(drives[4].failure, "Access is denied.");
     EXPECT_EQ(drives[5].path, "\\\\.\\I:");
-    EXPECT_EQ(drives[5].failure, "not listed: only the first 4 drives are");
+    EXPECT_EQ(drives[5].failure, "only the first four CD-ROM drive letters are listed");
     EXPECT_EQ(drives[5].tableIndex, -1);
 
     std::string why;
@@ -91,8 +114,9 @@ TEST_F(DriveSetupTest, DrivesOutsideTheTableAreNamedWithTheReason) {
 
 TEST_F(DriveSetupTest, NoDriveToSelect) {
     SimulatedMachineConfig config;
+    config.platform = SimulatedPlatform::WindowsNt;
     config.drives.clear();
-    config.unopenableCdromLetters = {'D'};
+    config.windows.unopenableCdromLetters = {'D'};
     const auto setup = DriveSetup::CreateSimulated(config, options, ui, error);
     ASSERT_NE(setup, nullptr);
     std::string why;

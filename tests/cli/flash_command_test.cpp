@@ -51,6 +51,18 @@ TEST_F(FlashCommandTest, FlashesAndVerifiesASimulatedDrive) {
     EXPECT_EQ(std::count_if(trace.begin(), trace.end(), Writes), 9) << "8 blocks and the trigger";
 }
 
+// The drive vanishes at the fourth block write: the kernel answers
+// DID_NO_CONNECT, then ENODEV. The download ends at that block with the
+// system's text; nothing reads as flashed.
+TEST_F(FlashCommandTest, ADriveLostMidDownloadEndsWithTheBlockWriteFailure) {
+    const CliRun run = RunCli("--simulate=lost-drive --trace " + Path("trace.jsonl") + " flash --yes " + Path("demo.kfs"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.out, HasSubstr("Err:Flash command(W) has problems."));
+    EXPECT_THAT(run.out, ::testing::Not(HasSubstr("Ok:Flash Complete!!")));
+    EXPECT_THAT(run.out, ::testing::Not(HasSubstr("OK:Verify ok!!")));
+    EXPECT_THAT(run.err, HasSubstr("No such device"));
+}
+
 TEST_F(FlashCommandTest, WritesNothingWithoutConfirmationOrInADryRun) {
     const struct {
         std::string arguments;

@@ -21,7 +21,7 @@ TEST(KeluflashCliList, JsonListsTheSimulatedDefaultDrive) {
         ASSERT_EQ(listing["drives"].size(), 1u);
         const nlohmann::json& drive = listing["drives"][0];
         EXPECT_EQ(drive["index"], 0);
-        EXPECT_EQ(drive["device"], "\\\\.\\D:");
+        EXPECT_EQ(drive["device"], "/dev/sg0");
         EXPECT_EQ(drive["identification"], "KELU    ZXR-0131K       ");
         EXPECT_EQ(drive["revision"], "1.00");
         EXPECT_TRUE(listing["unavailable"].empty());
@@ -32,8 +32,8 @@ TEST(KeluflashCliList, TextLinesShowIndexDeviceIdentificationAndRevision) {
     const CliRun run = RunCli("--simulate=two-drives list");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out,
-              "0  \\\\.\\D:  KELU    ZXR-0131K        1.00\n"
-              "1  \\\\.\\E:  KELU    ZXR-0150K        1.10\n");
+              "0  /dev/sg0  KELU    ZXR-0131K        1.00\n"
+              "1  /dev/sg1  KELU    ZXR-0150K        1.10\n");
 }
 
 TEST(KeluflashCliList, UsageErrorsExitWithTwo) {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "drive/atapi.h"
-#include "drive/sim/simulated_machine.h"
+#include "drive/sim/simulated_windows_machine.h"
 #include "fake_drive_ports.h"
 
 namespace keluflash {
@@ -22,7 +22,7 @@ const std::array<Path, 2> kPaths{Path{"pass-through", true, 2}, Path{"ASPI", fal
 
 SimulatedMachineConfig OneDrive(bool nt) {
     SimulatedMachineConfig config;
-    config.ntFamily = nt;
+    config.platform = nt ? SimulatedPlatform::WindowsNt : SimulatedPlatform::Windows9x;
     return config;
 }
 
@@ -30,8 +30,8 @@ TEST(AtapiOverSimulatedMachine, FindsTheDriveAndReadsItsIdentity) {
     for (const Path& path : kPaths) {
         SCOPED_TRACE(path.name);
         testing::FakeUi ui;
-        SimulatedMachine machine(OneDrive(path.nt), ui);
-        TAtapi atapi(machine.Ports());
+        SimulatedWindowsMachine machine(OneDrive(path.nt), ui);
+        TAtapi atapi(machine.DriveTransport(), machine.Ui());
         EXPECT_EQ(atapi.NtFlag(), path.nt);
         ASSERT_EQ(atapi.DeviceCount(), 1);
         EXPECT_EQ(atapi.Device(0).IdentificationText(), "KELU    ZXR-0131K       ");
@@ -55,8 +55,8 @@ TEST(AtapiOverSimulatedMachine, CheckConditionCarriesItsSenseAndAGoodCommandClea
         fault.times = 1;
         fault.sense = SenseTriple{0x05, 0x24, 0x00};
         config.drives[0].faults.push_back(fault);
-        SimulatedMachine machine(config, ui);
-        TAtapi atapi(machine.Ports());
+        SimulatedWindowsMachine machine(config, ui);
+        TAtapi atapi(machine.DriveTransport(), machine.Ui());
 
         std::array<uint8_t, 10> mode{};
         EXPECT_EQ(atapi.VendorQueryMode(mode.data()), path.checkCondition);
@@ -78,14 +78,9 @@ TEST(AtapiOverSimulatedMachine, ACommandThatNeverCompletesFailsAndTheNextOneRuns
         SCOPED_TRACE(path.name);
         testing::FakeUi ui;
         SimulatedMachineConfig config = OneDrive(path.nt);
-        CommandFault fault;
-        fault.opcode = 0x00;
-        fault.times = 1;
-        fault.neverCompletes = true;
-        fault.scsiStatus = 0;
-        config.drives[0].faults.push_back(fault);
-        SimulatedMachine machine(config, ui);
-        TAtapi atapi(machine.Ports());
+        config.faults = {{.opcode = 0x00, .times = 1, .kind = MachineFaultKind::NeverCompletes}};
+        SimulatedWindowsMachine machine(config, ui);
+        TAtapi atapi(machine.DriveTransport(), machine.Ui());
 
         // ASPI: the 30 s wait runs out and the request is aborted; pass-through:
         // the device time-out is an error the transport takes as completed.
@@ -99,10 +94,10 @@ TEST(AtapiOverSimulatedMachine, ACommandThatNeverCompletesFailsAndTheNextOneRuns
 TEST(AtapiOverSimulatedMachine, StuckAspiProbeEndsTheScanInBoundedTime) {
     testing::FakeUi ui;
     SimulatedMachineConfig config = OneDrive(false);
-    config.aspiProbesNeverComplete = true;
-    SimulatedMachine machine(config, ui);
+    config.windows.aspiProbesNeverComplete = true;
+    SimulatedWindowsMachine machine(config, ui);
     const uint64_t start = machine.Clock().Now();
-    TAtapi atapi(machine.Ports());
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
     EXPECT_EQ(atapi.DeviceCount(), 0);
     EXPECT_LE(machine.Clock().Now() - start, uint64_t{kAspiProbeWaitMilliseconds} + 100);
     EXPECT_GT(ui.pumps, 0);
@@ -111,9 +106,9 @@ TEST(AtapiOverSimulatedMachine, StuckAspiProbeEndsTheScanInBoundedTime) {
 TEST(AtapiOverSimulatedMachine, MissingAspiLibraryLeavesNoDrive) {
     testing::FakeUi ui;
     SimulatedMachineConfig config = OneDrive(false);
-    config.aspiInstalled = false;
-    SimulatedMachine machine(config, ui);
-    TAtapi atapi(machine.Ports());
+    config.windows.aspiInstalled = false;
+    SimulatedWindowsMachine machine(config, ui);
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
     EXPECT_EQ(atapi.DeviceCount(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].text, "WNASPI32.DLL not found");

@@ -81,7 +81,7 @@ TEST(CommandSet, EachCommandBuildsItsCdbDirectionAndLength) {
         answer.scsiStatus = answerStatus;
         return answer;
     });
-    TAtapi atapi(machine.Ports());
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
     LastCommand last;
     atapi.SetCommandObserver(&last);
     std::vector<uint8_t> buffer(65536);

@@ -34,7 +34,7 @@ TEST(PassThroughDiscovery, WalksLettersAToYInOrder) {
     machine.AddLetterDrive('E', Named("EEE"));
     machine.AddLetterDrive('D', Named("DDD"));
     machine.AddLetterDrive('Z', Named("ZZZ"));
-    TAtapi atapi(machine.Ports());
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
 
     ASSERT_EQ(atapi.DeviceCount(), 2);
     EXPECT_EQ(Identifications(atapi), (std::vector<std::string>{"KELU    DDD             ", "KELU    EEE             "}));
@@ -51,7 +51,8 @@ TEST(PassThroughDiscovery, ListsTheFirstFourDrivesButAsksEveryOne) {
     FakeMachine machine;
     for (char letter : std::string("DEFGHI")) machine.AddLetterDrive(letter, Named(std::string(3, letter)));
     {
-        TAtapi atapi(machine.Ports());
+        const std::unique_ptr<Transport> transport = MakeWindowsTransport(machine.Ports());
+        TAtapi atapi(*transport, machine.Ui());
         EXPECT_EQ(atapi.DeviceCount(), 4);
         EXPECT_EQ(Identifications(atapi).back(), "KELU    GGG             ");
         EXPECT_EQ(atapi.SelectedHandle(), FakeDriveLetters::HandleOf('D'));
@@ -70,7 +71,7 @@ TEST(PassThroughDiscovery, SkipsALetterThatDoesNotOpen) {
     machine.AddLetterDrive('F', Named("FFF"));
     machine.letters.unopenable = {'D', 'F'};
     {
-        TAtapi atapi(machine.Ports());
+        TAtapi atapi(machine.DriveTransport(), machine.Ui());
         EXPECT_EQ(Identifications(atapi), std::vector<std::string>{"KELU    EEE             "});
         EXPECT_EQ(atapi.SelectedHandle(), FakeDriveLetters::HandleOf('E'));
         EXPECT_TRUE(machine.ui.boxes.empty());
@@ -81,7 +82,7 @@ TEST(PassThroughDiscovery, SkipsALetterThatDoesNotOpen) {
 
 TEST(PassThroughDiscovery, NoDriveLeavesAnEmptyTableAndNothingSelected) {
     FakeMachine machine;
-    TAtapi atapi(machine.Ports());
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
     EXPECT_EQ(atapi.DeviceCount(), 0);
     EXPECT_EQ(atapi.SelectedHandle(), 0u);
     EXPECT_TRUE(machine.passThrough.requests.empty());
@@ -97,7 +98,7 @@ TEST(AspiDiscovery, ProbesEveryAddressAndKeepsOnlyCdromDevices) {
     machine.aspiDevices[{1, 0, 0}] = AspiDeviceSlot{5, Named("CDROM")};
     machine.UseAspi(2);
     machine.tune = [](testing::FakeAspiLibrary& library) { library.supportInfo = 0xAB02; };  // status byte ignored
-    TAtapi atapi(machine.Ports());
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
 
     ASSERT_EQ(atapi.DeviceCount(), 1);
     const DeviceEntry& entry = atapi.Device(0);
@@ -124,7 +125,7 @@ TEST(AspiDiscovery, ProbesEveryAddressAndKeepsOnlyCdromDevices) {
 TEST(AspiDiscovery, NoAdapterMeansNoProbe) {
     FakeMachine machine;
     machine.UseAspi(0);
-    TAtapi atapi(machine.Ports());
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
     EXPECT_EQ(atapi.DeviceCount(), 0);
     EXPECT_TRUE(machine.aspi.library->probes.empty());
     EXPECT_TRUE(machine.ui.boxes.empty());
@@ -135,9 +136,9 @@ TEST(AspiDiscovery, SelectsEntryZeroAfterTheScan) {
     machine.aspiDevices[{0, 2, 0}] = AspiDeviceSlot{5, Named("FIRST")};
     machine.aspiDevices[{0, 3, 1}] = AspiDeviceSlot{5, Named("SECOND")};
     machine.UseAspi(1);
-    TAtapi atapi(machine.Ports());
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
     ASSERT_EQ(atapi.DeviceCount(), 2);
-    EXPECT_EQ((std::array<int, 3>{atapi.SelectedHostAdapter(), atapi.SelectedTarget(), atapi.SelectedLun()}),
+    EXPECT_EQ((std::array<int, 3>{atapi.SelectedDevice().hostAdapter, atapi.SelectedDevice().target, atapi.SelectedDevice().lun}),
               (std::array<int, 3>{0, 2, 0}));
     atapi.TestUnitReady();
     EXPECT_EQ(machine.aspi.library->commands.back().SRB_Target, 2);
@@ -152,7 +153,7 @@ TEST(AspiDiscovery, StopsRecordingAtTwentyEntries) {
     for (uint8_t target = 0; target < 3; ++target)
         for (uint8_t lun = 0; lun < 8; ++lun) machine.aspiDevices[{0, target, lun}] = AspiDeviceSlot{5, Named("X")};
     machine.UseAspi(1);
-    TAtapi atapi(machine.Ports());
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
     EXPECT_EQ(atapi.DeviceCount(), 20);
     EXPECT_EQ(atapi.Device(19).target, 2);
     EXPECT_EQ(atapi.Device(19).lun, 3);
@@ -166,37 +167,43 @@ TEST(AspiDiscovery, WaitsForAPendingProbeWhilePumpingMessages) {
         library.probeCompletion = Completion::OnWait;
         library.probePumpsToComplete = 3;
     };
-    TAtapi atapi(machine.Ports());
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
     EXPECT_EQ(Identifications(atapi), std::vector<std::string>{"KELU    LATE            "});
     EXPECT_EQ(machine.ui.pumps, 3 * 64);
     EXPECT_TRUE(machine.aspi.library->aborts.empty());
 }
 
 // A probe the layer never answers must not hang start-up: the scan gives up
-// after a bounded wait, aborts the probe and keeps what it found so far.
-TEST(AspiDiscovery, AProbeThatNeverCompletesEndsTheScanInBoundedTime) {
+// on that adapter after a bounded wait, aborts the probe, keeps what it found
+// and goes on with the next adapter.
+TEST(AspiDiscovery, AProbeThatNeverCompletesSkipsTheRestOfItsAdapterOnly) {
     FakeMachine machine;
     machine.aspiDevices[{0, 0, 0}] = AspiDeviceSlot{5, Named("FOUND")};
     machine.aspiDevices[{0, 5, 0}] = AspiDeviceSlot{5, Named("AFTER")};
-    machine.UseAspi(1);
+    machine.aspiDevices[{1, 2, 0}] = AspiDeviceSlot{5, Named("NEXT")};
+    machine.UseAspi(2);
     machine.tune = [](testing::FakeAspiLibrary& library) {
         library.probeMode = [](const SrbGDEVBlock& probe) {
-            return probe.SRB_Target == 1 && probe.SRB_Lun == 2 ? Completion::Never : Completion::AtOnce;
+            return probe.SRB_HaId == 0 && probe.SRB_Target == 1 && probe.SRB_Lun == 2 ? Completion::Never
+                                                                                     : Completion::AtOnce;
         };
     };
     const uint32_t start = machine.clock.now;
-    TAtapi atapi(machine.Ports());
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
     const uint32_t waited = machine.clock.now - start;
     EXPECT_GE(waited, kAspiProbeWaitMilliseconds);
     EXPECT_LE(waited, kAspiProbeWaitMilliseconds + 10);
 
-    EXPECT_EQ(Identifications(atapi), std::vector<std::string>{"KELU    FOUND           "});
-    EXPECT_EQ(machine.aspi.library->probes.size(), 8u + 3u);
+    EXPECT_EQ(Identifications(atapi),
+              (std::vector<std::string>{"KELU    FOUND           ", "KELU    NEXT            "}));
+    EXPECT_EQ(machine.aspi.library->probes.size(), 8u + 3u + 64u);
+    // The probe block given up on is never handed to the layer again.
+    EXPECT_NE(machine.aspi.library->aborts[0].SRB_ToAbort, nullptr);
     ASSERT_EQ(machine.aspi.library->aborts.size(), 1u);
     EXPECT_EQ(machine.aspi.library->aborts[0].SRB_Cmd, kScAbortSrb);
     EXPECT_EQ(machine.aspi.library->aborts[0].SRB_HaId, 0);
     EXPECT_NE(machine.aspi.library->aborts[0].SRB_ToAbort, nullptr);
-    EXPECT_EQ(atapi.SelectedTarget(), 0);
+    EXPECT_EQ(atapi.SelectedDevice().target, 0);
 }
 
 // ---- Entry texts, both paths ------------------------------------------------------
@@ -233,7 +240,7 @@ TEST(Discovery, EntryTextsOnBothPaths) {
                 machine.aspiDevices[{0, 0, 0}] = AspiDeviceSlot{5, device};
                 machine.UseAspi(1);
             }
-            TAtapi atapi(machine.Ports());
+            TAtapi atapi(machine.DriveTransport(), machine.Ui());
             ASSERT_EQ(atapi.DeviceCount(), 1);
             EXPECT_EQ(atapi.Device(0).IdentificationText(), c.identification);
             EXPECT_EQ(atapi.Device(0).RevisionText(), c.revision);

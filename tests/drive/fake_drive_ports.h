@@ -11,8 +11,11 @@
 #include <tuple>
 #include <vector>
 
+#include "drive/aspi_transport.h"
 #include "drive/atapi.h"
-#include "drive/transport_ports.h"
+#include "drive/nt_pass_through_transport.h"
+#include "drive/windows_ports.h"
+#include "drive/windows_transport.h"
 
 namespace keluflash::testing {
 
@@ -114,6 +117,7 @@ public:
     Completion commandCompletion = Completion::AtOnce;
     AspiEvent::WaitResult unsignalled = AspiEvent::WaitResult::TimedOut;  // Never: what the wait says
     uint8_t haStat = 0;
+    bool abortLeavesPending = false;   // the layer never gives an aborted request back
 
     std::vector<SrbExecSCSICmd> commands;   // the block as each command found it
     std::vector<SrbGDEVBlock> probes;
@@ -143,8 +147,13 @@ public:
             if (commandCompletion == Completion::AtOnce) Complete();
             else request.SRB_Status = kSsPending;
         } else if (cmd == kScAbortSrb) {
-            aborts.push_back(*static_cast<SrbAbort*>(srb));
-            static_cast<SrbAbort*>(srb)->SRB_Status = kSsComp;
+            auto& abort = *static_cast<SrbAbort*>(srb);
+            aborts.push_back(abort);
+            abort.SRB_Status = kSsComp;
+            if (m_pending != nullptr && abort.SRB_ToAbort == m_pending && !abortLeavesPending &&
+                m_pending->SRB_Status == kSsPending) {
+                m_pending->SRB_Status = kSsAborted;
+            }
         }
         return 0;
     }
@@ -324,7 +333,13 @@ struct FakeMachine {
             if (aspi.library != nullptr) aspi.library->Pumped();
         };
     }
-    DrivePorts Ports() { return DrivePorts{platform, aspi, passThrough, letters, errorText, ui, clock}; }
+    WindowsPorts Ports() { return WindowsPorts{platform, aspi, passThrough, letters, errorText, ui, clock}; }
+    // The platform's transport over these ports, made on first use.
+    Transport& DriveTransport() {
+        if (!transport) transport = MakeWindowsTransport(Ports());
+        return *transport;
+    }
+    UserInterface& Ui() { return ui; }
 
     // A pass-through machine with CD-ROM drives at these letters.
     void AddLetterDrive(char letter, Device device) {
@@ -342,6 +357,7 @@ struct FakeMachine {
     }
     std::map<std::tuple<uint8_t, uint8_t, uint8_t>, AspiDeviceSlot> aspiDevices;
     std::function<void(FakeAspiLibrary&)> tune;  // more set-up of the library as it loads
+    std::unique_ptr<Transport> transport;         // last: it goes before the ports it uses
 };
 
 }  // namespace keluflash::testing

@@ -37,7 +37,7 @@ struct Rig {
             machine.aspiDevices[{0, 1, 0}] = AspiDeviceSlot{5, device};
             machine.UseAspi(1);
         }
-        atapi = std::make_unique<TAtapi>(machine.Ports());
+        atapi = std::make_unique<TAtapi>(machine.DriveTransport(), machine.Ui());
         machine.passThrough.requests.clear();
         if (!nt) machine.aspi.library->commands.clear();
     }
@@ -156,7 +156,8 @@ TEST(AspiTransport, RequestBlockCarriesTheCommandAndNothingElse) {
     EXPECT_EQ(sent.SRB_Target, 1);
     EXPECT_EQ(sent.SRB_Lun, 0);
     EXPECT_EQ(sent.SRB_BufLen, 65536u);
-    EXPECT_EQ(sent.SRB_BufPointer, data.data());
+    // The layer works on the transport's own copy of the data.
+    EXPECT_NE(sent.SRB_BufPointer, nullptr);
     EXPECT_EQ(sent.SRB_SenseLen, 14);
     EXPECT_EQ(sent.SRB_CDBLen, 12);
     EXPECT_NE(static_cast<void*>(sent.SRB_PostProc), nullptr);  // packed: read by value
@@ -218,6 +219,24 @@ TEST(AspiTransport, CompletionsGiveStatusWaitAndAbort) {
     }
 }
 
+// A layer that keeps an aborted request for good: the block and the buffer it
+// points to are never used or freed again, the operator is told once, and no
+// further command is sent.
+TEST(AspiTransport, ARequestNeverGivenBackIsRetiredAndStopsTheTransport) {
+    Rig rig(false);
+    rig.Aspi().commandCompletion = Completion::Never;
+    rig.Aspi().abortLeavesPending = true;
+    std::vector<uint8_t> data(16, 0xAA);
+    EXPECT_EQ(rig.Run(data.data(), 16, kDirectionIn), kSsErr);
+    ASSERT_EQ(rig.machine.ui.boxes.size(), 1u);
+    EXPECT_EQ(rig.machine.ui.boxes[0].text, kAspiStuckText);
+    EXPECT_EQ(data, std::vector<uint8_t>(16, 0xAA)) << "the caller's buffer was never handed to the layer";
+
+    EXPECT_EQ(rig.Run(), kStatusNoTransport);
+    EXPECT_EQ(rig.Aspi().commands.size(), 1u);
+    EXPECT_EQ(rig.machine.ui.boxes.size(), 1u);
+}
+
 TEST(AspiTransport, SenseComesFromTheBlockAndIsClearedBeforeEachCommand) {
     Rig rig(false);
     rig.answer.scsiStatus = 2;
@@ -260,17 +279,16 @@ TEST(AspiTransport, MissingLibraryShowsTheBoxAndLeavesNoTransport) {
         machine.UseAspi(1);
         machine.aspi.installed = false;
         machine.aspi.systemDirectory = c.directory;
-        TAtapi atapi(machine.Ports());
+        TAtapi atapi(machine.DriveTransport(), machine.Ui());
         EXPECT_EQ(machine.aspi.directoryCapacities, std::vector<size_t>{50});
         EXPECT_EQ(machine.aspi.loads, c.loads);
         ASSERT_EQ(machine.ui.boxes.size(), 1u);
         EXPECT_EQ(machine.ui.boxes[0].text, "WNASPI32.DLL not found");
         EXPECT_EQ(machine.ui.boxes[0].caption, "KELUFlash");
         EXPECT_EQ(machine.ui.boxes[0].flags, kMbOk);
-        EXPECT_FALSE(atapi.AspiLoaded());
+        EXPECT_FALSE(dynamic_cast<AspiTransport&>(machine.DriveTransport()).Loaded());
         EXPECT_EQ(atapi.DeviceCount(), 0);
-        EXPECT_EQ(atapi.ScanAspiDevices(), 0);
-        EXPECT_EQ(atapi.SelectedHostAdapter() + atapi.SelectedTarget() + atapi.SelectedLun(), 0);
+        EXPECT_EQ(atapi.SelectedDevice().hostAdapter + atapi.SelectedDevice().target + atapi.SelectedDevice().lun, 0);
 
         std::array<uint8_t, 4> data{1, 2, 3, 4};
         EXPECT_EQ(atapi.ExecuteCommand(kCdb.data(), data.data(), 4, kDirectionIn), kStatusNoTransport);
@@ -285,8 +303,9 @@ TEST(AspiTransport, LibraryLoadsFromTheSystemDirectoryAndIsFreedAtTheEnd) {
     FakeMachine machine;
     machine.UseAspi(0);
     {
-        TAtapi atapi(machine.Ports());
-        EXPECT_TRUE(atapi.AspiLoaded());
+        const std::unique_ptr<Transport> transport = MakeWindowsTransport(machine.Ports());
+        TAtapi atapi(*transport, machine.Ui());
+        EXPECT_TRUE(dynamic_cast<AspiTransport&>(*transport).Loaded());
         EXPECT_FALSE(atapi.NtFlag());
         EXPECT_EQ(machine.aspi.loads, std::vector<std::string>{"C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL"});
         EXPECT_TRUE(machine.ui.boxes.empty());
@@ -298,11 +317,10 @@ TEST(AspiTransport, LibraryLoadsFromTheSystemDirectoryAndIsFreedAtTheEnd) {
 
 TEST(PassThroughTransport, NeverLoadsAspi) {
     FakeMachine machine;
-    TAtapi atapi(machine.Ports());
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
     EXPECT_TRUE(atapi.NtFlag());
     EXPECT_TRUE(machine.aspi.loads.empty());
     EXPECT_TRUE(machine.aspi.directoryCapacities.empty());
-    EXPECT_FALSE(atapi.AspiLoaded());
     EXPECT_EQ(atapi.AspiTargetStatus(), 0);
 }
 

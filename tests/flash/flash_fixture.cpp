@@ -29,7 +29,7 @@ namespace {
 
 SimulatedMachineConfig OneDrive(SimulatedDriveConfig drive, bool ntFamily) {
     SimulatedMachineConfig config;
-    config.ntFamily = ntFamily;
+    config.platform = ntFamily ? SimulatedPlatform::WindowsNt : SimulatedPlatform::Windows9x;
     config.drives = {std::move(drive)};
     return config;
 }
@@ -40,7 +40,7 @@ SimulatedBench::SimulatedBench(SimulatedDriveConfig drive, bool ntFamily)
     : SimulatedBench(OneDrive(std::move(drive), ntFamily)) {}
 
 SimulatedBench::SimulatedBench(SimulatedMachineConfig config)
-    : machine(std::move(config), ui), atapi(machine.Ports()) {
+    : machine(std::move(config), ui), atapi(machine.DriveTransport(), machine.Ui()) {
     // The tests look at what follows the start-up scan.
     for (size_t i = 0; i < machine.DriveCount(); ++i) machine.Drive(i).ClearCommands();
 }

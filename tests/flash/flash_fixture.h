@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "drive/atapi.h"
-#include "drive/sim/simulated_machine.h"
+#include "drive/sim/simulated_windows_machine.h"
 #include "flash/flash_context.h"
 #include "image/image_header.h"
 #include "image/image_writer.h"
@@ -78,7 +78,7 @@ public:
     explicit SimulatedBench(SimulatedDriveConfig drive = {}, bool ntFamily = true);
     explicit SimulatedBench(SimulatedMachineConfig config);
     ScriptedUi ui;
-    SimulatedMachine machine;
+    SimulatedWindowsMachine machine;
     TAtapi atapi;
     SimulatedDrive& Drive(size_t index = 0) { return machine.Drive(index); }
     VirtualClock& Clock() { return machine.Clock(); }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "drive/atapi.h"
-#include "drive/sim/simulated_machine.h"
+#include "drive/sim/simulated_windows_machine.h"
 #include "tests/drive/fake_drive_ports.h"
 #include "tests/image/image_test_support.h"
 
@@ -29,7 +29,7 @@ struct DriveIdentity {
 // A machine with one drive; INQUIRY commands sent by a check are counted.
 class CheckBench {
 public:
-    explicit CheckBench(const DriveIdentity& identity) : m_machine(Config(identity), m_ui), m_atapi(m_machine.Ports()) {
+    explicit CheckBench(const DriveIdentity& identity) : m_machine(Config(identity), m_ui), m_atapi(m_machine.DriveTransport(), m_machine.Ui()) {
         Drive().ClearCommands();
         if (identity.inquiryFails) {
             CommandFault fault;
@@ -53,7 +53,7 @@ private:
         return config;
     }
     testing::FakeUi m_ui;
-    SimulatedMachine m_machine;
+    SimulatedWindowsMachine m_machine;
     TAtapi m_atapi;
 };
 

@@ -11,7 +11,7 @@
 #include "app/qt/desktop_program.h"
 #include "app/qt/qt_user_interface.h"
 #include "app/recording_system_services.h"
-#include "drive/sim/simulated_machine.h"
+#include "drive/sim/simulated_windows_machine.h"
 #include "image/image_writer.h"
 
 using namespace keluflash;
@@ -41,7 +41,7 @@ public:
 // The window as start-up builds it, over a simulated machine.
 struct Fixture {
     explicit Fixture(SimulatedMachineConfig config = {})
-        : machine(std::move(config), ui), atapi(machine.Ports()), main(atapi, machine.Clock(), system, ui) {
+        : machine(std::move(config), ui), atapi(machine.DriveTransport(), machine.Ui()), main(atapi, machine.Clock(), system, ui) {
         main.Window().show();
     }
     Form1Window& Window() { return main.Window(); }
@@ -49,7 +49,7 @@ struct Fixture {
     TForm1& Form() { return main.Form(); }
 
     ScriptedUserInterface ui;
-    SimulatedMachine machine;
+    SimulatedWindowsMachine machine;
     TAtapi atapi;
     RecordingSystemServices system;
     MainWindow main;

@@ -16,7 +16,7 @@
 #include "app/qt/keluflash_application.h"
 #include "app/qt/qt_user_interface.h"
 #include "app/recording_system_services.h"
-#include "drive/sim/simulated_machine.h"
+#include "drive/sim/simulated_windows_machine.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     keluflash::KeluApplication app(argc, argv);
     const std::string mode = argc > 1 ? argv[1] : "run";
     keluflash::QtUserInterface ui;
-    keluflash::SimulatedMachine machine(keluflash::SimulatedMachineConfig{}, ui);
+    keluflash::SimulatedWindowsMachine machine(keluflash::SimulatedMachineConfig{}, ui);
     keluflash::RecordingSystemServices system;
     WatchForBoxes();
     keluflash::DesktopOptions options;
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
             }
         });
     };
-    const int code = keluflash::RunDesktopProgram(ui, machine.Ports(), machine.Clock(), system, options);
+    const int code = keluflash::RunDesktopProgram(machine.Ui(), machine.DriveTransport(), machine.Clock(), system, options);
     Say(QStringLiteral("scanned %1").arg(machine.Drive(0).Commands().size()));
     return code;
 }

@@ -1,6 +1,7 @@
 // The simulated machine's ports: pass-through, ASPI, drive letters, error
 // texts and the named profiles, and TAtapi running over them.
-#include "drive/sim/simulated_machine.h"
+#include "drive/nt_pass_through_transport.h"
+#include "drive/sim/simulated_windows_machine.h"
 
 #include <gtest/gtest.h>
 
@@ -43,8 +44,8 @@ TEST_F(PassThroughTest, RunsTheRequestOnTheDriveBehindTheHandle) {
     SimulatedMachineConfig config;
     config.drives = {SimulatedDriveConfig{}, SimulatedDriveConfig{}};
     config.drives[1].product = "ZXR-0150K";
-    SimulatedMachine machine(config, ui);
-    DrivePorts ports = machine.Ports();
+    SimulatedWindowsMachine machine(config, ui);
+    WindowsPorts ports = machine.Ports();
     const DeviceHandle e = ports.driveLetters.Open('E');
     ASSERT_NE(e, kInvalidHandle);
 
@@ -65,14 +66,14 @@ TEST_F(PassThroughTest, RunsTheRequestOnTheDriveBehindTheHandle) {
 }
 
 TEST_F(PassThroughTest, SenseGoesWhereTheRequestSaysAndNoFurther) {
-    SimulatedMachine machine({}, ui);
-    DrivePorts ports = machine.Ports();
+    SimulatedWindowsMachine machine({}, ui);
+    WindowsPorts ports = machine.Ports();
     const DeviceHandle d = ports.driveLetters.Open('D');
     uint32_t error = 0;
 
     PassThroughBuffer request = Request(kUnknown, nullptr, 0, kScsiIoctlDataUnspecified);
     EXPECT_TRUE(ports.passThrough.DeviceIoControl(d, request, error));
-    EXPECT_EQ(request.spt.ScsiStatus, kScsiCheckCondition);
+    EXPECT_EQ(request.spt.ScsiStatus, kScsiStatusCheckCondition);
     EXPECT_EQ(request.sense[0], 0x70);
     EXPECT_EQ((SenseTriple{request.sense[2], request.sense[12], request.sense[13]}), (SenseTriple{5, 0x20, 0}));
     EXPECT_EQ(request.filler, 0u);
@@ -106,17 +107,19 @@ TEST_F(PassThroughTest, SenseGoesWhereTheRequestSaysAndNoFurther) {
 
 TEST_F(PassThroughTest, TransportErrorsAndACommandThatNeverCompletes) {
     SimulatedMachineConfig config;
-    config.drives[0].faults = {{.opcode = 0x00, .nth = 1, .transportError = kErrorIoDevice},
-                               {.opcode = 0x00, .nth = 2, .neverCompletes = true}};
-    SimulatedMachine machine(config, ui);
-    DrivePorts ports = machine.Ports();
+    // The drive answers CHECK CONDITION and the bus fails on the way back.
+    config.drives[0].faults = {{.opcode = 0x00, .nth = 1}};
+    config.faults = {{.opcode = 0x00, .nth = 1, .kind = MachineFaultKind::HostError, .executes = true},
+                     {.opcode = 0x00, .nth = 2, .kind = MachineFaultKind::NeverCompletes}};
+    SimulatedWindowsMachine machine(config, ui);
+    WindowsPorts ports = machine.Ports();
     const DeviceHandle d = ports.driveLetters.Open('D');
     uint32_t error = 0;
 
     PassThroughBuffer request = Request(kTestUnitReady, nullptr, 0, kScsiIoctlDataUnspecified);
     EXPECT_FALSE(ports.passThrough.DeviceIoControl(d, request, error));
     EXPECT_EQ(error, kErrorIoDevice);
-    EXPECT_EQ(request.spt.ScsiStatus, kScsiCheckCondition);  // the status byte left in the request
+    EXPECT_EQ(request.spt.ScsiStatus, kScsiStatusCheckCondition);  // the status byte left in the request
     EXPECT_EQ(request.sense[2], 4);
 
     const uint64_t before = machine.Clock().Now();
@@ -126,7 +129,7 @@ TEST_F(PassThroughTest, TransportErrorsAndACommandThatNeverCompletes) {
     EXPECT_EQ(request.spt.ScsiStatus, 0);
     EXPECT_GE(machine.Clock().Now() - before, 20000u);
 
-    machine.Drive(0).Disconnect();
+    machine.Disconnect(0);
     EXPECT_FALSE(ports.passThrough.DeviceIoControl(d, request, error));
     EXPECT_EQ(error, kErrorDeviceNotConnected);
 }
@@ -135,10 +138,10 @@ TEST(SimulatedDriveLetters, TypesHandlesAndPaths) {
     RecordingUi ui;
     SimulatedMachineConfig config;
     config.drives = {SimulatedDriveConfig{}, SimulatedDriveConfig{}};
-    config.driveLetters = {'E', 'Z'};
-    config.otherLetterTypes = {{'C', 3}};
-    config.unopenableCdromLetters = {'G'};
-    SimulatedMachine machine(config, ui);
+    config.windows.driveLetters = {'E', 'Z'};
+    config.windows.otherLetterTypes = {{'C', 3}};
+    config.windows.unopenableCdromLetters = {'G'};
+    SimulatedWindowsMachine machine(config, ui);
     DriveLetterPort& letters = machine.Ports().driveLetters;
     EXPECT_EQ(letters.GetDriveType('C'), 3u);
     EXPECT_EQ(letters.GetDriveType('D'), 1u);
@@ -160,8 +163,8 @@ TEST(SimulatedDriveLetters, TypesHandlesAndPaths) {
 TEST(SimulatedErrorTexts, WindowsTextsThatMustFitTheBuffer) {
     RecordingUi ui;
     SimulatedMachineConfig config;
-    config.errorTexts = {{4242, std::string(79, 'x')}};
-    SimulatedMachine machine(config, ui);
+    config.windows.errorTexts = {{4242, std::string(79, 'x')}};
+    SimulatedWindowsMachine machine(config, ui);
     SystemErrorText& texts = machine.Ports().errorText;
     uint32_t formatError = 0;
     EXPECT_EQ(texts.FormatMessage(5, 80, formatError), "Access is denied.\r\n");
@@ -199,7 +202,7 @@ protected:
     }
     SimulatedMachineConfig Config() {
         SimulatedMachineConfig config;
-        config.ntFamily = false;
+        config.platform = SimulatedPlatform::Windows9x;
         return config;
     }
     RecordingUi ui;
@@ -207,8 +210,8 @@ protected:
 
 TEST_F(AspiTest, LoadsOnlyFromTheSystemDirectoryAndOnlyWhenInstalled) {
     SimulatedMachineConfig config = Config();
-    config.systemDirectory = "C:\\WIN98\\SYSTEM";
-    SimulatedMachine machine(config, ui);
+    config.windows.systemDirectory = "C:\\WIN98\\SYSTEM";
+    SimulatedWindowsMachine machine(config, ui);
     AspiPort& aspi = machine.Ports().aspi;
     EXPECT_FALSE(machine.Ports().platform.IsNtFamily());
     EXPECT_FALSE(aspi.SystemDirectory(15));
@@ -222,19 +225,19 @@ TEST_F(AspiTest, LoadsOnlyFromTheSystemDirectoryAndOnlyWhenInstalled) {
     }
     EXPECT_EQ(machine.Counters().librariesLoaded, 0u);
 
-    config.aspiInstalled = false;
-    SimulatedMachine without(config, ui);
+    config.windows.aspiInstalled = false;
+    SimulatedWindowsMachine without(config, ui);
     EXPECT_EQ(without.Ports().aspi.LoadLibrary("C:\\WIN98\\SYSTEM\\WNASPI32.DLL"), nullptr);
 }
 
 TEST_F(AspiTest, ProbesAnswerFromTheBusAndPendingOnesCompleteAtTheNextMessage) {
     SimulatedMachineConfig config = Config();
-    config.aspiAdapters = 2;
-    config.aspiAddresses = {{1, 2, 0}};
-    config.aspiOtherDevices = {{{0, 0, 0}, 0}};
-    config.aspiPending = true;
-    SimulatedMachine machine(config, ui);
-    DrivePorts ports = machine.Ports();
+    config.windows.aspiAdapters = 2;
+    config.windows.aspiAddresses = {{1, 2, 0}};
+    config.windows.aspiOtherDevices = {{{0, 0, 0}, 0}};
+    config.windows.aspiPending = true;
+    SimulatedWindowsMachine machine(config, ui);
+    WindowsPorts ports = machine.Ports();
     std::unique_ptr<AspiLibrary> library = ports.aspi.LoadLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
 
     auto probe = [&](uint8_t adapter, uint8_t target) {
@@ -255,15 +258,15 @@ TEST_F(AspiTest, ProbesAnswerFromTheBusAndPendingOnesCompleteAtTheNextMessage) {
 }
 
 TEST_F(AspiTest, ExecutesAtOnceWritingSenseOnlyWhenTheDriveReturnsSome) {
-    SimulatedMachine machine(Config(), ui);
-    DrivePorts ports = machine.Ports();
+    SimulatedWindowsMachine machine(Config(), ui);
+    WindowsPorts ports = machine.Ports();
     std::unique_ptr<AspiLibrary> library = ports.aspi.LoadLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
     SrbExecSCSICmd request{};
     {
         std::unique_ptr<AspiEvent> event = ports.aspi.CreateEvent();
         Exec(*library, request, kUnknown, event.get());
         EXPECT_EQ(request.SRB_Status, kSsErr);
-        EXPECT_EQ(request.SRB_TargStat, kScsiCheckCondition);
+        EXPECT_EQ(request.SRB_TargStat, kScsiStatusCheckCondition);
         EXPECT_EQ((SenseTriple{request.SenseArea[2], request.SenseArea[12], request.SenseArea[13]}),
                   (SenseTriple{5, 0x20, 0}));
         EXPECT_EQ(event->Wait(30000), AspiEvent::WaitResult::Signalled);
@@ -283,11 +286,11 @@ TEST_F(AspiTest, ExecutesAtOnceWritingSenseOnlyWhenTheDriveReturnsSome) {
 
 TEST_F(AspiTest, PendingRequestsCompleteInTheWaitAndAHangingOneIsAborted) {
     SimulatedMachineConfig config = Config();
-    config.aspiPending = true;
-    config.drives[0].faults = {{.opcode = 0x00, .nth = 1, .neverCompletes = true},
-                               {.opcode = 0x00, .nth = 2, .aspiWaitFails = true}};
-    SimulatedMachine machine(config, ui);
-    DrivePorts ports = machine.Ports();
+    config.windows.aspiPending = true;
+    config.faults = {{.opcode = 0x00, .nth = 1, .kind = MachineFaultKind::NeverCompletes},
+                     {.opcode = 0x00, .nth = 2, .kind = MachineFaultKind::AspiWaitFails}};
+    SimulatedWindowsMachine machine(config, ui);
+    WindowsPorts ports = machine.Ports();
     std::unique_ptr<AspiLibrary> library = ports.aspi.LoadLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
     SrbExecSCSICmd request{};
 
@@ -320,8 +323,8 @@ TEST_F(AspiTest, PendingRequestsCompleteInTheWaitAndAHangingOneIsAborted) {
 
 TEST_F(AspiTest, EventsThatCannotBeCreated) {
     SimulatedMachineConfig config = Config();
-    config.aspiEventsFail = true;
-    SimulatedMachine machine(config, ui);
+    config.windows.aspiEventsFail = true;
+    SimulatedWindowsMachine machine(config, ui);
     EXPECT_EQ(machine.Ports().aspi.CreateEvent(), nullptr);
 }
 
@@ -342,22 +345,22 @@ TEST(SimulatedMachineWithAtapi, FindsTheDrivesOfEachProfile) {
         const SimulatedProfile* profile = FindSimulatedProfile(expected.profile);
         ASSERT_NE(profile, nullptr);
         RecordingUi ui;
-        SimulatedMachine machine(profile->config, ui);
-        TAtapi atapi(machine.Ports());
+        const std::unique_ptr<SimulatedMachine> machine = MakeSimulatedMachine(profile->config, ui);
+        TAtapi atapi(machine->DriveTransport(), machine->Ui());
         EXPECT_EQ(atapi.DeviceCount(), expected.devices);
         EXPECT_EQ(atapi.Device(0).IdentificationText(), expected.firstText);
-        EXPECT_EQ(atapi.NtFlag(), profile->config.ntFamily);
+        EXPECT_EQ(atapi.NtFlag(), profile->config.platform != SimulatedPlatform::Windows9x);
     }
 }
 
 TEST(SimulatedMachineWithAtapi, AspiCommandThatNeverCompletesIsAbortedOnce) {
     RecordingUi ui;
     SimulatedMachineConfig config = FindSimulatedProfile("aspi")->config;
-    config.drives[0].faults = {{.opcode = 0x00, .neverCompletes = true}};
-    SimulatedMachine machine(config, ui);
-    TAtapi atapi(machine.Ports());
+    config.faults = {{.opcode = 0x00, .kind = MachineFaultKind::NeverCompletes}};
+    SimulatedWindowsMachine machine(config, ui);
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
     ASSERT_EQ(atapi.DeviceCount(), 1);
-    EXPECT_EQ(atapi.SelectedTarget(), 1);
+    EXPECT_EQ(atapi.SelectedDevice().target, 1);
     const uint64_t before = machine.Clock().Now();
     EXPECT_EQ(atapi.TestUnitReady(), kSsErr);
     EXPECT_GE(machine.Clock().Now() - before, 30000u);
@@ -372,15 +375,15 @@ TEST(SimulatedMachineWithAtapi, AspiCommandThatNeverCompletesIsAbortedOnce) {
 
 TEST(SimulatedMachineWithAtapi, PassThroughStatusAndSenseReachTheCaller) {
     RecordingUi ui;
-    SimulatedMachine machine({}, ui);
-    TAtapi atapi(machine.Ports());
+    SimulatedWindowsMachine machine({}, ui);
+    TAtapi atapi(machine.DriveTransport(), machine.Ui());
     machine.Drive(0).Reset();
-    EXPECT_EQ(atapi.TestUnitReady(), kScsiCheckCondition);
+    EXPECT_EQ(atapi.TestUnitReady(), kScsiStatusCheckCondition);
     EXPECT_EQ(atapi.LastSense(), (SenseTriple{6, 0x29, 0}));
     EXPECT_EQ(atapi.TestUnitReady(), kStatusGood);
     EXPECT_EQ(atapi.LastSense(), (SenseTriple{}));
 
-    machine.Drive(0).Disconnect();
+    machine.Disconnect(0);
     EXPECT_EQ(atapi.TestUnitReady(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0], "The device is not connected.\r\n\n");
@@ -396,8 +399,8 @@ TEST(SimulatedMachineWithAtapi, DemoFirmwareFlashesWithEitherMethodAndReadsBack)
     for (const char* name : {"default", "method-b"}) {
         SCOPED_TRACE(name);
         RecordingUi ui;
-        SimulatedMachine machine(FindSimulatedProfile(name)->config, ui);
-        TAtapi atapi(machine.Ports());
+        SimulatedWindowsMachine machine(FindSimulatedProfile(name)->config, ui);
+        TAtapi atapi(machine.DriveTransport(), machine.Ui());
         std::vector<uint8_t> buffer(65536);
         const bool methodB = std::string(name) == "method-b";
         for (uint8_t i = 0; i < count; ++i) {
@@ -441,7 +444,7 @@ TEST(SimulatedMachineWithAtapi, DemoFirmwareFlashesWithEitherMethodAndReadsBack)
 TEST(SimulatedMachineWithAtapi, PatchAreaProfileDiffersFromTheDemoImage) {
     const PlainImage blocks = BuildDemoImageBlocks(DemoFirmwareRecipe{});
     RecordingUi ui;
-    SimulatedMachine machine(FindSimulatedProfile("patch-area")->config, ui);
+    SimulatedWindowsMachine machine(FindSimulatedProfile("patch-area")->config, ui);
     const SimulatedDriveConfig::PatchArea area = *machine.Drive(0).Config().patchArea;
     ASSERT_LE(size_t{area.start} + area.length, blocks.at(area.bank).size());
     const std::vector<uint8_t>& bank = machine.Drive(0).Bank(area.bank);

@@ -6,12 +6,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <array>
 #include <string>
 
 #include "app/form1.h"
 #include "app/recording_system_services.h"
+#include "drive/aspi_transport.h"
 #include "drive/atapi.h"
+#include "drive/windows_transport.h"
 #include "drive/win32/win32_drive_ports.h"
 #include "drive/win32/windows_api.h"
 #include "tests/app/window_fixture.h"
@@ -48,10 +52,12 @@ protected:
 };
 
 TEST_F(AspiEndToEnd, StartUpLoadsTheLibraryFromTheSystemDirectoryAndFindsTheDrive) {
-    TAtapi atapi(ports.Ports(ui));
+    const std::unique_ptr<Transport> transport = MakeWindowsTransport(ports.Ports(ui));
+    TAtapi atapi(*transport, ui);
 
     EXPECT_FALSE(atapi.NtFlag());
-    ASSERT_TRUE(atapi.AspiLoaded());
+    ASSERT_FALSE(atapi.NtFlag());
+    ASSERT_TRUE(dynamic_cast<AspiTransport&>(*transport).Loaded());
     EXPECT_THAT(ui.boxes, ::testing::IsEmpty());
     char loaded[MAX_PATH] = {};
     GetModuleFileNameA(GetModuleHandleA("wnaspi32.dll"), loaded, MAX_PATH);
@@ -68,11 +74,12 @@ TEST_F(AspiEndToEnd, StartUpLoadsTheLibraryFromTheSystemDirectoryAndFindsTheDriv
     EXPECT_EQ(drive.lun, 0);
     EXPECT_EQ(drive.IdentificationText(), "KELU    ZXR-0131K       ");
     EXPECT_EQ(drive.RevisionText(), "1.00");
-    EXPECT_EQ(atapi.SelectedTarget(), 1);
+    EXPECT_EQ(atapi.SelectedDevice().target, 1);
 }
 
 TEST_F(AspiEndToEnd, CommandsCompleteThroughTheirEventOrAtOnce) {
-    TAtapi atapi(ports.Ports(ui));
+    const std::unique_ptr<Transport> transport = MakeWindowsTransport(ports.Ports(ui));
+    TAtapi atapi(*transport, ui);
     ASSERT_EQ(atapi.DeviceCount(), 1);
 
     const SimulatedAspiStatistics before = Statistics();
@@ -92,7 +99,8 @@ TEST_F(AspiEndToEnd, CommandsCompleteThroughTheirEventOrAtOnce) {
 }
 
 TEST_F(AspiEndToEnd, CheckConditionComesBackWithItsSenseAndTargetStatus) {
-    TAtapi atapi(ports.Ports(ui));
+    const std::unique_ptr<Transport> transport = MakeWindowsTransport(ports.Ports(ui));
+    TAtapi atapi(*transport, ui);
     ASSERT_EQ(atapi.DeviceCount(), 1);
     const uint8_t unknownOpcode[12] = {0xFF};
     EXPECT_EQ(atapi.ExecuteCommand(unknownOpcode, nullptr, 0, kDirectionNone), kSsErr);
@@ -103,7 +111,8 @@ TEST_F(AspiEndToEnd, CheckConditionComesBackWithItsSenseAndTargetStatus) {
 }
 
 TEST_F(AspiEndToEnd, A64KiBTransferTravelsWhole) {
-    TAtapi atapi(ports.Ports(ui));
+    const std::unique_ptr<Transport> transport = MakeWindowsTransport(ports.Ports(ui));
+    TAtapi atapi(*transport, ui);
     ASSERT_EQ(atapi.DeviceCount(), 1);
     std::vector<uint8_t> patchInfo(65536, 0xEE);
     EXPECT_EQ(atapi.VendorReadPatchInfo(patchInfo.data()), kStatusGood);
@@ -114,7 +123,8 @@ TEST_F(AspiEndToEnd, A64KiBTransferTravelsWhole) {
 // on the real ASPI port, the drive programming for real milliseconds while
 // the ready wait polls with the real clock.
 TEST_F(AspiEndToEnd, AWholeUpdateFlashesAndVerifies) {
-    TAtapi atapi(ports.Ports(ui));
+    const std::unique_ptr<Transport> transport = MakeWindowsTransport(ports.Ports(ui));
+    TAtapi atapi(*transport, ui);
     ASSERT_EQ(atapi.DeviceCount(), 1);
     test::TempDir dir;
     const test::ImageOnDisk image = test::SaveDemoImage(dir);

@@ -8,7 +8,7 @@
 #include "app/recording_system_services.h"
 #include "app/win32/main_window.h"
 #include "drive/atapi.h"
-#include "drive/sim/simulated_machine.h"
+#include "drive/sim/simulated_windows_machine.h"
 #include "tests/drive/fake_drive_ports.h"
 
 namespace keluflash {
@@ -42,7 +42,7 @@ class WindowBench {
 public:
     explicit WindowBench(const char* profile)
         : machine(FindSimulatedProfile(profile)->config, driveUi),
-          atapi(machine.Ports()),
+          atapi(machine.DriveTransport(), machine.Ui()),
           window(GetModuleHandleA(nullptr), ui),
           form(atapi, machine.Clock(), system, window) {
         window.Attach(form);
@@ -52,7 +52,7 @@ public:
     // The drive layer's boxes ("WNASPI32.DLL not found") are recorded, not shown.
     testing::FakeUi driveUi;
     Win32UserInterface ui;
-    SimulatedMachine machine;
+    SimulatedWindowsMachine machine;
     TAtapi atapi;
     RecordingSystemServices system;
     MainWindow window;

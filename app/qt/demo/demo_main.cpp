@@ -7,6 +7,7 @@
 // --run opens IMAGE (a name from the demo folder or a path), presses Start,
 // answers message boxes with Cancel, prints the message list and "finished"
 // when the update has ended: the screenshot is taken so.
+#include <memory>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QMessageBox>
@@ -103,7 +104,8 @@ int main(int argc, char** argv) {
         if (!profile) {
             std::fprintf(stderr, "keluflash-demo: no profile %s; there are:\n", qPrintable(parser.value(profileOption)));
             for (const SimulatedProfile& p : SimulatedProfiles()) {
-                std::fprintf(stderr, "  %-16s %s\n", p.name.c_str(), p.description.c_str());
+                std::fprintf(stderr, "  %-16s %s: %s\n", p.name.c_str(), SimulatedPlatformName(p.config.platform).c_str(),
+                             p.description.c_str());
             }
             return 2;
         }
@@ -120,8 +122,8 @@ int main(int argc, char** argv) {
 
     const bool scripted = parser.isSet(runOption);
     DemoUserInterface ui(scripted);
-    SimulatedMachine machine(config, ui);
-    PacedClock clock(machine.Clock(), !parser.isSet(fastOption));
+    const std::unique_ptr<SimulatedMachine> machine = MakeSimulatedMachine(config, ui);
+    PacedClock clock(machine->Clock(), !parser.isSet(fastOption));
     DemoSystemServices system(!scripted);
 
     DesktopOptions options;
@@ -151,5 +153,5 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         });
     };
-    return RunDesktopProgram(ui, machine.Ports(), clock, system, options);
+    return RunDesktopProgram(machine->Ui(), machine->DriveTransport(), clock, system, options);
 }

@@ -29,7 +29,7 @@
 #include <string>
 
 #include "drive/aspi_request.h"
-#include "drive/sim/simulated_machine.h"
+#include "drive/sim/simulated_windows_machine.h"
 #include "drive/win32/windows_api.h"
 #include "tests/win32/wnaspi32/simulated_aspi_statistics.h"
 
@@ -156,9 +156,9 @@ public:
 SimulatedMachineConfig ConfigFromEnvironment() {
     const SimulatedProfile* profile = FindSimulatedProfile(Environment("KELUFLASH_SIMULATE", "default"));
     SimulatedMachineConfig config = (profile ? *profile : SimulatedProfiles().front()).config;
-    config.ntFamily = false;
-    config.aspiInstalled = true;
-    config.aspiPending = false;  // this library leaves requests pending itself
+    config.platform = SimulatedPlatform::Windows9x;
+    config.windows.aspiInstalled = true;
+    config.windows.aspiPending = false;  // this library leaves requests pending itself
     const std::string programming = Environment("KELUFLASH_SIM_PROGRAMMING_MS", "");
     if (!programming.empty()) {
         for (SimulatedDriveConfig& drive : config.drives) {
@@ -172,7 +172,7 @@ class SimulatedAspiLayer {
 public:
     SimulatedAspiLayer()
         : m_machine(ConfigFromEnvironment(), m_ui),
-          m_library(m_machine.Ports().aspi.LoadLibrary(m_machine.Config().systemDirectory + "\\WNASPI32.DLL")),
+          m_library(m_machine.Ports().aspi.LoadLibrary(m_machine.Config().windows.systemDirectory + "\\WNASPI32.DLL")),
           m_startTick(GetTickCount()) {}
 
     uint32_t SupportInfo() {
@@ -301,7 +301,7 @@ private:
     std::map<void*, SrbExecSCSICmd> m_commands;
     std::map<void*, SrbGDEVBlock> m_probes;
     NoUserInterface m_ui;
-    SimulatedMachine m_machine;
+    SimulatedWindowsMachine m_machine;
     std::unique_ptr<AspiLibrary> m_library;
     DWORD m_startTick;
     SimulatedAspiStatistics m_statistics;

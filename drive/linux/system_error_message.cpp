@@ -1,7 +1,6 @@
-#include "drive/linux/linux_system_ports.h"
+#include "drive/linux/system_error_message.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 namespace keluflash {
@@ -23,16 +22,6 @@ std::string SystemErrorMessage(int error) {
     const char* text = ErrorText(strerror_r(error, buffer, sizeof(buffer)), buffer);
     if (text == nullptr || *text == '\0') {
         return "Unknown error " + std::to_string(error);
-    }
-    return text;
-}
-
-std::optional<std::string> StrerrorText::FormatMessage(uint32_t error, size_t capacity, uint32_t& formatError) {
-    const int code = error > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(error);
-    std::string text = SystemErrorMessage(code);
-    if (text.size() >= capacity) {
-        formatError = ERANGE;
-        return std::nullopt;
     }
     return text;
 }

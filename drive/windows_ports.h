@@ -1,7 +1,7 @@
 #pragma once
-// The platform services the drive-access object calls, cut where the Windows
-// program calls the operating system. Linux, Windows and the simulated drives
-// each implement them; main() chooses once and passes them down by reference.
+// The Windows services the ASPI and NT pass-through transports call, cut where
+// the Windows program calls the operating system. The real Windows machine and
+// the simulated Windows machine implement them.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -84,15 +84,15 @@ public:
     virtual std::optional<std::string> FormatMessage(uint32_t error, size_t capacity, uint32_t& formatError) = 0;
 };
 
-// Everything the drive-access object needs, chosen once by main().
-struct DrivePorts {
+// Everything the two Windows transports need, chosen once by main().
+struct WindowsPorts {
     PlatformPort& platform;
     AspiPort& aspi;
     PassThroughPort& passThrough;
     DriveLetterPort& driveLetters;
     SystemErrorText& errorText;
     UserInterface& ui;
-    Clock& clock;            // bounds the ASPI device probe
+    Clock& clock;            // bounds the ASPI device probe and the abort wait
 };
 
 }  // namespace keluflash

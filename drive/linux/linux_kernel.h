@@ -1,0 +1,42 @@
+#pragma once
+// The kernel as the SG_IO transport sees it: the optical drives in sysfs, the
+// device nodes it opens and closes, and the one ioctl(SG_IO). The host's
+// kernel is one implementation; the simulated Linux machine and tests are
+// others, so the transport's own code runs unchanged over each.
+#include <scsi/sg.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "drive/linux/sysfs_optical_drives.h"
+
+namespace keluflash {
+
+class LinuxKernel {
+public:
+    virtual ~LinuxKernel() = default;
+    // The optical drives, in srN number order.
+    virtual std::vector<OpticalDriveNode> OpticalDrives() = 0;
+    // open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC): a descriptor, or -errno.
+    virtual int Open(const std::string& path) = 0;
+    virtual void Close(int fd) = 0;
+    // ioctl(fd, SG_IO, &header): 0 when the call went through (the outcome of
+    // the command is in the header), else the errno of the failed call.
+    virtual int SgIo(int fd, sg_io_hdr_t& header) = 0;
+};
+
+// This machine's kernel; sysfs read under `sysfsRoot` (a fixture tree in tests).
+class HostLinuxKernel final : public LinuxKernel {
+public:
+    explicit HostLinuxKernel(std::filesystem::path sysfsRoot = "/sys") : m_sysfsRoot(std::move(sysfsRoot)) {}
+    std::vector<OpticalDriveNode> OpticalDrives() override;
+    int Open(const std::string& path) override;
+    void Close(int fd) override;
+    int SgIo(int fd, sg_io_hdr_t& header) override;
+
+private:
+    std::filesystem::path m_sysfsRoot;
+};
+
+}  // namespace keluflash

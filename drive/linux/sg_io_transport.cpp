@@ -1,0 +1,205 @@
+#include "drive/linux/sg_io_transport.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include "drive/linux/system_error_message.h"
+
+namespace keluflash {
+
+namespace {
+
+std::string LowerFirst(std::string text) {
+    if (!text.empty()) {
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    }
+    return text;
+}
+
+void FailWithErrno(CommandResult& result, int error, bool gone) {
+    result.outcome = CommandOutcome::OsError;
+    result.osError = static_cast<uint32_t>(error);
+    result.osErrorText = SystemErrorMessage(error);
+    result.deviceGone = gone;
+}
+
+}  // namespace
+
+std::string OpenFailureText(int error, const std::string& path) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return "permission denied: run as root or with access to " + path;
+    case ENOENT:
+        return "no device node " + path;
+    case EBUSY:
+        return "device busy: another program holds " + path;
+    default:
+        return LowerFirst(SystemErrorMessage(error)) + ": " + path;
+    }
+}
+
+SgIoTransport::SgIoTransport(LinuxKernel& kernel, std::string devRoot)
+    : m_kernel(kernel), m_devRoot(std::move(devRoot)) {}
+
+SgIoTransport::~SgIoTransport() { CloseAll(); }
+
+void SgIoTransport::CloseAll() {
+    for (const OpenDrive& drive : m_open) {
+        m_kernel.Close(drive.fd);
+    }
+    m_open.clear();
+}
+
+int SgIoTransport::Scan(DeviceTable& table, const Identify& identify) {
+    CloseAll();
+    m_unlisted.clear();
+    int count = 0;
+    for (const OpticalDriveNode& node : m_kernel.OpticalDrives()) {
+        const std::string block = m_devRoot + "/" + node.blockName;
+        const std::string generic = node.genericName.empty() ? std::string{} : m_devRoot + "/" + node.genericName;
+        std::vector<std::string> nodes;
+        if (!generic.empty()) {
+            nodes.push_back(generic);
+        }
+        nodes.push_back(block);
+
+        if (count == kDeviceTableSize) {
+            m_unlisted.push_back({nodes.front(), "the device table holds 20 drives",
+                                  std::vector<std::string>(nodes.begin() + 1, nodes.end())});
+            continue;
+        }
+        // The reason shown is the first failure that is not a missing node:
+        // when both nodes refuse, the sg node's permission is the one to fix.
+        int reportedError = 0;
+        std::string reportedPath;
+        OpenDrive opened;
+        for (const std::string& path : nodes) {
+            const int fd = m_kernel.Open(path);
+            if (fd >= 0) {
+                opened.fd = fd;
+                opened.path = path;
+                opened.blockNode = path == block;
+                break;
+            }
+            if (reportedError == 0 || (reportedError == ENOENT && -fd != ENOENT)) {
+                reportedError = -fd;
+                reportedPath = path;
+            }
+        }
+        if (opened.fd < 0) {
+            std::vector<std::string> others;
+            for (const std::string& path : nodes) {
+                if (path != reportedPath) others.push_back(path);
+            }
+            m_unlisted.push_back({reportedPath, OpenFailureText(reportedError, reportedPath), others});
+            continue;
+        }
+        for (const std::string& path : nodes) {
+            if (path != opened.path) opened.others.push_back(path);
+        }
+        m_open.push_back(std::move(opened));
+
+        DeviceEntry& entry = table[static_cast<size_t>(count)];
+        entry = DeviceEntry{};
+        entry.handle = m_open.size();
+        std::array<uint8_t, kInquiryLength> inquiry{};
+        identify(entry, inquiry.data());
+        FillInquiryTexts(entry, inquiry.data(), true);
+        ++count;
+    }
+    return count;
+}
+
+const SgIoTransport::OpenDrive* SgIoTransport::Find(DeviceHandle handle) const {
+    if (handle == 0 || handle > m_open.size()) {
+        return nullptr;
+    }
+    return &m_open[handle - 1];
+}
+
+uint8_t SgIoTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length,
+                               uint8_t direction, CommandResult& result) {
+    result = CommandResult{};
+    m_sense.fill(0);
+    const OpenDrive* drive = Find(device.handle);
+    if (drive == nullptr) {
+        // No drive was found, or the handle is not one of ours: nothing goes
+        // to the kernel (descriptor 0 would be standard input).
+        FailWithErrno(result, EBADF, false);
+        return 0;
+    }
+
+    std::array<uint8_t, 12> command{};
+    std::memcpy(command.data(), cdb, command.size());
+    sg_io_hdr_t header{};
+    header.interface_id = 'S';
+    header.cmd_len = static_cast<unsigned char>(command.size());
+    header.cmdp = command.data();
+    header.dxfer_direction = direction == kDirectionIn    ? SG_DXFER_FROM_DEV
+                             : direction == kDirectionOut ? SG_DXFER_TO_DEV
+                                                          : SG_DXFER_NONE;
+    if (header.dxfer_direction != SG_DXFER_NONE && data != nullptr) {
+        header.dxfer_len = length;
+        header.dxferp = data;
+    }
+    header.sbp = m_sense.data();
+    header.mx_sb_len = static_cast<unsigned char>(m_sense.size());
+    header.timeout = kSgTimeoutMilliseconds;
+
+    if (const int error = m_kernel.SgIo(drive->fd, header); error != 0) {
+        // A drive that is gone answers ENODEV or ENXIO; anything else is the
+        // system refusing the call.
+        FailWithErrno(result, error, error == ENODEV || error == ENXIO);
+        if (drive->blockNode && (error == EPERM || error == EACCES)) {
+            // The block node passes only the commands the kernel knows as safe.
+            result.osErrorText += " (the kernel refuses this command on " + drive->path +
+                                  " without CAP_SYS_RAWIO; use the drive's /dev/sgN node)";
+        }
+        return 0;
+    }
+    if (header.host_status == kSgHostNoConnect || header.host_status == kSgHostBadTarget) {
+        m_sense.fill(0);
+        FailWithErrno(result, ENODEV, true);
+        return 0;
+    }
+
+    uint8_t status = header.status;
+    const unsigned driver = header.driver_status & kSgDriverMask;
+    // Some drivers report CHECK CONDITION only through the driver byte.
+    if (status == kScsiStatusGood && driver == kSgDriverSense && header.sb_len_wr > 0) {
+        status = kScsiStatusCheckCondition;
+    }
+    result.scsiStatus = status;
+    result.senseLength = header.sb_len_wr;
+    std::copy(m_sense.begin(), m_sense.end(), result.sense.begin());
+    if (header.host_status == kSgHostTimeOut || driver == kSgDriverTimeout) {
+        result.outcome = CommandOutcome::HostFailure;
+        result.hostFailure = HostFailureKind::TimedOut;
+    } else if (header.host_status != 0 || (driver != 0 && driver != kSgDriverSense)) {
+        // The command may have reached the drive: its status and sense count.
+        result.outcome = CommandOutcome::HostFailure;
+        result.hostFailure = HostFailureKind::TransportError;
+    } else {
+        result.outcome = CommandOutcome::Answered;
+    }
+    return status != kScsiStatusGood ? status : kStatusGood;
+}
+
+SenseTriple SgIoTransport::LastSense() const { return SenseTriple{m_sense[2], m_sense[12], m_sense[13]}; }
+
+std::string SgIoTransport::DevicePath(const DeviceEntry& device) const {
+    const OpenDrive* drive = Find(device.handle);
+    return drive != nullptr ? drive->path : std::string{};
+}
+
+std::vector<std::string> SgIoTransport::OtherNames(const DeviceEntry& device) const {
+    const OpenDrive* drive = Find(device.handle);
+    return drive != nullptr ? drive->others : std::vector<std::string>{};
+}
+
+}  // namespace keluflash

@@ -1,0 +1,64 @@
+#pragma once
+// The SG_IO transport (Linux): every optical drive sysfs shows, in srN number
+// order, opened at its SCSI generic node /dev/sgN (the kernel does not filter
+// commands there) or else at its block node /dev/srN; each command one
+// ioctl(SG_IO) with a 20 s time-out. Errors are errno values with the system's
+// own texts.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "drive/linux/linux_kernel.h"
+#include "drive/transport.h"
+
+namespace keluflash {
+
+// Host and driver bytes of sg_io_hdr_t (the kernel's DID_* and DRIVER_*).
+inline constexpr unsigned kSgHostNoConnect = 0x01;
+inline constexpr unsigned kSgHostTimeOut = 0x03;
+inline constexpr unsigned kSgHostBadTarget = 0x04;
+inline constexpr unsigned kSgDriverMask = 0x0f;
+inline constexpr unsigned kSgDriverTimeout = 0x06;
+inline constexpr unsigned kSgDriverSense = 0x08;
+inline constexpr unsigned kSgTimeoutMilliseconds = 20000;
+
+// Why a node could not be opened, for the operator
+// ("permission denied: run as root or with access to /dev/sg1").
+std::string OpenFailureText(int error, const std::string& path);
+
+class SgIoTransport final : public Transport {
+public:
+    // Device nodes are named under `devRoot` ("/dev").
+    explicit SgIoTransport(LinuxKernel& kernel, std::string devRoot = "/dev");
+    ~SgIoTransport() override;
+    SgIoTransport(const SgIoTransport&) = delete;
+    SgIoTransport& operator=(const SgIoTransport&) = delete;
+
+    bool PassThrough() const override { return true; }
+    int Scan(DeviceTable& table, const Identify& identify) override;
+    uint8_t Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction,
+                    CommandResult& result) override;
+    SenseTriple LastSense() const override;
+    std::string DevicePath(const DeviceEntry& device) const override;
+    std::vector<std::string> OtherNames(const DeviceEntry& device) const override;
+    std::vector<UnlistedDrive> Unlisted() const override { return m_unlisted; }
+
+private:
+    struct OpenDrive {
+        int fd = -1;
+        std::string path;                 // the node opened
+        std::vector<std::string> others;  // the drive's other names
+        bool blockNode = false;           // opened at /dev/srN
+    };
+    const OpenDrive* Find(DeviceHandle handle) const;
+    void CloseAll();
+
+    LinuxKernel& m_kernel;
+    std::string m_devRoot;
+    // Handle k (1-based) is m_open[k - 1]; 0 stays "no drive".
+    std::vector<OpenDrive> m_open;
+    std::vector<UnlistedDrive> m_unlisted;
+    std::array<uint8_t, kCommandSenseCapacity> m_sense{};
+};
+
+}  // namespace keluflash

@@ -1,0 +1,114 @@
+#include "drive/nt_pass_through_transport.h"
+
+#include <array>
+
+namespace keluflash {
+
+namespace {
+
+constexpr size_t kSystemErrorCapacity = 80;
+// The drive-letter walk lists only the first four CD-ROM letters.
+constexpr int kListLimit = 4;
+
+}  // namespace
+
+NtPassThroughTransport::~NtPassThroughTransport() {
+    // The last letter's open may have failed; there is nothing to close then.
+    if (m_scanHandle != 0 && m_scanHandle != kInvalidHandle) {
+        m_ports.driveLetters.Close(m_scanHandle);
+    }
+}
+
+int NtPassThroughTransport::Scan(DeviceTable& table, const Identify& identify) {
+    int count = 0;
+    m_unlisted.clear();
+    for (char letter = 'A'; letter <= 'Y'; ++letter) {
+        if (m_ports.driveLetters.GetDriveType(letter) != kDriveCdrom) {
+            continue;
+        }
+        m_scanHandle = m_ports.driveLetters.Open(letter);
+        if (m_scanHandle == kInvalidHandle) {
+            m_unlisted.push_back({m_ports.driveLetters.DevicePath(letter), m_ports.driveLetters.OpenFailure(letter),
+                                  {std::string(1, letter) + ":"}});
+            continue;
+        }
+        m_paths[m_scanHandle] = m_ports.driveLetters.DevicePath(letter);
+        // A fifth and later drive is opened and asked too, but only ever
+        // lands in the slot after the listed ones.
+        DeviceEntry& entry = table[static_cast<size_t>(count)];
+        entry.handle = m_scanHandle;
+        std::array<uint8_t, kInquiryLength> inquiry{};
+        identify(entry, inquiry.data());
+        FillInquiryTexts(entry, inquiry.data(), true);
+        if (count < kListLimit) {
+            ++count;
+        } else {
+            m_unlisted.push_back({m_ports.driveLetters.DevicePath(letter),
+                                  "only the first four CD-ROM drive letters are listed",
+                                  {std::string(1, letter) + ":"}});
+        }
+    }
+    return count;
+}
+
+uint8_t NtPassThroughTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length,
+                                        uint8_t direction, CommandResult& result) {
+    result = CommandResult{};
+    const uint8_t dataIn = direction == kDirectionIn    ? kScsiIoctlDataIn
+                           : direction == kDirectionOut ? kScsiIoctlDataOut
+                                                        : kScsiIoctlDataUnspecified;
+    m_passThrough = MakePassThroughRequest(cdb, data, length, dataIn);
+    const ScsiPassThroughDirect& spt = m_passThrough.spt;
+
+    uint32_t error = 0;
+    result.outcome = CommandOutcome::Answered;
+    if (!m_ports.passThrough.DeviceIoControl(device.handle, m_passThrough, error)) {
+        // A device time-out or I/O error still leaves the command's status and sense.
+        if (error == kErrorSemTimeout || error == kErrorIoDevice) {
+            result.outcome = CommandOutcome::HostFailure;
+            result.hostFailure = error == kErrorSemTimeout ? HostFailureKind::TimedOut : HostFailureKind::TransportError;
+            result.osError = error;
+        } else {
+            result.outcome = CommandOutcome::OsError;
+            result.osError = error;
+            result.deviceGone = error == kErrorDeviceNotConnected;
+            result.osErrorText = SystemErrorText(error);
+            return 0;
+        }
+    }
+    result.scsiStatus = spt.ScsiStatus;
+    if (spt.ScsiStatus == kScsiStatusCheckCondition) {
+        result.senseLength = kPassThroughSenseRequested;
+        std::copy(std::begin(m_passThrough.sense), std::begin(m_passThrough.sense) + kPassThroughSenseRequested,
+                  result.sense.begin());
+    }
+    return spt.ScsiStatus != 0 ? spt.ScsiStatus : kStatusGood;
+}
+
+// FormatMessageA into an 80-character buffer; when that fails, the failure's
+// own code.
+std::string NtPassThroughTransport::SystemErrorText(uint32_t error) {
+    uint32_t formatError = 0;
+    const std::optional<std::string> text = m_ports.errorText.FormatMessage(error, kSystemErrorCapacity, formatError);
+    return text ? *text
+                : "Format message failed.  Error: " + std::to_string(static_cast<int32_t>(formatError));
+}
+
+SenseTriple NtPassThroughTransport::LastSense() const {
+    const uint8_t* sense = m_passThrough.sense;
+    return SenseTriple{sense[2], sense[12], sense[13]};
+}
+
+std::string NtPassThroughTransport::DevicePath(const DeviceEntry& device) const {
+    const auto found = m_paths.find(device.handle);
+    return found != m_paths.end() ? found->second : std::string{};
+}
+
+std::vector<std::string> NtPassThroughTransport::OtherNames(const DeviceEntry& device) const {
+    const std::string path = DevicePath(device);
+    constexpr size_t kPrefix = 4;  // "\\.\"
+    if (path.size() <= kPrefix) return {};
+    return {path.substr(kPrefix)};
+}
+
+}  // namespace keluflash

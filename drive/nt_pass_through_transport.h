@@ -1,0 +1,45 @@
+#pragma once
+// The NT pass-through transport (Windows NT family): the CD-ROM drive letters
+// A-Y, each opened as \\.\X: and asked with one
+// DeviceIoControl(IOCTL_SCSI_PASS_THROUGH_DIRECT) per command.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "drive/pass_through_request.h"
+#include "drive/transport.h"
+#include "drive/windows_ports.h"
+
+namespace keluflash {
+
+// The system's code for a device that is no longer attached.
+inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
+
+class NtPassThroughTransport final : public Transport {
+public:
+    explicit NtPassThroughTransport(const WindowsPorts& ports) : m_ports(ports) {}
+    ~NtPassThroughTransport() override;
+    NtPassThroughTransport(const NtPassThroughTransport&) = delete;
+    NtPassThroughTransport& operator=(const NtPassThroughTransport&) = delete;
+
+    bool PassThrough() const override { return true; }
+    int Scan(DeviceTable& table, const Identify& identify) override;
+    uint8_t Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction,
+                    CommandResult& result) override;
+    SenseTriple LastSense() const override;
+    std::string DevicePath(const DeviceEntry& device) const override;
+    // The drive letter ("D:").
+    std::vector<std::string> OtherNames(const DeviceEntry& device) const override;
+    std::vector<UnlistedDrive> Unlisted() const override { return m_unlisted; }
+
+private:
+    std::string SystemErrorText(uint32_t error);
+
+    WindowsPorts m_ports;
+    PassThroughBuffer m_passThrough{};
+    DeviceHandle m_scanHandle = 0;
+    std::map<DeviceHandle, std::string> m_paths;  // \\.\X: of each handle the scan opened
+    std::vector<UnlistedDrive> m_unlisted;
+};
+
+}  // namespace keluflash

@@ -1,0 +1,114 @@
+#include "drive/sim/linux/simulated_linux_machine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace keluflash {
+
+namespace {
+
+constexpr unsigned kDidTimeOut = 0x03;
+constexpr unsigned kDidError = 0x07;
+constexpr unsigned kDidNoConnect = 0x01;
+constexpr unsigned kDriverSense = 0x08;
+constexpr uint8_t kOpWriteBuffer = 0x3B;
+
+std::string NodeName(const char* prefix, size_t drive) { return prefix + std::to_string(drive); }
+
+}  // namespace
+
+SimulatedLinuxMachine::SimulatedLinuxMachine(SimulatedMachineConfig config, UserInterface& ui)
+    : SimulatedMachine(std::move(config)), m_ui(ui), m_goneReported(DriveCount(), false) {}
+
+SimulatedLinuxMachine::~SimulatedLinuxMachine() { m_transport.reset(); }
+
+Transport& SimulatedLinuxMachine::DriveTransport() {
+    if (!m_transport) {
+        m_transport = std::make_unique<SgIoTransport>(Kernel());
+    }
+    return *m_transport;
+}
+
+bool SimulatedLinuxMachine::Listed(const std::vector<size_t>& drives, size_t drive) const {
+    return std::find(drives.begin(), drives.end(), drive) != drives.end();
+}
+
+std::vector<OpticalDriveNode> SimulatedLinuxMachine::OpticalDrives() {
+    // sr0, sr1, ... with sg0, sg1, ... behind them (no disk in front).
+    std::vector<OpticalDriveNode> nodes;
+    for (size_t i = 0; i < DriveCount(); ++i) {
+        nodes.push_back({static_cast<unsigned>(i), NodeName("sr", i), NodeName("sg", i)});
+    }
+    return nodes;
+}
+
+int SimulatedLinuxMachine::Open(const std::string& path) {
+    for (size_t i = 0; i < DriveCount(); ++i) {
+        const bool generic = path == "/dev/" + NodeName("sg", i);
+        const bool block = path == "/dev/" + NodeName("sr", i);
+        if (!generic && !block) continue;
+        const auto& access = Config().linuxAccess;
+        if (Listed(access.unopenable, i) || (generic && Listed(access.withoutSgAccess, i))) return -EACCES;
+        if (Lost(i)) return -ENODEV;
+        m_open.push_back({m_nextFd, i, block});
+        return m_nextFd++;
+    }
+    return -ENOENT;
+}
+
+void SimulatedLinuxMachine::Close(int fd) {
+    std::erase_if(m_open, [fd](const OpenNode& node) { return node.fd == fd; });
+}
+
+int SimulatedLinuxMachine::SgIo(int fd, sg_io_hdr_t& header) {
+    const auto node = std::find_if(m_open.begin(), m_open.end(), [fd](const OpenNode& n) { return n.fd == fd; });
+    if (node == m_open.end()) return EBADF;
+    if (header.interface_id != 'S' || header.cmdp == nullptr || header.cmd_len == 0 || header.cmd_len > 16) {
+        return EINVAL;
+    }
+    if (Lost(node->drive) && m_goneReported[node->drive]) return ENODEV;
+    std::array<uint8_t, 16> cdb{};
+    std::memcpy(cdb.data(), header.cmdp, header.cmd_len);
+    // Without CAP_SYS_RAWIO the block node passes only commands the kernel
+    // knows as harmless: 5A reads as MODE SENSE(10) there, WRITE BUFFER does not.
+    if (node->blockNode && cdb[0] == kOpWriteBuffer) return EPERM;
+
+    const uint8_t direction = header.dxfer_direction == SG_DXFER_FROM_DEV ? kDirectionIn
+                              : header.dxfer_direction == SG_DXFER_TO_DEV ? kDirectionOut
+                                                                          : kDirectionNone;
+    const uint32_t length = direction == kDirectionNone ? 0 : header.dxfer_len;
+    const Delivery delivery =
+        Deliver(node->drive, cdb.data(), static_cast<uint8_t*>(header.dxferp), length, direction);
+    header.status = 0;
+    header.host_status = 0;
+    header.driver_status = 0;
+    header.sb_len_wr = 0;
+    header.resid = 0;
+    if (delivery.fault == MachineFaultKind::DriveGone) {
+        m_goneReported[node->drive] = true;
+        header.host_status = kDidNoConnect;
+        return 0;
+    }
+    if (delivery.fault == MachineFaultKind::OsError) return static_cast<int>(delivery.osError);
+    if (delivery.fault == MachineFaultKind::NeverCompletes || delivery.fault == MachineFaultKind::HostTimeOut) {
+        Clock().Advance(header.timeout);
+        header.host_status = kDidTimeOut;
+    } else if (delivery.fault) {
+        header.host_status = kDidError;
+    }
+    const ScsiResult& result = delivery.scsi;
+    header.status = result.scsiStatus;
+    if (direction == kDirectionIn) {
+        header.resid = static_cast<int>(length - std::min(length, result.transferred));
+    }
+    if (result.HasSense() && header.sbp != nullptr && header.mx_sb_len > 0) {
+        const size_t count = std::min<size_t>(header.mx_sb_len, result.sense.size());
+        std::memcpy(header.sbp, result.sense.data(), count);
+        header.sb_len_wr = static_cast<unsigned char>(count);
+        header.driver_status = kDriverSense;
+    }
+    return 0;
+}
+
+}  // namespace keluflash

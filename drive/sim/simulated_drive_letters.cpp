@@ -1,0 +1,124 @@
+#include "drive/sim/simulated_drive_letters.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "drive/nt_pass_through_transport.h"
+#include "drive/sim/simulated_windows_errors.h"
+
+namespace keluflash {
+
+namespace {
+
+constexpr unsigned kDriveNoRootDir = 1;
+constexpr uint32_t kMillisecondsPerSecond = 1000;
+constexpr DeviceHandle kHandleStep = 4;       // handles are multiples of 4, as on Windows
+constexpr size_t kLegacySptLength = 44;        // the 32-bit layout's Length
+
+}  // namespace
+
+char SimulatedDriveLetters::LetterOf(size_t drive) const {
+    if (drive < Config().driveLetters.size()) return Config().driveLetters[drive];
+    return static_cast<char>('D' + drive);
+}
+
+std::optional<size_t> SimulatedDriveLetters::DriveAtLetter(char letter) const {
+    for (size_t i = 0; i < m_machine.DriveCount(); ++i) {
+        if (LetterOf(i) == letter) return i;
+    }
+    return std::nullopt;
+}
+
+bool SimulatedDriveLetters::Unopenable(char letter) const {
+    const auto& letters = Config().unopenableCdromLetters;
+    return std::find(letters.begin(), letters.end(), letter) != letters.end();
+}
+
+unsigned SimulatedDriveLetters::GetDriveType(char letter) {
+    if (DriveAtLetter(letter) || Unopenable(letter)) return kDriveCdrom;
+    const auto other = Config().otherLetterTypes.find(letter);
+    return other != Config().otherLetterTypes.end() ? other->second : kDriveNoRootDir;
+}
+
+DeviceHandle SimulatedDriveLetters::Open(char letter) {
+    const std::optional<size_t> drive = DriveAtLetter(letter);
+    if (!drive) return kInvalidHandle;
+    const DeviceHandle handle = m_nextHandle;
+    m_nextHandle += kHandleStep;
+    m_handles.emplace_back(handle, *drive);
+    ++m_counters.handlesOpen;
+    m_counters.lettersOpened.push_back(letter);
+    return handle;
+}
+
+void SimulatedDriveLetters::Close(DeviceHandle handle) {
+    const auto found =
+        std::find_if(m_handles.begin(), m_handles.end(), [handle](const auto& h) { return h.first == handle; });
+    if (found == m_handles.end()) return;
+    m_handles.erase(found);
+    --m_counters.handlesOpen;
+}
+
+std::string SimulatedDriveLetters::DevicePath(char letter) { return std::string("\\\\.\\") + letter + ":"; }
+
+std::string SimulatedDriveLetters::OpenFailure(char letter) {
+    if (DriveAtLetter(letter)) return "";
+    return Unopenable(letter) ? "Access is denied." : "The system cannot find the file specified.";
+}
+
+bool SimulatedDriveLetters::DeviceIoControl(DeviceHandle handle, PassThroughBuffer& buffer, uint32_t& lastError) {
+    ++m_counters.passThroughCalls;
+    const auto found =
+        std::find_if(m_handles.begin(), m_handles.end(), [handle](const auto& h) { return h.first == handle; });
+    if (found == m_handles.end()) {
+        lastError = kErrorInvalidHandle;
+        return false;
+    }
+    ScsiPassThroughDirect& spt = buffer.spt;
+    const bool lengthKnown = spt.Length == sizeof(ScsiPassThroughDirect) || spt.Length == kLegacySptLength;
+    const bool senseFits =
+        spt.SenseInfoLength == 0 || size_t{spt.SenseInfoOffset} + spt.SenseInfoLength <= sizeof(PassThroughBuffer);
+    const bool dataKnown =
+        spt.DataIn <= kScsiIoctlDataUnspecified && (spt.DataTransferLength == 0 || spt.DataBuffer != nullptr);
+    if (!lengthKnown || spt.CdbLength == 0 || spt.CdbLength > sizeof spt.Cdb || !senseFits || !dataKnown) {
+        lastError = kErrorInvalidParameter;
+        return false;
+    }
+    std::array<uint8_t, 12> cdb{};
+    std::memcpy(cdb.data(), spt.Cdb, std::min<size_t>(spt.CdbLength, cdb.size()));
+    const uint8_t direction = spt.DataIn == kScsiIoctlDataIn    ? kDirectionIn
+                              : spt.DataIn == kScsiIoctlDataOut ? kDirectionOut
+                                                                : kDirectionNone;
+    const SimulatedMachine::Delivery delivery = m_machine.Deliver(
+        found->second, cdb.data(), static_cast<uint8_t*>(spt.DataBuffer), spt.DataTransferLength, direction);
+    if (delivery.fault == MachineFaultKind::NeverCompletes) {
+        // The device time-out expires; the request comes back untouched.
+        m_machine.Clock().Advance(uint64_t{spt.TimeOutValue} * kMillisecondsPerSecond);
+        lastError = kErrorSemTimeout;
+        return false;
+    }
+    if (delivery.fault == MachineFaultKind::DriveGone || delivery.fault == MachineFaultKind::OsError) {
+        lastError = delivery.fault == MachineFaultKind::DriveGone ? kErrorDeviceNotConnected : delivery.osError;
+        return false;
+    }
+    const ScsiResult& result = delivery.scsi;
+    spt.ScsiStatus = result.scsiStatus;
+    if (spt.DataIn != kScsiIoctlDataOut) spt.DataTransferLength = result.transferred;
+    if (result.HasSense() && spt.SenseInfoLength > 0) {
+        auto* bytes = reinterpret_cast<uint8_t*>(&buffer);
+        std::memcpy(bytes + spt.SenseInfoOffset, result.sense.data(),
+                    std::min<size_t>(spt.SenseInfoLength, result.sense.size()));
+    }
+    if (delivery.fault == MachineFaultKind::HostTimeOut) {
+        lastError = kErrorSemTimeout;
+        return false;
+    }
+    if (delivery.fault) {
+        lastError = kErrorIoDevice;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace keluflash

@@ -1,0 +1,25 @@
+#pragma once
+// What the simulated ASPI layer and pass-through ports saw, for tests.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace keluflash {
+
+struct SimulatedWindowsCounters {
+    size_t libraryLoads = 0;                 // LoadLibrary calls that gave a library
+    size_t librariesLoaded = 0;              // still loaded now
+    std::vector<std::string> loadPaths;      // every path LoadLibrary was asked for
+    size_t probes = 0;                       // SC_GET_DEV_TYPE requests
+    size_t aspiCommands = 0;                 // SC_EXEC_SCSI_CMD requests
+    size_t aborts = 0;                       // SC_ABORT_SRB requests
+    size_t abortsOfPending = 0;              // ... that named the pending request
+    size_t eventsCreated = 0;
+    size_t eventsOpen = 0;                   // created and not yet closed
+    size_t waits = 0;                        // AspiEvent::Wait calls
+    size_t passThroughCalls = 0;
+    size_t handlesOpen = 0;
+    std::vector<char> lettersOpened;         // every successful Open, in order
+};
+
+}  // namespace keluflash

@@ -1,0 +1,251 @@
+// The SG_IO transport over a scripted kernel: the scan, the request it hands
+// to the kernel, and how each answer of the kernel becomes the status byte
+// and the result's category.
+#include "drive/linux/sg_io_transport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "drive/atapi.h"
+
+namespace keluflash {
+namespace {
+
+// Answers for the kernel: drives in sysfs, which nodes open, and one SG_IO
+// outcome; records what it was asked.
+class ScriptedKernel final : public LinuxKernel {
+public:
+    std::vector<OpticalDriveNode> drives;
+    std::map<std::string, int> openErrors;           // path -> errno; other paths open
+    std::function<int(sg_io_hdr_t&)> answer = [](sg_io_hdr_t&) { return 0; };
+    std::vector<std::string> opened;
+    std::vector<int> open;
+    int calls = 0;
+    sg_io_hdr_t seen{};
+    std::array<uint8_t, 16> cdb{};
+    int seenFd = -1;
+
+    std::vector<OpticalDriveNode> OpticalDrives() override { return drives; }
+    int Open(const std::string& path) override {
+        if (const auto error = openErrors.find(path); error != openErrors.end()) return -error->second;
+        opened.push_back(path);
+        open.push_back(m_next);
+        return m_next++;
+    }
+    void Close(int fd) override { std::erase(open, fd); }
+    int SgIo(int fd, sg_io_hdr_t& header) override {
+        ++calls;
+        seenFd = fd;
+        seen = header;
+        std::memcpy(cdb.data(), header.cmdp, std::min<size_t>(header.cmd_len, cdb.size()));
+        return answer(header);
+    }
+
+private:
+    int m_next = 40;
+};
+
+OpticalDriveNode Node(unsigned n, const std::string& sg) { return {n, "sr" + std::to_string(n), sg}; }
+
+uint8_t AnswerInquiry(const DeviceEntry&, uint8_t* inquiry) {
+    std::memcpy(inquiry + 8, "KELU    ZXR-0131K       1.00", 28);
+    return kStatusGood;
+}
+
+class SgIoTransportTest : public ::testing::Test {
+protected:
+    ScriptedKernel kernel;
+    DeviceTable table{};
+    std::array<uint8_t, 12> tur{};
+    std::vector<uint8_t> data = std::vector<uint8_t>(50);
+
+    DeviceEntry ScanOne(SgIoTransport& transport) {
+        kernel.drives = {Node(0, "sg1")};
+        EXPECT_EQ(transport.Scan(table, AnswerInquiry), 1);
+        return table[0];
+    }
+};
+
+TEST_F(SgIoTransportTest, ScanListsEveryDriveAtItsNodeAndSaysWhyOneIsMissing) {
+    kernel.drives = {Node(0, "sg1"), Node(1, ""), Node(2, "sg3"), Node(3, "sg4"), Node(4, "sg5")};
+    kernel.openErrors = {{"/dev/sg3", EACCES}, {"/dev/sr2", EACCES},   // both refused: the sg node is named
+                         {"/dev/sg4", ENOENT}, {"/dev/sr3", EACCES},   // a missing node is not the reason
+                         {"/dev/sg5", EACCES}};                        // falls back to the block node
+    {
+        SgIoTransport transport(kernel);
+        ASSERT_EQ(transport.Scan(table, AnswerInquiry), 3);
+        EXPECT_EQ(kernel.opened, (std::vector<std::string>{"/dev/sg1", "/dev/sr1", "/dev/sr4"}));
+        EXPECT_EQ(transport.DevicePath(table[0]), "/dev/sg1");
+        EXPECT_EQ(transport.OtherNames(table[0]), std::vector<std::string>{"/dev/sr0"});
+        EXPECT_EQ(transport.DevicePath(table[1]), "/dev/sr1");
+        EXPECT_EQ(transport.DevicePath(table[2]), "/dev/sr4");
+        EXPECT_EQ(table[2].IdentificationText(), "KELU    ZXR-0131K       ");
+        EXPECT_EQ(table[2].RevisionText(), "1.00");
+        ASSERT_EQ(transport.Unlisted().size(), 2u);
+        EXPECT_EQ(transport.Unlisted()[0].reason, "permission denied: run as root or with access to /dev/sg3");
+        EXPECT_EQ(transport.Unlisted()[1].reason, "permission denied: run as root or with access to /dev/sr3");
+        EXPECT_TRUE(transport.PassThrough());
+    }
+    EXPECT_TRUE(kernel.open.empty()) << "every node the scan opened is closed with the transport";
+}
+
+TEST_F(SgIoTransportTest, TheTableHoldsTwentyDrivesAndNamesTheRest) {
+    for (unsigned i = 0; i < 22; ++i) kernel.drives.push_back(Node(i, "sg" + std::to_string(i)));
+    SgIoTransport transport(kernel);
+    EXPECT_EQ(transport.Scan(table, AnswerInquiry), kDeviceTableSize);
+    ASSERT_EQ(transport.Unlisted().size(), 2u);
+    EXPECT_EQ(transport.Unlisted()[1].path, "/dev/sg21");
+}
+
+TEST_F(SgIoTransportTest, HandsTheKernelTheWholeRequest) {
+    struct Case {
+        uint8_t direction;
+        int sgDirection;
+        uint32_t expectedLength;
+    };
+    SgIoTransport transport(kernel);
+    const DeviceEntry drive = ScanOne(transport);
+    for (const Case& c : {Case{kDirectionOut, SG_DXFER_TO_DEV, 50}, Case{kDirectionIn, SG_DXFER_FROM_DEV, 50},
+                          Case{kDirectionNone, SG_DXFER_NONE, 0}}) {
+        SCOPED_TRACE(static_cast<int>(c.direction));
+        const std::array<uint8_t, 12> cdb{0x5A, 0, 0x38, 0x4B, 0x45, 0xA0, 4, 0xE3, 0, 0, 0x12, 0xAB};
+        CommandResult result;
+        transport.Execute(drive, cdb.data(), data.data(), 50, c.direction, result);
+        EXPECT_EQ(kernel.seenFd, 40);
+        EXPECT_EQ(kernel.seen.interface_id, 'S');
+        EXPECT_EQ(kernel.seen.cmd_len, 12);
+        EXPECT_TRUE(std::equal(cdb.begin(), cdb.end(), kernel.cdb.begin()));
+        EXPECT_EQ(kernel.seen.dxfer_direction, c.sgDirection);
+        EXPECT_EQ(kernel.seen.dxfer_len, c.expectedLength);
+        EXPECT_EQ(kernel.seen.timeout, 20000u);
+        EXPECT_GE(kernel.seen.mx_sb_len, 18);
+    }
+}
+
+TEST_F(SgIoTransportTest, MapsEachAnswerOfTheKernelToItsCategory) {
+    const std::array<uint8_t, 18> sense = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x01};
+    struct Case {
+        const char* name;
+        int ioctlError;
+        uint8_t status;
+        uint16_t host;
+        uint16_t driver;
+        bool writesSense;
+        uint8_t statusByte;
+        CommandOutcome outcome;
+        HostFailureKind hostFailure;
+        bool gone;
+    };
+    using O = CommandOutcome;
+    using H = HostFailureKind;
+    const Case cases[] = {
+        {"good", 0, 0, 0, 0, false, 1, O::Answered, H::None, false},
+        {"check condition with sense", 0, 2, 0, 0x08, true, 2, O::Answered, H::None, false},
+        {"sense through the driver byte only", 0, 0, 0, 0x08, true, 2, O::Answered, H::None, false},
+        {"busy", 0, 8, 0, 0, false, 8, O::Answered, H::None, false},
+        {"host time-out", 0, 0, 0x03, 0, false, 1, O::HostFailure, H::TimedOut, false},
+        {"driver time-out", 0, 0, 0, 0x06, false, 1, O::HostFailure, H::TimedOut, false},
+        {"host error keeps the drive's status", 0, 2, 0x07, 0x08, true, 2, O::HostFailure, H::TransportError, false},
+        {"driver error", 0, 0, 0, 0x04, false, 1, O::HostFailure, H::TransportError, false},
+        {"no connection: the drive is gone", 0, 0, 0x01, 0, false, 0, O::OsError, H::None, true},
+        {"bad target: the drive is gone", 0, 0, 0x04, 0, false, 0, O::OsError, H::None, true},
+        {"node gone", ENODEV, 0, 0, 0, false, 0, O::OsError, H::None, true},
+        {"no such device or address", ENXIO, 0, 0, 0, false, 0, O::OsError, H::None, true},
+        {"refused", EACCES, 0, 0, 0, false, 0, O::OsError, H::None, false},
+        {"not a sg device", ENOTTY, 0, 0, 0, false, 0, O::OsError, H::None, false},
+        // errno 121 is a failed call like any other, never "completed".
+        {"remote I/O error", EREMOTEIO, 0, 0, 0, false, 0, O::OsError, H::None, false},
+    };
+    SgIoTransport transport(kernel);
+    const DeviceEntry drive = ScanOne(transport);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kernel.answer = [&](sg_io_hdr_t& header) {
+            if (c.ioctlError != 0) return c.ioctlError;
+            header.status = c.status;
+            header.host_status = c.host;
+            header.driver_status = c.driver;
+            if (c.writesSense) {
+                std::memcpy(header.sbp, sense.data(), sense.size());
+                header.sb_len_wr = static_cast<unsigned char>(sense.size());
+            }
+            return 0;
+        };
+        CommandResult result;
+        EXPECT_EQ(transport.Execute(drive, tur.data(), data.data(), 50, kDirectionIn, result), c.statusByte);
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(result.hostFailure, c.hostFailure);
+        EXPECT_EQ(result.deviceGone, c.gone);
+        EXPECT_EQ(result.osErrorText.empty(), c.outcome != O::OsError);
+        EXPECT_EQ(transport.LastSense(), c.writesSense ? (SenseTriple{5, 0x24, 1}) : SenseTriple{});
+    }
+}
+
+TEST_F(SgIoTransportTest, NoDriveMeansNothingReachesTheKernel) {
+    SgIoTransport transport(kernel);
+    EXPECT_EQ(transport.Scan(table, AnswerInquiry), 0);
+    CommandResult result;
+    EXPECT_EQ(transport.Execute(table[0], tur.data(), nullptr, 0, kDirectionNone, result), 0);
+    EXPECT_EQ(result.outcome, CommandOutcome::OsError);
+    EXPECT_EQ(result.osError, static_cast<uint32_t>(EBADF));
+    EXPECT_EQ(kernel.calls, 0);
+}
+
+TEST_F(SgIoTransportTest, TheBlockNodeRefusingACommandPointsToTheSgNode) {
+    kernel.drives = {Node(0, "sg1")};
+    kernel.openErrors = {{"/dev/sg1", EACCES}};
+    kernel.answer = [](sg_io_hdr_t&) { return EPERM; };
+    SgIoTransport transport(kernel);
+    ASSERT_EQ(transport.Scan(table, AnswerInquiry), 1);
+    CommandResult result;
+    EXPECT_EQ(transport.Execute(table[0], tur.data(), nullptr, 0, kDirectionNone, result), 0);
+    EXPECT_NE(result.osErrorText.find("use the drive's /dev/sgN node"), std::string::npos) << result.osErrorText;
+}
+
+// TAtapi over SG_IO: the scan's INQUIRY, the status and sense a command
+// brings, and the system's text in a box when the drive is gone.
+TEST_F(SgIoTransportTest, TAtapiScansAndShowsTheSystemsTextForAGoneDrive) {
+    struct Boxes final : UserInterface {
+        std::vector<std::string> texts;
+        void PumpMessage() override {}
+        void ProcessMessages() override {}
+        int MessageBox(const std::string& text, const std::string&, unsigned) override {
+            texts.push_back(text);
+            return kIdOk;
+        }
+    } ui;
+    kernel.drives = {Node(0, "sg1")};
+    kernel.answer = [](sg_io_hdr_t& header) {
+        if (header.cmdp[0] == 0x12) {
+            std::memcpy(static_cast<uint8_t*>(header.dxferp) + 8, "KELU    ZXR-0131K       1.00", 28);
+            return 0;
+        }
+        header.host_status = 0x01;
+        return 0;
+    };
+    SgIoTransport transport(kernel);
+    TAtapi atapi(transport, ui);
+    ASSERT_EQ(atapi.DeviceCount(), 1);
+    EXPECT_TRUE(atapi.NtFlag());
+    EXPECT_EQ(atapi.Device(0).IdentificationText(), "KELU    ZXR-0131K       ");
+    EXPECT_EQ(atapi.TestUnitReady(), 0);
+    EXPECT_TRUE(atapi.LastResult().deviceGone);
+    EXPECT_EQ(ui.texts, std::vector<std::string>{"No such device\n"});
+}
+
+TEST(OpenFailureText, SaysWhatToDo) {
+    EXPECT_EQ(OpenFailureText(EPERM, "/dev/sg3"), "permission denied: run as root or with access to /dev/sg3");
+    EXPECT_EQ(OpenFailureText(EBUSY, "/dev/sg3"), "device busy: another program holds /dev/sg3");
+    EXPECT_EQ(OpenFailureText(ENXIO, "/dev/sg3"), "no such device or address: /dev/sg3");
+}
+
+}  // namespace
+}  // namespace keluflash
