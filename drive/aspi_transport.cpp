@@ -15,7 +15,6 @@ constexpr size_t kSystemDirectoryCapacity = 50;
 constexpr size_t kCdbLength = 12;
 constexpr uint8_t kTargetsPerAdapter = 8;
 constexpr uint8_t kLunsPerTarget = 8;
-constexpr uint8_t kCdromDeviceType = 5;
 constexpr uint8_t kHaStatTimeout = 0x09;     // the adapter's command time-out
 constexpr uint8_t kHaStatCommandTimeout = 0x0B;
 constexpr uint8_t kHaStatSelectionTimeout = 0x11;  // the target no longer answers
@@ -79,7 +78,7 @@ int AspiTransport::Scan(DeviceTable& table, const Identify& identify) {
                     adapterAnswers = false;
                     continue;
                 }
-                if (ReadAspiStatus(probe.SRB_Status) != kSsComp || probe.SRB_DeviceType != kCdromDeviceType) {
+                if (ReadAspiStatus(probe.SRB_Status) != kSsComp || probe.SRB_DeviceType != kScsiTypeCdrom) {
                     continue;
                 }
                 DeviceEntry& entry = table[static_cast<size_t>(count)];

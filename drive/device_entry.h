@@ -38,6 +38,10 @@ struct DeviceEntry {
 
 inline constexpr int kDeviceTableSize = 20;
 
+// The SCSI peripheral device type of a CD/DVD drive (INQUIRY byte 0, the
+// ASPI probe's answer, sysfs' type file).
+inline constexpr uint8_t kScsiTypeCdrom = 5;
+
 // INQUIRY's answer as the scans ask for it, and where its texts lie.
 inline constexpr size_t kInquiryLength = 50;
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace keluflash {
+#include "drive/device_entry.h"
 
-inline constexpr unsigned kScsiTypeCdrom = 5;
+namespace keluflash {
 
 struct OpticalDriveNode {
     unsigned number = 0;        // N of srN

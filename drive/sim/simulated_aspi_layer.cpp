@@ -13,7 +13,6 @@ constexpr uint8_t kSsNoAdapters = 0xE8;
 constexpr uint8_t kHaStatTimeout = 0x09;
 constexpr uint8_t kHaStatSelectionTimeout = 0x11;  // the target does not answer: it is gone
 constexpr uint8_t kHaStatPhaseError = 0x14;
-constexpr uint8_t kCdromType = 5;
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -143,7 +142,7 @@ void SimulatedAspiLayer::Probe(SrbGDEVBlock& request) {
         const AspiAddress address{request.SRB_HaId, request.SRB_Target, request.SRB_Lun};
         if (DriveAt(address)) {
             status = kSsComp;
-            type = kCdromType;
+            type = kScsiTypeCdrom;
         }
         for (const SimulatedAspiDevice& device : Config().aspiOtherDevices) {
             if (device.address == address && status != kSsComp) {

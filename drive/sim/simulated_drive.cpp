@@ -98,7 +98,7 @@ SimulatedDrive::SimulatedDrive(SimulatedDriveConfig config, VirtualClock& clock)
 
 std::vector<uint8_t> SimulatedDrive::InquiryData() const {
     std::vector<uint8_t> data(kInquiryAnswerLength, 0);
-    data[0] = 0x05;                                       // CD/DVD device
+    data[0] = kScsiTypeCdrom;
     data[1] = 0x80;                                       // removable medium
     data[2] = 0x00;                                       // ATAPI: no ANSI version
     data[3] = 0x32;                                       // ATAPI version 3, response format 2
