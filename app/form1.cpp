@@ -2,11 +2,12 @@
 
 #include <algorithm>
 
+#include "app/restart_offer.h"
+#include "flash/compatibility_checks.h"
 #include "flash/download.h"
 #include "flash/image_preflight.h"
 #include "flash/patch_sync.h"
 #include "flash/read_back.h"
-#include "image/compatibility_checks.h"
 #include "image/image_file.h"
 
 namespace keluflash {

@@ -59,11 +59,4 @@ bool VerifyFlash(const FlashContext& context) {
     return false;
 }
 
-void OfferRestart(UserInterface& ui, SystemServices& system) {
-    if (ui.MessageBox("Reboot this computer right now ?", "Warning", kMbOkCancel | kMbIconWarning | kMbSystemModal) !=
-        kIdOk)
-        return;
-    system.RequestRestart();
-}
-
 }  // namespace keluflash

@@ -1,13 +1,12 @@
 #pragma once
-// Read-back verification and the restart offer. The drive's flash is read
-// back bank by bank in 256-byte pieces (banks 1 and 2 only up to 0xF000, the
-// length method A writes there) and its 16-bit byte sum is compared with the
-// checksum of the image that was flashed.
+// Read-back verification. The drive's flash is read back bank by bank in
+// 256-byte pieces (banks 1 and 2 only up to 0xF000, the length method A
+// writes there) and its 16-bit byte sum is compared with the checksum of the
+// image that was flashed.
 #include <cstdint>
 #include <functional>
 #include <optional>
 
-#include "app/system_services.h"
 #include "flash/flash_context.h"
 
 namespace keluflash {
@@ -39,8 +38,5 @@ std::optional<uint16_t> ReadBackChecksum(const FlashContext& context, ReadBackFa
 // True when the sum equals the checksum the trigger carried; otherwise
 // "Err:Verify NG !!" (a failed read fails too, after a line that says where).
 bool VerifyFlash(const FlashContext& context);
-
-// Asks "Reboot this computer right now ?"; on OK asks the system to restart.
-void OfferRestart(UserInterface& ui, SystemServices& system);
 
 }  // namespace keluflash

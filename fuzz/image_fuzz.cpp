@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     keluflash::OpenImageFile(
         file, header, selection, edit1,
         [](const std::array<uint8_t, 2>& id) { return (id[0] & 1) == 0; }, report);
-    if (selection.Identified) {
+    if (selection.identified) {
         if (selection.ImageIndex < 0 || edit1.size() > keluflash::kModelTextMax) std::abort();
         if (header.IsMultiImage() && selection.ImageIndex >= keluflash::kImageChecksumSlots) std::abort();
     } else if (selection.ImageIndex != 0 || !edit1.empty()) {

@@ -154,7 +154,7 @@ void OpenImageFile(const std::string& fileName, ImageHeader& header, ImageSelect
             }
         }
         selection.ImageIndex = image.index;
-        selection.Identified = true;
+        selection.identified = true;
         edit1 = image.modelText;
         return true;
     });

@@ -43,7 +43,7 @@ std::optional<uint16_t> ComputeFileChecksum(ImageFileReader& reader, const Image
 // its own message when it fails. An empty check passes every image (tools that
 // read a file without a drive). An image the drive takes that has no checksum
 // slot (index 6 or more) is not selected: one "Err:" line, the selection is
-// cleared (so Start refuses the file) and the open ends. `selection.Identified`
+// cleared (so Start refuses the file) and the open ends. `selection.identified`
 // says whether an image was recorded.
 using FirmwareIdCheck = std::function<bool(const std::array<uint8_t, 2>& firmwareId)>;
 void OpenImageFile(const std::string& fileName, ImageHeader& header, ImageSelection& selection,

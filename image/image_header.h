@@ -73,7 +73,7 @@ struct ImageSelection {
     std::array<uint8_t, 2> FirmwareId{};
     int32_t ImageIndex = 0;
     uint16_t ImageStride = 0;
-    bool Identified = false;  // the last open recorded an image (ImageIndex is meaningful)
+    bool identified = false;  // the last open recorded an image (ImageIndex is meaningful)
 };
 
 // Where the selected image starts in the file: 64 + ImageIndex x ImageStride.

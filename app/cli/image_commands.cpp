@@ -208,7 +208,7 @@ nlohmann::json ImageInfo(const std::string& fileName) {
     std::string edit1;
     CapturedReport openReport;
     OpenImageFile(fileName, header, selection, edit1, {}, openReport);
-    info["selected_image"] = OrNull(selection.Identified, selection.ImageIndex);
+    info["selected_image"] = OrNull(selection.identified, selection.ImageIndex);
     info["open_messages"] = openReport.lines;
     return info;
 }

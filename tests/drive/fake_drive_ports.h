@@ -16,6 +16,7 @@
 #include "drive/nt_pass_through_transport.h"
 #include "drive/windows_ports.h"
 #include "drive/windows_transport.h"
+#include "tests/support/recording_ui.h"
 
 namespace keluflash::testing {
 
@@ -66,22 +67,9 @@ public:
     void Sleep(uint32_t milliseconds) override { now += milliseconds; }
 };
 
-class FakeUi final : public UserInterface {
-public:
-    struct Box { std::string text, caption; unsigned flags; };
-    std::vector<Box> boxes;
-    int pumps = 0;
-    std::function<void()> onPump;
-    void PumpMessage() override {
-        ++pumps;
-        if (onPump) onPump();
-    }
-    void ProcessMessages() override {}
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-        boxes.push_back({text, caption, flags});
-        return kIdOk;
-    }
-};
+// The drive tests' name for the shared recording user interface, until they
+// use it by its own name.
+using FakeUi = test::RecordingUi;
 
 // --- ASPI --------------------------------------------------------------------
 

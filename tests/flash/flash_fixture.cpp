@@ -1,30 +1,10 @@
 #include "tests/flash/flash_fixture.h"
 
-#include <atomic>
 #include <cstdio>
 
 #include <gtest/gtest.h>
 
 namespace keluflash::test {
-
-TempDir::TempDir() {
-    static std::atomic<unsigned> counter{0};
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = "keluflash-";
-    if (info != nullptr) name += std::string(info->test_suite_name()) + "-" + info->name();
-    name += "-" + std::to_string(counter++);
-    for (char& c : name)
-        if (c == '/') c = '_';
-    m_path = std::filesystem::temp_directory_path() / name;
-    std::filesystem::remove_all(m_path);
-    std::filesystem::create_directories(m_path);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
 namespace {
 
 SimulatedMachineConfig OneDrive(SimulatedDriveConfig drive, bool ntFamily) {
@@ -54,7 +34,7 @@ ImageOnDisk SaveImage(const TempDir& dir, const std::string& name, const ImageWr
     image.header = built.header;
     image.selection.ImageIndex = imageIndex;
     if (built.header.IsMultiImage()) image.selection.ImageStride = built.header.StrideFromSlots();
-    image.selection.Identified = true;
+    image.selection.identified = true;
     return image;
 }
 
@@ -66,7 +46,7 @@ ImageOnDisk SaveDemoImage(const TempDir& dir, const std::string& name, const Dem
 }
 
 FlashContext MakeContext(SimulatedBench& bench, RecordingReport& report, const ImageOnDisk& image) {
-    return FlashContext{bench.atapi, bench.Clock(), bench.ui, report, report,
+    return FlashContext{bench.atapi, bench.Clock(), bench.ui, report, bench.bar,
                         image.header, image.selection, image.path};
 }
 

@@ -1,9 +1,7 @@
 #pragma once
 // What the flash and window tests share: a simulated machine with TAtapi over
-// it, a user interface that can act in the middle of a wait, a report that
-// records every line and bar change, and image files in a temporary folder.
+// it and the recording doubles, and image files in a temporary folder.
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -15,69 +13,23 @@
 #include "image/image_header.h"
 #include "image/image_writer.h"
 #include "image/operator_report.h"
+#include "tests/support/recording_progress_bar.h"
+#include "tests/support/recording_report.h"
+#include "tests/support/recording_ui.h"
+#include "tests/support/temp_dir.h"
 
 namespace keluflash::test {
 
-// A folder of its own for one test, removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
-
-struct MessageBoxCall {
-    std::string text;
-    std::string caption;
-    unsigned flags;
-};
-
-// The message queue and message boxes: processing messages runs whatever the
-// test has put into `onProcessMessages`; a box answers `answer`.
-class ScriptedUi : public UserInterface {
-public:
-    void PumpMessage() override { ++pumps; }
-    void ProcessMessages() override {
-        ++processed;
-        if (onProcessMessages) onProcessMessages();
-    }
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-        boxes.push_back({text, caption, flags});
-        return answer;
-    }
-    std::function<void()> onProcessMessages;
-    int answer = kIdCancel;
-    int pumps = 0;
-    int processed = 0;
-    std::vector<MessageBoxCall> boxes;
-};
-
-// Every line and every change of the bar, in order.
-class RecordingReport : public OperatorReport, public ProgressBar {
-public:
-    void AddMessage(std::string_view text) override { messages.emplace_back(text); }
-    void SetProgress(int value) override { progress.push_back(value); }
-    void SetProgressRange(int min, int max) override { ranges.push_back({min, max}); }
-    void SetProgressPosition(int position) override { positions.push_back(position); }
-    std::vector<std::string> messages;
-    std::vector<int> progress;
-    std::vector<std::pair<int, int>> ranges;
-    std::vector<int> positions;
-};
-
 // One simulated machine (one drive by default) on the pass-through path or
-// the ASPI path, and the drive-access object over it. The drives' command
-// records start empty after the start-up scan.
+// the ASPI path, and the drive-access object over it, with the user interface
+// and the progress bar every step is given. The drives' command records start
+// empty after the start-up scan.
 class SimulatedBench {
 public:
     explicit SimulatedBench(SimulatedDriveConfig drive = {}, bool ntFamily = true);
     explicit SimulatedBench(SimulatedMachineConfig config);
-    ScriptedUi ui;
+    RecordingUi ui;
+    RecordingProgressBar bar;
     SimulatedWindowsMachine machine;
     TAtapi atapi;
     SimulatedDrive& Drive(size_t index = 0) { return machine.Drive(index); }

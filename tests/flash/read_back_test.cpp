@@ -1,10 +1,9 @@
-// Read-back verification and the restart offer.
+// Read-back verification.
 #include <algorithm>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/recording_system_services.h"
 #include "flash/read_back.h"
 #include "tests/flash/flash_fixture.h"
 
@@ -41,12 +40,12 @@ TEST(ReadBackTest, ReadsEveryBankIn256BytePiecesBanksOneAndTwoUpTo0xF000) {
     EXPECT_THAT(count, ElementsAre(256, 240, 240, 256, 256, 256, 256, 256));
     EXPECT_THAT(lastAddress, ElementsAre(0xFF00, 0xEF00, 0xEF00, 0xFF00, 0xFF00, 0xFF00, 0xFF00, 0xFF00));
     // The bar gets its own range; every bank starts at 0, banks 1 and 2 end at 0xF000.
-    EXPECT_THAT(report.ranges, ElementsAre(std::pair{0, 65536}));
-    EXPECT_EQ(report.positions.size(), 8u + 2016u + 2u);
-    EXPECT_EQ(report.positions[0], 0);
-    EXPECT_EQ(report.positions[1 + 256], 0) << "bank 1 starts at 0";
-    EXPECT_EQ(report.positions[1 + 256 + 1 + 240], 0xF000) << "bank 1 ends at 0xF000";
-    EXPECT_EQ(report.positions[1 + 256 + 1 + 241], 0) << "bank 2 starts at 0";
+    EXPECT_THAT(bench.bar.ranges, ElementsAre(std::pair{0, 65536}));
+    EXPECT_EQ(bench.bar.positions.size(), 8u + 2016u + 2u);
+    EXPECT_EQ(bench.bar.positions[0], 0);
+    EXPECT_EQ(bench.bar.positions[1 + 256], 0) << "bank 1 starts at 0";
+    EXPECT_EQ(bench.bar.positions[1 + 256 + 1 + 240], 0xF000) << "bank 1 ends at 0xF000";
+    EXPECT_EQ(bench.bar.positions[1 + 256 + 1 + 241], 0) << "bank 2 starts at 0";
     EXPECT_EQ(bench.ui.processed, 2016 + 2) << "messages are processed before every read";
     EXPECT_THAT(report.progress, IsEmpty());
 }
@@ -106,20 +105,6 @@ TEST(ReadBackTest, ComparesWithTheChecksumTheTriggerCarried) {
     multi.header.SetImageChecksum(2, 0x43);
     multi.selection.ImageIndex = 2;
     EXPECT_TRUE(VerifyFlash(MakeContext(bench, report, multi)));
-}
-
-TEST(OfferRestartTest, RestartsOnlyOnOk) {
-    for (const int answer : {kIdOk, kIdCancel}) {
-        ScriptedUi ui;
-        ui.answer = answer;
-        RecordingSystemServices system;
-        OfferRestart(ui, system);
-        ASSERT_EQ(ui.boxes.size(), 1u);
-        EXPECT_EQ(ui.boxes[0].text, "Reboot this computer right now ?");
-        EXPECT_EQ(ui.boxes[0].caption, "Warning");
-        EXPECT_EQ(ui.boxes[0].flags, 0x1031u);
-        EXPECT_EQ(system.RestartRequests(), answer == kIdOk ? 1 : 0);
-    }
 }
 
 }  // namespace

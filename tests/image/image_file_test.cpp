@@ -9,13 +9,14 @@
 #include "image/descramble.h"
 #include "image/image_file_reader.h"
 #include "image/image_writer.h"
-#include "tests/image/image_test_support.h"
+#include "tests/support/recording_report.h"
+#include "tests/support/temp_dir.h"
 
 namespace keluflash {
 namespace {
 
 using test::RecordingReport;
-using test::TempFolder;
+using test::TempDir;
 
 std::vector<uint8_t> SmallValidFile(bool scramble = false) {
     ImageWriteOptions options;
@@ -87,13 +88,13 @@ std::vector<ValidationCase> ValidationCases() {
 }
 
 TEST(ValidateImageFile, Cases) {
-    TempFolder folder;
+    TempDir folder;
     for (const ValidationCase& c : ValidationCases()) {
         RecordingReport report;
         ImageHeader header;
         const bool valid = ValidateImageFile(folder.Write("case.kfs", c.file), header, report);
         EXPECT_EQ(valid, c.valid) << c.name;
-        EXPECT_EQ(report.lines, c.lines) << c.name;
+        EXPECT_EQ(report.messages, c.lines) << c.name;
         const size_t supplied = std::min(c.file.size(), kHeaderSize);
         EXPECT_TRUE(std::equal(c.file.begin(), c.file.begin() + static_cast<std::ptrdiff_t>(supplied),
                                header.bytes.begin()))
@@ -102,7 +103,7 @@ TEST(ValidateImageFile, Cases) {
 }
 
 TEST(ValidateImageFile, ShortFileNeverLendsBytesFromTheEarlierHeader) {
-    TempFolder folder;
+    TempDir folder;
     RecordingReport report;
     ImageHeader header;
     ASSERT_TRUE(ValidateImageFile(folder.Write("good.kfs", SmallValidFile()), header, report));
@@ -111,17 +112,17 @@ TEST(ValidateImageFile, ShortFileNeverLendsBytesFromTheEarlierHeader) {
     const std::vector<uint8_t> good = SmallValidFile();
     const std::vector<uint8_t> stub(good.begin(), good.begin() + 16);
     EXPECT_FALSE(ValidateImageFile(folder.Write("stub.kfs", stub), header, report));
-    EXPECT_EQ(report.lines, std::vector<std::string>{kMessageNotKeluFileSystem});
+    EXPECT_EQ(report.messages, std::vector<std::string>{kMessageNotKeluFileSystem});
     EXPECT_TRUE(std::all_of(header.bytes.begin() + 16, header.bytes.end(), [](uint8_t b) { return b == 0; }));
 }
 
 TEST(ValidateImageFile, MissingFileKeepsTheHeader) {
-    TempFolder folder;
+    TempDir folder;
     RecordingReport report;
     ImageHeader header;
     header.bytes[0] = 0xAB;
-    EXPECT_FALSE(ValidateImageFile(folder.Path("absent.kfs"), header, report));
-    EXPECT_EQ(report.lines, std::vector<std::string>{kMessageOpenFirmwareFileError});
+    EXPECT_FALSE(ValidateImageFile(folder.File("absent.kfs"), header, report));
+    EXPECT_EQ(report.messages, std::vector<std::string>{kMessageOpenFirmwareFileError});
     EXPECT_EQ(header.bytes[0], 0xAB);
 }
 
@@ -136,11 +137,11 @@ TEST(ValidateImageFile, LongestScrambledBlockCountsOnlyItsOwnBytes) {
     const auto image = BuildSingleImageFile({block}, options);
     ASSERT_TRUE(image.ok) << image.error;
     EXPECT_EQ(image.header.Checksum(), AddToChecksum(0, block.data(), block.size()));
-    TempFolder folder;
+    TempDir folder;
     RecordingReport report;
     ImageHeader header;
     EXPECT_TRUE(ValidateImageFile(folder.Write("long.kfs", image.bytes), header, report));
-    EXPECT_TRUE(report.lines.empty());
+    EXPECT_TRUE(report.messages.empty());
 }
 
 TEST(ImageHeader, StrideSumsAllEightSlotsInSixteenBits) {
@@ -265,24 +266,24 @@ TEST(OpenImageFile, SingleImageIsIdentified) {
         options.scramble = scramble;
         const auto image = BuildDemoFirmware(Identity(1), options);
         ASSERT_TRUE(image.ok) << image.error;
-        TempFolder folder;
+        TempDir folder;
         OpenRun run;
         run.selection.ImageIndex = 5;
         run.Open(folder.Write("fw.KFS", image.bytes));
-        EXPECT_TRUE(run.selection.Identified);
+        EXPECT_TRUE(run.selection.identified);
         EXPECT_EQ(run.selection.ImageIndex, 0);
         EXPECT_EQ(run.selection.FirmwareId, Identity(1).firmwareId);
         EXPECT_EQ(run.edit1, "KELU    ZXR-0111K       1.00");
         EXPECT_EQ(run.header.bytes, image.header.bytes);
         EXPECT_TRUE(run.checked.empty()) << "a single image is not checked against the drive by the open";
-        EXPECT_TRUE(run.report.lines.empty());
+        EXPECT_TRUE(run.report.messages.empty());
     }
 }
 
 TEST(OpenImageFile, NothingRecordedLeavesACleanSelection) {
     const auto image = BuildDemoFirmware(Identity(1));
     ASSERT_TRUE(image.ok);
-    TempFolder folder;
+    TempDir folder;
     const std::string good = folder.Write("fw.kfs", image.bytes);
     auto shortFile = image.bytes;
     shortFile.resize(64 + 65535);  // one byte short of the window
@@ -292,27 +293,27 @@ TEST(OpenImageFile, NothingRecordedLeavesACleanSelection) {
     for (const std::string& second : {short_, other}) {
         OpenRun run;
         run.Open(good);
-        ASSERT_TRUE(run.selection.Identified);
+        ASSERT_TRUE(run.selection.identified);
         run.Open(second);
-        EXPECT_FALSE(run.selection.Identified) << second;
+        EXPECT_FALSE(run.selection.identified) << second;
         EXPECT_EQ(run.selection.ImageIndex, 0);
         EXPECT_EQ(run.selection.FirmwareId, (std::array<uint8_t, 2>{}));
         EXPECT_EQ(run.edit1, "");
-        EXPECT_TRUE(run.report.lines.empty());
+        EXPECT_TRUE(run.report.messages.empty());
         EXPECT_EQ(run.header.bytes, image.header.bytes) << "the header is replaced all the same";
     }
 }
 
 TEST(OpenImageFile, FileThatCannotBeOpened) {
-    TempFolder folder;
+    TempDir folder;
     OpenRun run;
     run.edit1 = "old";
-    run.selection.Identified = true;
-    const std::string name = folder.Path("absent.kfs");
+    run.selection.identified = true;
+    const std::string name = folder.File("absent.kfs");
     run.Open(name);
-    EXPECT_EQ(run.report.lines, std::vector<std::string>{"Err:Open File: " + name + " Error!!"});
+    EXPECT_EQ(run.report.messages, std::vector<std::string>{"Err:Open File: " + name + " Error!!"});
     EXPECT_EQ(run.edit1, "");
-    EXPECT_FALSE(run.selection.Identified);
+    EXPECT_FALSE(run.selection.identified);
 }
 
 TEST(OpenImageFile, IdentificationBelowSixtyFourIsNotFound) {
@@ -325,10 +326,10 @@ TEST(OpenImageFile, IdentificationBelowSixtyFourIsNotFound) {
         std::copy(id.begin(), id.end(), blocks[0].begin() + static_cast<std::ptrdiff_t>(offset));
         const auto image = BuildSingleImageFile(blocks);
         ASSERT_TRUE(image.ok);
-        TempFolder folder;
+        TempDir folder;
         OpenRun run;
         run.Open(folder.Write("fw.kfs", image.bytes));
-        EXPECT_EQ(run.selection.Identified, found) << offset;
+        EXPECT_EQ(run.selection.identified, found) << offset;
     }
 }
 
@@ -342,7 +343,7 @@ TEST(OpenImageFile, MultiImageSelectsTheLastImageTheDriveTakes) {
     const auto image = BuildDemoMultiFirmware(Identities(3));
     ASSERT_TRUE(image.ok) << image.error;
     EXPECT_EQ(image.header.StrideFromSlots(), 0x8000);
-    TempFolder folder;
+    TempDir folder;
     const std::string name = folder.Write("multi.kfs", image.bytes);
 
     OpenRun run;
@@ -355,7 +356,7 @@ TEST(OpenImageFile, MultiImageSelectsTheLastImageTheDriveTakes) {
     EXPECT_EQ(run.selection.ImageIndex, 0);
     EXPECT_EQ(run.edit1, ModelOf(Identity(0)));
     EXPECT_EQ(run.selection.FirmwareId, Identity(1).firmwareId) << "holds the refused image's bytes";
-    EXPECT_EQ(run.report.lines, std::vector<std::string>{"Err:The firmware is not support this device!!(4)"});
+    EXPECT_EQ(run.report.messages, std::vector<std::string>{"Err:The firmware is not support this device!!(4)"});
 
     for (int pass = 0; pass < 2; ++pass) {  // the same result on every open
         OpenRun all;
@@ -373,7 +374,7 @@ TEST(ScanImages, ImagesLieAStrideApart) {
     options.scramble = true;
     const auto image = BuildDemoMultiFirmware(Identities(3), options);
     ASSERT_TRUE(image.ok) << image.error;
-    TempFolder folder;
+    TempDir folder;
     ImageFileReader reader(folder.Write("multi.kfs", image.bytes));
     auto window = BlockBuffer::Allocate();
     std::vector<ImageIdentity> seen;
@@ -393,38 +394,38 @@ TEST(OpenImageFile, MultiImageEndsQuietlyAtAWindowPastTheEnd) {
     auto image = BuildDemoMultiFirmware(Identities(3));
     ASSERT_TRUE(image.ok);
     image.bytes.resize(64 + 2 * 0x8000 + 65535);  // image 2's window one byte short
-    TempFolder folder;
+    TempDir folder;
     OpenRun run;
     run.Open(folder.Write("multi.kfs", image.bytes));
     EXPECT_EQ(run.checked.size(), 2u);
     EXPECT_EQ(run.selection.ImageIndex, 1);
-    EXPECT_TRUE(run.report.lines.empty());
+    EXPECT_TRUE(run.report.messages.empty());
 }
 
 TEST(OpenImageFile, MultiImageWithChecksumZeroVisitsNoImage) {
     auto image = BuildDemoMultiFirmware(Identities(2));
     ASSERT_TRUE(image.ok);
     PutU16(image.bytes, 32, 0);
-    TempFolder folder;
+    TempDir folder;
     OpenRun run;
     run.Open(folder.Write("multi.kfs", image.bytes));
     EXPECT_TRUE(run.checked.empty());
-    EXPECT_FALSE(run.selection.Identified);
+    EXPECT_FALSE(run.selection.identified);
     EXPECT_EQ(run.selection.ImageStride, 0x8000);
 }
 
 TEST(OpenImageFile, ImageWithoutChecksumSlotIsNotSelected) {
     const auto image = BuildDemoMultiFirmware(Identities(8));
     ASSERT_TRUE(image.ok) << image.error;
-    TempFolder folder;
+    TempDir folder;
     const std::string name = folder.Write("multi.kfs", image.bytes);
 
     OpenRun run;
     run.Open(name);
     EXPECT_EQ(run.checked.size(), 7u) << "image 6 is checked, then refused; image 7 is not visited";
-    EXPECT_EQ(run.report.lines, std::vector<std::string>{ImageWithoutChecksumLine(6)});
-    EXPECT_EQ(run.report.lines[0], "Err:Image 6 has no checksum slot, not selected!!");
-    EXPECT_FALSE(run.selection.Identified);
+    EXPECT_EQ(run.report.messages, std::vector<std::string>{ImageWithoutChecksumLine(6)});
+    EXPECT_EQ(run.report.messages[0], "Err:Image 6 has no checksum slot, not selected!!");
+    EXPECT_FALSE(run.selection.identified);
     EXPECT_EQ(run.selection.ImageIndex, 0);
     EXPECT_EQ(run.selection.FirmwareId, (std::array<uint8_t, 2>{}));
     EXPECT_EQ(run.edit1, "");
@@ -434,8 +435,8 @@ TEST(OpenImageFile, ImageWithoutChecksumSlotIsNotSelected) {
     refusesSix.answers = {true, true, true, true, true, true, false};
     refusesSix.Open(name);
     EXPECT_EQ(refusesSix.checked.size(), 7u);
-    EXPECT_EQ(refusesSix.report.lines, std::vector<std::string>{"Err:The firmware is not support this device!!(4)"});
-    EXPECT_TRUE(refusesSix.selection.Identified);
+    EXPECT_EQ(refusesSix.report.messages, std::vector<std::string>{"Err:The firmware is not support this device!!(4)"});
+    EXPECT_TRUE(refusesSix.selection.identified);
     EXPECT_EQ(refusesSix.selection.ImageIndex, 5);
     EXPECT_EQ(refusesSix.edit1, ModelOf(Identity(5)));
 }

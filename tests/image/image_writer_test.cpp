@@ -7,13 +7,14 @@
 
 #include "image/descramble.h"
 #include "image/image_file.h"
-#include "tests/image/image_test_support.h"
+#include "tests/support/recording_report.h"
+#include "tests/support/temp_dir.h"
 
 namespace keluflash {
 namespace {
 
 using test::RecordingReport;
-using test::TempFolder;
+using test::TempDir;
 
 PlainBlock Block(size_t size, uint8_t first = 0x02, uint8_t fill = 0x41) {
     PlainBlock block(size, fill);
@@ -44,11 +45,11 @@ TEST(ImageWriter, SingleImageRoundTrips) {
         EXPECT_EQ(image.header.BlockCount(), 3);
         EXPECT_EQ(image.header.ScrambleFlag(), scramble ? 1 : 0);
         EXPECT_EQ(image.header.Layout(), 0);
-        TempFolder folder;
+        TempDir folder;
         const std::string name = folder.Write("fw.kfs", image.bytes);
         RecordingReport report;
         ImageHeader header;
-        EXPECT_TRUE(ValidateImageFile(name, header, report)) << report.lines.size();
+        EXPECT_TRUE(ValidateImageFile(name, header, report)) << report.messages.size();
         EXPECT_EQ(ReadBack(name, header, 64), blocks);
         if (scramble) {
             EXPECT_NE(image.bytes[64 + 1], 0x99) << "the stored bytes are scrambled";
@@ -110,7 +111,7 @@ TEST(ImageWriter, MultiImageChecksumHoldsTheCountAndImageZerosSum) {
     EXPECT_EQ(image.header.ImageChecksum(2), 2 + 15 * 0x20);
     EXPECT_EQ(image.header.StrideFromSlots(), 16);
     EXPECT_EQ(image.bytes.size(), 64u + 2 * 16 + 65536) << "padded to image 2's window";
-    TempFolder folder;
+    TempDir folder;
     const std::string name = folder.Write("multi.kfs", image.bytes);
     RecordingReport report;
     ImageHeader header;
@@ -126,7 +127,7 @@ TEST(ImageWriter, BalancingKeepsTheIdentificationAndFirstByte) {
     const auto image = BuildMultiImageFile(images, options);
     ASSERT_TRUE(image.ok) << image.error;
     EXPECT_EQ(image.notes.size(), 1u);
-    TempFolder folder;
+    TempDir folder;
     const std::string name = folder.Write("multi.kfs", image.bytes);
     RecordingReport report;
     ImageHeader header;
@@ -153,7 +154,7 @@ TEST(ImageWriter, DemoFirmwareValidatesAndCarriesItsIdentity) {
     EXPECT_EQ(image.header.BlockSize(0), 0xFFFE);
     EXPECT_EQ(image.header.BlockSize(1), 0xF000);
     EXPECT_EQ(image.header.BlockSize(2), 0xF000);
-    TempFolder folder;
+    TempDir folder;
     const std::string name = folder.Write("demo.kfs", image.bytes);
     RecordingReport report;
     ImageHeader header;
@@ -163,7 +164,7 @@ TEST(ImageWriter, DemoFirmwareValidatesAndCarriesItsIdentity) {
     OpenImageFile(name, header, selection, edit1, {}, report);
     EXPECT_EQ(edit1, "KELU    ZXR-0160K       1.00");
     EXPECT_EQ(selection.FirmwareId, recipe.firmwareId);
-    EXPECT_TRUE(report.lines.empty());
+    EXPECT_TRUE(report.messages.empty());
     // Same seed, same bytes; another seed, other bytes.
     EXPECT_EQ(BuildDemoFirmware(recipe).bytes, image.bytes);
     recipe.seed = 2;

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "drive/win32/windows_api.h"
+#include <windows.h>
 
 namespace {
 

@@ -12,16 +12,16 @@
 #include "app/cli/cli_options.h"
 #include "image/image_file.h"
 #include "image/image_writer.h"
-#include "tests/image/image_test_support.h"
+#include "tests/support/temp_dir.h"
 
 namespace keluflash::cli {
 namespace {
 
-using keluflash::test::TempFolder;
+using keluflash::test::TempDir;
 using nlohmann::json;
 
 TEST(ImageInfo, ValidScrambledSingleImage) {
-    TempFolder folder;
+    TempDir folder;
     ImageWriteOptions options;
     options.scramble = true;
     const auto image = BuildDemoFirmware({}, options);
@@ -47,7 +47,7 @@ TEST(ImageInfo, MultiImageListsEveryImage) {
     recipes[2].product = "ZXR-0160K";
     const auto image = BuildDemoMultiFirmware(recipes);
     ASSERT_TRUE(image.ok) << image.error;
-    TempFolder folder;
+    TempDir folder;
     const json info = ImageInfo(folder.Write("multi.kfs", image.bytes));
     EXPECT_EQ(info["valid"], true);
     EXPECT_EQ(info["layout"], "multi");
@@ -61,7 +61,7 @@ TEST(ImageInfo, MultiImageListsEveryImage) {
 }
 
 TEST(ImageInfo, InvalidFiles) {
-    TempFolder folder;
+    TempDir folder;
     const auto image = BuildDemoFirmware({});
     ASSERT_TRUE(image.ok);
 
@@ -86,7 +86,7 @@ TEST(ImageInfo, InvalidFiles) {
     EXPECT_EQ(other["images"].size(), 1u);
     EXPECT_TRUE(other["selected_image"].is_null());
 
-    const json absent = ImageInfo(folder.Path("absent.kfs"));
+    const json absent = ImageInfo(folder.File("absent.kfs"));
     EXPECT_EQ(absent["valid"], false);
     EXPECT_EQ(absent["message"], kMessageOpenFirmwareFileError);
     EXPECT_TRUE(absent["images"].empty());
@@ -116,24 +116,24 @@ int RunCli(std::vector<std::string> args, std::string* errors = nullptr) {
 }
 
 TEST(PackCommand, WritesWhatInfoAccepts) {
-    TempFolder folder;
+    TempDir folder;
     const auto blocks = BuildDemoImageBlocks({});
-    std::vector<std::string> args{"pack", folder.Path("out.kfs"), "--scramble", "--block"};
+    std::vector<std::string> args{"pack", folder.File("out.kfs"), "--scramble", "--block"};
     for (size_t i = 0; i < blocks.size(); ++i) args.push_back(folder.Write("b" + std::to_string(i), blocks[i]));
     ASSERT_EQ(RunCli(args), kExitOk);
-    EXPECT_EQ(RunCli({"info", folder.Path("out.kfs")}), kExitOk);
-    const json info = ImageInfo(folder.Path("out.kfs"));
+    EXPECT_EQ(RunCli({"info", folder.File("out.kfs")}), kExitOk);
+    const json info = ImageInfo(folder.File("out.kfs"));
     EXPECT_EQ(info["scrambled"], true);
     EXPECT_EQ(info["images"][0]["firmware_id"], "4b31");
 }
 
 TEST(PackCommand, Refusals) {
-    TempFolder folder;
+    TempDir folder;
     const std::string small = folder.Write("small", {0x02, 0x01});
     const std::string odd = folder.Write("odd", {0x03, 0x01});
     const std::string empty = folder.Write("empty", {});
     const std::string large = folder.Write("large", std::vector<uint8_t>(65536, 0x02));
-    const std::string out = folder.Path("out.kfs");
+    const std::string out = folder.File("out.kfs");
     const auto blocksOf = [&](size_t n) { return std::vector<std::string>(n, small); };
     struct Case {
         std::string name;
@@ -151,7 +151,7 @@ TEST(PackCommand, Refusals) {
         {"blocks not a multiple of the image size", {"pack", out, "--multi", "2", "--block", small}, kExitFailed,
          "do not make images"},
         {"no block", {"pack", out}, kExitUsage, ""},
-        {"missing block file", {"pack", out, "--block", folder.Path("none")}, kExitFailed, "cannot read"},
+        {"missing block file", {"pack", out, "--block", folder.File("none")}, kExitFailed, "cannot read"},
         {"info without a file", {"info"}, kExitUsage, ""},
     };
     for (const auto& b : blocksOf(15)) cases[0].args.push_back(b);

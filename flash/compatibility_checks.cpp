@@ -1,4 +1,4 @@
-#include "image/compatibility_checks.h"
+#include "flash/compatibility_checks.h"
 
 #include "drive/atapi.h"
 

@@ -1,5 +1,5 @@
 // The five checks against a simulated drive.
-#include "image/compatibility_checks.h"
+#include "flash/compatibility_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +11,11 @@
 
 #include "drive/atapi.h"
 #include "drive/sim/simulated_windows_machine.h"
-#include "tests/drive/fake_drive_ports.h"
-#include "tests/image/image_test_support.h"
+#include "tests/support/recording_report.h"
+#include "tests/support/recording_ui.h"
 
-namespace keluflash {
+namespace keluflash::test {
 namespace {
-
-using test::RecordingReport;
 
 struct DriveIdentity {
     std::string vendor = "KELU";
@@ -52,7 +50,7 @@ private:
         config.drives[0].firmwareId = identity.firmwareId;
         return config;
     }
-    testing::FakeUi m_ui;
+    RecordingUi m_ui;
     SimulatedWindowsMachine m_machine;
     TAtapi m_atapi;
 };
@@ -86,7 +84,7 @@ TEST(CheckDriveFamily, Cases) {
         CheckBench bench(c.drive);
         RecordingReport report;
         EXPECT_EQ(CheckDriveFamily(bench.Atapi(), c.imageId, report), !c.line.has_value()) << c.name;
-        EXPECT_EQ(report.lines, c.line ? std::vector<std::string>{*c.line} : std::vector<std::string>{}) << c.name;
+        EXPECT_EQ(report.messages, c.line ? std::vector<std::string>{*c.line} : std::vector<std::string>{}) << c.name;
         EXPECT_EQ(bench.Inquiries(), c.inquiries) << c.name;
     }
 }
@@ -98,7 +96,7 @@ TEST(CheckFirmwareIdBytes, ComparesBothBytesOfAFreshInquiry) {
     EXPECT_FALSE(CheckFirmwareIdBytes(bench.Atapi(), {0x31, 0x4B}, report));
     bench.Drive().MutableConfig().firmwareId = {0x31, 0x4B};  // a new identity after a flash
     EXPECT_TRUE(CheckFirmwareIdBytes(bench.Atapi(), {0x31, 0x4B}, report));
-    EXPECT_EQ(report.lines, std::vector<std::string>{"Err:The firmware is not support this device!!(4)"});
+    EXPECT_EQ(report.messages, std::vector<std::string>{"Err:The firmware is not support this device!!(4)"});
     EXPECT_EQ(bench.Inquiries(), 3u);
 }
 
@@ -109,9 +107,9 @@ TEST(CheckVendor, FirstFourCharacters) {
     for (const auto& [text, pass] : cases) {
         RecordingReport report;
         EXPECT_EQ(CheckVendor(text, report), pass) << text;
-        EXPECT_EQ(report.lines.size(), pass ? 0u : 1u);
+        EXPECT_EQ(report.messages.size(), pass ? 0u : 1u);
         if (!pass) {
-            EXPECT_EQ(report.lines[0], "The Firmware isn't support this device !!(6)");
+            EXPECT_EQ(report.messages[0], "The Firmware isn't support this device !!(6)");
         }
     }
 }
@@ -130,7 +128,7 @@ TEST(CheckSupportedModel, SixteenCharactersFromPositionEight) {
     for (const auto& [text, pass] : cases) {
         RecordingReport report;
         EXPECT_EQ(CheckSupportedModel(text, report), pass) << text;
-        EXPECT_EQ(report.lines, pass ? std::vector<std::string>{}
+        EXPECT_EQ(report.messages, pass ? std::vector<std::string>{}
                                      : std::vector<std::string>{"The Firmware isn't support this device !!(2)"});
     }
 }
@@ -148,7 +146,7 @@ TEST(CheckModelMatch, TwentyFourCharactersRevisionIgnored) {
     for (const auto& [model, pass] : cases) {
         RecordingReport report;
         EXPECT_EQ(CheckModelMatch(model, drive, report), pass) << model;
-        EXPECT_EQ(report.lines, pass ? std::vector<std::string>{}
+        EXPECT_EQ(report.messages, pass ? std::vector<std::string>{}
                                      : std::vector<std::string>{"The Firmware isn't support this device !!(3)"});
     }
 }
@@ -161,8 +159,8 @@ TEST(Checks, FamilyDrivePassesFamilyButNotTheProductList) {
                                  bench.Atapi().Device(0).RevisionText();
     EXPECT_TRUE(CheckVendor(bench.Atapi().Device(0).IdentificationText(), report));
     EXPECT_FALSE(CheckSupportedModel(listText, report));
-    EXPECT_EQ(report.lines, std::vector<std::string>{"The Firmware isn't support this device !!(2)"});
+    EXPECT_EQ(report.messages, std::vector<std::string>{"The Firmware isn't support this device !!(2)"});
 }
 
 }  // namespace
-}  // namespace keluflash
+}  // namespace keluflash::test

@@ -1,0 +1,12 @@
+#include "app/restart_offer.h"
+
+namespace keluflash {
+
+void OfferRestart(UserInterface& ui, SystemServices& system) {
+    if (ui.MessageBox("Reboot this computer right now ?", "Warning", kMbOkCancel | kMbIconWarning | kMbSystemModal) !=
+        kIdOk)
+        return;
+    system.RequestRestart();
+}
+
+}  // namespace keluflash
