@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <system_error>
+#include <thread>
 
 namespace keluflash {
 
@@ -23,6 +26,25 @@ int HostLinuxKernel::SgIo(int fd, sg_io_hdr_t& header) {
         return 0;
     }
     return errno != 0 ? errno : EIO;
+}
+
+bool HostLinuxKernel::StillPresent(const std::string& nodeName) {
+    // How long the device's removal may lag behind the command it failed.
+    constexpr auto kRemovalWait = std::chrono::milliseconds(1000);
+    constexpr auto kStep = std::chrono::milliseconds(50);
+    const std::filesystem::path entry =
+        m_sysfsRoot / "class" / (nodeName.starts_with("sg") ? "scsi_generic" : "block") / nodeName;
+    const auto until = std::chrono::steady_clock::now() + kRemovalWait;
+    for (;;) {
+        std::error_code error;
+        if (!std::filesystem::exists(entry, error) && !error) {
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            return true;
+        }
+        std::this_thread::sleep_for(kStep);
+    }
 }
 
 }  // namespace keluflash

@@ -24,6 +24,11 @@ public:
     // ioctl(fd, SG_IO, &header): 0 when the call went through (the outcome of
     // the command is in the header), else the errno of the failed call.
     virtual int SgIo(int fd, sg_io_hdr_t& header) = 0;
+    // Whether the kernel still has the device behind a node ("sg1", "sr0").
+    // Asked after a host error: a drive unplugged mid-command comes back as
+    // DID_ERROR, and its nodes leave sysfs moments later, so a gone device is
+    // waited for a short, bounded while.
+    virtual bool StillPresent(const std::string& nodeName) = 0;
 };
 
 // This machine's kernel; sysfs read under `sysfsRoot` (a fixture tree in tests).
@@ -34,6 +39,7 @@ public:
     int Open(const std::string& path) override;
     void Close(int fd) override;
     int SgIo(int fd, sg_io_hdr_t& header) override;
+    bool StillPresent(const std::string& nodeName) override;
 
 private:
     std::filesystem::path m_sysfsRoot;

@@ -84,6 +84,7 @@ int SgIoTransport::Scan(DeviceTable& table, const Identify& identify) {
                 opened.fd = fd;
                 opened.path = path;
                 opened.blockNode = path == block;
+                opened.nodeName = path == block ? node.blockName : node.genericName;
                 break;
             }
             if (reportedError == 0 || (reportedError == ENOENT && -fd != ENOENT)) {
@@ -162,7 +163,11 @@ uint8_t SgIoTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, ui
         }
         return 0;
     }
-    if (header.host_status == kSgHostNoConnect || header.host_status == kSgHostBadTarget) {
+    // A drive unplugged mid-command: the kernel fails that command with
+    // DID_ERROR and then removes the device.
+    const bool gone = header.host_status == kSgHostNoConnect || header.host_status == kSgHostBadTarget ||
+                      (header.host_status == kSgHostError && !m_kernel.StillPresent(drive->nodeName));
+    if (gone) {
         m_sense.fill(0);
         FailWithErrno(result, ENODEV, true);
         return 0;

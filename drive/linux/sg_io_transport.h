@@ -17,6 +17,7 @@ namespace keluflash {
 inline constexpr unsigned kSgHostNoConnect = 0x01;
 inline constexpr unsigned kSgHostTimeOut = 0x03;
 inline constexpr unsigned kSgHostBadTarget = 0x04;
+inline constexpr unsigned kSgHostError = 0x07;
 inline constexpr unsigned kSgDriverMask = 0x0f;
 inline constexpr unsigned kSgDriverTimeout = 0x06;
 inline constexpr unsigned kSgDriverSense = 0x08;
@@ -49,6 +50,7 @@ private:
         std::string path;                 // the node opened
         std::vector<std::string> others;  // the drive's other names
         bool blockNode = false;           // opened at /dev/srN
+        std::string nodeName;             // "sg1", "sr0"
     };
     const OpenDrive* Find(DeviceHandle handle) const;
     void CloseAll();

@@ -29,7 +29,7 @@ SimulatedMachineConfig OneDrive(bool nt) {
 TEST(AtapiOverSimulatedMachine, FindsTheDriveAndReadsItsIdentity) {
     for (const Path& path : kPaths) {
         SCOPED_TRACE(path.name);
-        testing::FakeUi ui;
+        test::RecordingUi ui;
         SimulatedWindowsMachine machine(OneDrive(path.nt), ui);
         TAtapi atapi(machine.DriveTransport(), machine.Ui());
         EXPECT_EQ(atapi.NtFlag(), path.nt);
@@ -47,7 +47,7 @@ TEST(AtapiOverSimulatedMachine, FindsTheDriveAndReadsItsIdentity) {
 TEST(AtapiOverSimulatedMachine, CheckConditionCarriesItsSenseAndAGoodCommandClearsIt) {
     for (const Path& path : kPaths) {
         SCOPED_TRACE(path.name);
-        testing::FakeUi ui;
+        test::RecordingUi ui;
         SimulatedMachineConfig config = OneDrive(path.nt);
         CommandFault fault;
         fault.opcode = 0x5A;
@@ -76,7 +76,7 @@ TEST(AtapiOverSimulatedMachine, CheckConditionCarriesItsSenseAndAGoodCommandClea
 TEST(AtapiOverSimulatedMachine, ACommandThatNeverCompletesFailsAndTheNextOneRuns) {
     for (const Path& path : kPaths) {
         SCOPED_TRACE(path.name);
-        testing::FakeUi ui;
+        test::RecordingUi ui;
         SimulatedMachineConfig config = OneDrive(path.nt);
         config.faults = {{.opcode = 0x00, .times = 1, .kind = MachineFaultKind::NeverCompletes}};
         SimulatedWindowsMachine machine(config, ui);
@@ -92,7 +92,7 @@ TEST(AtapiOverSimulatedMachine, ACommandThatNeverCompletesFailsAndTheNextOneRuns
 
 // An ASPI layer that never answers a device probe does not hold start-up.
 TEST(AtapiOverSimulatedMachine, StuckAspiProbeEndsTheScanInBoundedTime) {
-    testing::FakeUi ui;
+    test::RecordingUi ui;
     SimulatedMachineConfig config = OneDrive(false);
     config.windows.aspiProbesNeverComplete = true;
     SimulatedWindowsMachine machine(config, ui);
@@ -104,7 +104,7 @@ TEST(AtapiOverSimulatedMachine, StuckAspiProbeEndsTheScanInBoundedTime) {
 }
 
 TEST(AtapiOverSimulatedMachine, MissingAspiLibraryLeavesNoDrive) {
-    testing::FakeUi ui;
+    test::RecordingUi ui;
     SimulatedMachineConfig config = OneDrive(false);
     config.windows.aspiInstalled = false;
     SimulatedWindowsMachine machine(config, ui);

@@ -75,9 +75,9 @@ TEST(CommandSet, EachCommandBuildsItsCdbDirectionAndLength) {
          {0x5A, 0, 0x38, 0x4B, 0x45, 0xA2, 0x00, 0x02, 0x12, 0x34, 0x00, 0x80}, kDirectionOut, 128, true},
     };
 
-    testing::FakeMachine machine;
+    test::FakeMachine machine;
     uint8_t answerStatus = 0;
-    machine.AddLetterDrive('D', [&answerStatus](const uint8_t*) { testing::DeviceAnswer answer;
+    machine.AddLetterDrive('D', [&answerStatus](const uint8_t*) { test::DeviceAnswer answer;
         answer.scsiStatus = answerStatus;
         return answer;
     });

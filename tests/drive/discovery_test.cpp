@@ -11,15 +11,15 @@
 namespace keluflash {
 namespace {
 
-using testing::AspiDeviceSlot;
-using testing::Completion;
-using testing::DeviceAnswer;
-using testing::FakeDriveLetters;
-using testing::FakeMachine;
-using testing::InquiryAnswer;
-using testing::InquiryDevice;
+using test::AspiDeviceSlot;
+using test::Completion;
+using test::DeviceAnswer;
+using test::FakeDriveLetters;
+using test::FakeMachine;
+using test::InquiryAnswer;
+using test::InquiryDevice;
 
-testing::Device Named(const std::string& product) { return InquiryDevice(InquiryAnswer("KELU", product, "1.00")); }
+test::Device Named(const std::string& product) { return InquiryDevice(InquiryAnswer("KELU", product, "1.00")); }
 
 std::vector<std::string> Identifications(const TAtapi& atapi) {
     std::vector<std::string> texts;
@@ -97,7 +97,7 @@ TEST(AspiDiscovery, ProbesEveryAddressAndKeepsOnlyCdromDevices) {
     machine.aspiDevices[{0, 2, 0}] = AspiDeviceSlot{7, Named("MO")};     // optical memory
     machine.aspiDevices[{1, 0, 0}] = AspiDeviceSlot{5, Named("CDROM")};
     machine.UseAspi(2);
-    machine.tune = [](testing::FakeAspiLibrary& library) { library.supportInfo = 0xAB02; };  // status byte ignored
+    machine.tune = [](test::FakeAspiLibrary& library) { library.supportInfo = 0xAB02; };  // status byte ignored
     TAtapi atapi(machine.DriveTransport(), machine.Ui());
 
     ASSERT_EQ(atapi.DeviceCount(), 1);
@@ -163,7 +163,7 @@ TEST(AspiDiscovery, WaitsForAPendingProbeWhilePumpingMessages) {
     FakeMachine machine;
     machine.aspiDevices[{0, 0, 1}] = AspiDeviceSlot{5, Named("LATE")};
     machine.UseAspi(1);
-    machine.tune = [](testing::FakeAspiLibrary& library) {
+    machine.tune = [](test::FakeAspiLibrary& library) {
         library.probeCompletion = Completion::OnWait;
         library.probePumpsToComplete = 3;
     };
@@ -182,15 +182,15 @@ TEST(AspiDiscovery, AProbeThatNeverCompletesSkipsTheRestOfItsAdapterOnly) {
     machine.aspiDevices[{0, 5, 0}] = AspiDeviceSlot{5, Named("AFTER")};
     machine.aspiDevices[{1, 2, 0}] = AspiDeviceSlot{5, Named("NEXT")};
     machine.UseAspi(2);
-    machine.tune = [](testing::FakeAspiLibrary& library) {
+    machine.tune = [](test::FakeAspiLibrary& library) {
         library.probeMode = [](const SrbGDEVBlock& probe) {
             return probe.SRB_HaId == 0 && probe.SRB_Target == 1 && probe.SRB_Lun == 2 ? Completion::Never
                                                                                      : Completion::AtOnce;
         };
     };
-    const uint32_t start = machine.clock.now;
+    const uint32_t start = machine.clock.TickCount();
     TAtapi atapi(machine.DriveTransport(), machine.Ui());
-    const uint32_t waited = machine.clock.now - start;
+    const uint32_t waited = machine.clock.TickCount() - start;
     EXPECT_GE(waited, kAspiProbeWaitMilliseconds);
     EXPECT_LE(waited, kAspiProbeWaitMilliseconds + 10);
 

@@ -14,11 +14,12 @@
 #include "drive/aspi_transport.h"
 #include "drive/atapi.h"
 #include "drive/nt_pass_through_transport.h"
+#include "drive/sim/virtual_clock.h"
 #include "drive/windows_ports.h"
 #include "drive/windows_transport.h"
 #include "tests/support/recording_ui.h"
 
-namespace keluflash::testing {
+namespace keluflash::test {
 
 // A standard INQUIRY answer: vendor and product padded with blanks.
 inline std::vector<uint8_t> InquiryAnswer(const std::string& vendor, const std::string& product,
@@ -59,17 +60,6 @@ public:
     bool nt = true;
     bool IsNtFamily() override { return nt; }
 };
-
-class FakeClock final : public Clock {
-public:
-    uint32_t now = 1000;
-    uint32_t TickCount() override { return now; }
-    void Sleep(uint32_t milliseconds) override { now += milliseconds; }
-};
-
-// The drive tests' name for the shared recording user interface, until they
-// use it by its own name.
-using FakeUi = test::RecordingUi;
 
 // --- ASPI --------------------------------------------------------------------
 
@@ -313,8 +303,8 @@ struct FakeMachine {
     FakePassThrough passThrough;
     FakeDriveLetters letters;
     FakeErrorText errorText;
-    FakeUi ui;
-    FakeClock clock;
+    RecordingUi ui;
+    VirtualClock clock{1000};
 
     FakeMachine() {
         ui.onPump = [this] {
@@ -348,4 +338,4 @@ struct FakeMachine {
     std::unique_ptr<Transport> transport;         // last: it goes before the ports it uses
 };
 
-}  // namespace keluflash::testing
+}  // namespace keluflash::test

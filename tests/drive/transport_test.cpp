@@ -13,11 +13,11 @@
 namespace keluflash {
 namespace {
 
-using testing::AspiDeviceSlot;
-using testing::Completion;
-using testing::DeviceAnswer;
-using testing::FakeDriveLetters;
-using testing::FakeMachine;
+using test::AspiDeviceSlot;
+using test::Completion;
+using test::DeviceAnswer;
+using test::FakeDriveLetters;
+using test::FakeMachine;
 
 constexpr std::array<uint8_t, 12> kCdb{0x5A, 0x00, 0x38, 0x4B, 0x45, 0xA3, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
 const std::vector<uint8_t> kCheckCondition{0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x01};
@@ -44,7 +44,7 @@ struct Rig {
     uint8_t Run(uint8_t* data = nullptr, uint32_t length = 0, uint8_t direction = kDirectionNone) {
         return atapi->ExecuteCommand(kCdb.data(), data, length, direction);
     }
-    testing::FakeAspiLibrary& Aspi() { return *machine.aspi.library; }
+    test::FakeAspiLibrary& Aspi() { return *machine.aspi.library; }
 };
 
 // ---- Pass-through path -------------------------------------------------------
@@ -275,7 +275,7 @@ TEST(AspiTransport, MissingLibraryShowsTheBoxAndLeavesNoTransport) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeMachine machine;
-        machine.aspiDevices[{0, 0, 0}] = AspiDeviceSlot{5, testing::InquiryDevice({})};
+        machine.aspiDevices[{0, 0, 0}] = AspiDeviceSlot{5, test::InquiryDevice({})};
         machine.UseAspi(1);
         machine.aspi.installed = false;
         machine.aspi.systemDirectory = c.directory;

@@ -41,6 +41,12 @@ public:
         return m_next++;
     }
     void Close(int fd) override { std::erase(open, fd); }
+    bool present = true;                             // the device behind every node is still there
+    std::vector<std::string> presenceAsked;
+    bool StillPresent(const std::string& nodeName) override {
+        presenceAsked.push_back(nodeName);
+        return present;
+    }
     int SgIo(int fd, sg_io_hdr_t& header) override {
         ++calls;
         seenFd = fd;
@@ -187,6 +193,24 @@ TEST_F(SgIoTransportTest, MapsEachAnswerOfTheKernelToItsCategory) {
         EXPECT_EQ(result.osErrorText.empty(), c.outcome != O::OsError);
         EXPECT_EQ(transport.LastSense(), c.writesSense ? (SenseTriple{5, 0x24, 1}) : SenseTriple{});
     }
+}
+
+// A drive unplugged mid-command: usb-storage fails the command with
+// DID_ERROR and the device leaves sysfs. That command is not "completed".
+TEST_F(SgIoTransportTest, AHostErrorFromADriveThatIsGoneIsNotCompleted) {
+    SgIoTransport transport(kernel);
+    const DeviceEntry drive = ScanOne(transport);
+    kernel.answer = [](sg_io_hdr_t& header) {
+        header.host_status = 0x07;
+        return 0;
+    };
+    kernel.present = false;
+    CommandResult result;
+    EXPECT_EQ(transport.Execute(drive, tur.data(), nullptr, 0, kDirectionNone, result), 0);
+    EXPECT_EQ(result.outcome, CommandOutcome::OsError);
+    EXPECT_TRUE(result.deviceGone);
+    EXPECT_EQ(result.osErrorText, "No such device");
+    EXPECT_EQ(kernel.presenceAsked, std::vector<std::string>{"sg1"});
 }
 
 TEST_F(SgIoTransportTest, NoDriveMeansNothingReachesTheKernel) {

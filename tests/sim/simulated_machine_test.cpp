@@ -1,6 +1,7 @@
 // The simulated machine's ports: pass-through, ASPI, drive letters, error
 // texts and the named profiles, and TAtapi running over them.
 #include "drive/nt_pass_through_transport.h"
+#include "tests/support/recording_ui.h"
 #include "drive/sim/simulated_windows_machine.h"
 
 #include <gtest/gtest.h>
@@ -15,18 +16,7 @@
 namespace keluflash {
 namespace {
 
-class RecordingUi final : public UserInterface {
-public:
-    void PumpMessage() override { ++pumps; }
-    void ProcessMessages() override { ++processed; }
-    int MessageBox(const std::string& text, const std::string&, unsigned) override {
-        boxes.push_back(text);
-        return kIdOk;
-    }
-    int pumps = 0;
-    int processed = 0;
-    std::vector<std::string> boxes;
-};
+using test::RecordingUi;
 
 constexpr std::array<uint8_t, 12> kInquiry{0x12, 0, 0, 0, 0x32, 0, 0, 0, 0, 0, 0, 0};
 constexpr std::array<uint8_t, 12> kTestUnitReady{};
@@ -386,7 +376,7 @@ TEST(SimulatedMachineWithAtapi, PassThroughStatusAndSenseReachTheCaller) {
     machine.Disconnect(0);
     EXPECT_EQ(atapi.TestUnitReady(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0], "The device is not connected.\r\n\n");
+    EXPECT_EQ(ui.boxes[0].text, "The device is not connected.\r\n\n");
 }
 
 // The demo firmware goes into a drive with TAtapi's commands, the way each

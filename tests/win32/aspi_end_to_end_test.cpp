@@ -26,7 +26,7 @@
 namespace keluflash {
 namespace {
 
-using testing::FakeUi;
+using test::RecordingUi;
 
 SimulatedAspiStatistics Statistics() {
     SimulatedAspiStatistics statistics;
@@ -47,7 +47,7 @@ protected:
     }
     void SetUp() override { SetEnvironmentVariableA("KELUFLASH_ASPI_COMPLETION", "pending"); }
 
-    FakeUi ui;
+    RecordingUi ui;
     Win32DrivePorts ports;
 };
 

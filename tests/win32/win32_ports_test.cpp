@@ -169,7 +169,7 @@ TEST_F(Win32DriveLetters, PassThroughReachesTheDeviceAndReportsItsError) {
 // letters, and each INQUIRY meets Wine's refusal of SCSI pass-through, which
 // the operator sees as the system's own text.
 TEST_F(Win32DriveLetters, PassThroughPathOverTheRealPorts) {
-    testing::FakeUi ui;
+    test::RecordingUi ui;
     Win32DrivePorts ports;
     const std::unique_ptr<Transport> transport = MakeWindowsTransport(ports.Ports(ui));
     TAtapi atapi(*transport, ui);

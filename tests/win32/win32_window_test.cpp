@@ -50,7 +50,7 @@ public:
     }
 
     // The drive layer's boxes ("WNASPI32.DLL not found") are recorded, not shown.
-    testing::FakeUi driveUi;
+    test::RecordingUi driveUi;
     Win32UserInterface ui;
     SimulatedWindowsMachine machine;
     TAtapi atapi;

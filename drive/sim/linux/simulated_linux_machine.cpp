@@ -10,7 +10,6 @@ namespace {
 
 constexpr unsigned kDidTimeOut = 0x03;
 constexpr unsigned kDidError = 0x07;
-constexpr unsigned kDidNoConnect = 0x01;
 constexpr unsigned kDriverSense = 0x08;
 constexpr uint8_t kOpWriteBuffer = 0x3B;
 
@@ -50,7 +49,7 @@ int SimulatedLinuxMachine::Open(const std::string& path) {
         if (!generic && !block) continue;
         const auto& access = Config().linuxAccess;
         if (Listed(access.unopenable, i) || (generic && Listed(access.withoutSgAccess, i))) return -EACCES;
-        if (Lost(i)) return -ENODEV;
+        if (Lost(i)) return -ENOENT;  // the node went with the device
         m_open.push_back({m_nextFd, i, block});
         return m_nextFd++;
     }
@@ -59,6 +58,13 @@ int SimulatedLinuxMachine::Open(const std::string& path) {
 
 void SimulatedLinuxMachine::Close(int fd) {
     std::erase_if(m_open, [fd](const OpenNode& node) { return node.fd == fd; });
+}
+
+bool SimulatedLinuxMachine::StillPresent(const std::string& nodeName) {
+    for (size_t i = 0; i < DriveCount(); ++i) {
+        if (nodeName == NodeName("sg", i) || nodeName == NodeName("sr", i)) return !Lost(i);
+    }
+    return false;
 }
 
 int SimulatedLinuxMachine::SgIo(int fd, sg_io_hdr_t& header) {
@@ -86,8 +92,10 @@ int SimulatedLinuxMachine::SgIo(int fd, sg_io_hdr_t& header) {
     header.sb_len_wr = 0;
     header.resid = 0;
     if (delivery.fault == MachineFaultKind::DriveGone) {
+        // As usb-storage does when the device goes: the command in flight
+        // fails with DID_ERROR, every later call on the node with ENODEV.
         m_goneReported[node->drive] = true;
-        header.host_status = kDidNoConnect;
+        header.host_status = kDidError;
         return 0;
     }
     if (delivery.fault == MachineFaultKind::OsError) return static_cast<int>(delivery.osError);

@@ -32,11 +32,12 @@ private:
     int Open(const std::string& path) override;
     void Close(int fd) override;
     int SgIo(int fd, sg_io_hdr_t& header) override;
+    bool StillPresent(const std::string& nodeName) override;
     bool Listed(const std::vector<size_t>& drives, size_t drive) const;
 
     UserInterface& m_ui;
     std::vector<OpenNode> m_open;
-    std::vector<bool> m_goneReported;   // per drive: DID_NO_CONNECT was answered once
+    std::vector<bool> m_goneReported;   // per drive: the command it vanished in was answered
     int m_nextFd = 1000;
     std::unique_ptr<SgIoTransport> m_transport;
 };

@@ -1,0 +1,305 @@
+#!/bin/busybox sh
+# /init of the kernel test's guest. Loads the modules, attaches simulated
+# drives with keluflash-virtual-drive and runs keluflash-cli against them
+# through the kernel's sg and sr nodes. Each scenario prints one line
+# "KT-RESULT name PASS|FAIL ..."; "KT-DONE" ends the run, then the guest
+# powers itself off (only the guest: this is its own init).
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /tmp
+chmod 1777 /tmp
+cd /tmp
+
+up() { cut -d' ' -f1 /proc/uptime; }
+say() { echo "KT: [$(up)] $*"; }
+RESULT_START=0
+begin() { RESULT_START=$(up); say "== $1"; }
+pass() { echo "KT-RESULT $1 PASS ($(awk "BEGIN{printf \"%.1f\", $(up) - $RESULT_START}") s)"; }
+fail() { echo "KT-RESULT $1 FAIL: $2"; }
+show() { sed 's/^/  | /' "$1"; }
+trace_lines() { sed 's/"data":"[0-9a-f]*",//; s/^/  trace| /'; }
+
+finish() {
+  say "kernel messages:"
+  dmesg | grep -iE 'usb|scsi|sr[0-9]|sg[0-9]|reset|offline|abort' | tail -n 60 | sed 's/^/  dmesg| /'
+  echo "KT-DONE"
+  sync
+  poweroff -f
+}
+
+say "booted, kernel $(uname -r)"
+for module in $(cat /kelu/modules.list); do
+  # Two virtual USB device controllers: two drives can be attached at once.
+  params=
+  [ "$module" != dummy_hcd.ko ] || params=num=2
+  insmod "/lib/modules/$module" $params || say "insmod $module failed"
+done
+say "modules loaded"
+
+# QEMU's IDE CD-ROM is the neighbour in the list.
+for i in $(seq 120); do [ -e /sys/class/block/sr0 ] && break; usleep 250000; done
+
+DRIVE_PID=
+DRIVE_LOG=
+SG=
+SR=
+start_drive() {
+  DRIVE_LOG=$1
+  shift
+  keluflash-virtual-drive --verbose "$@" >"$DRIVE_LOG" 2>&1 &
+  DRIVE_PID=$!
+  line=
+  for i in $(seq 240); do
+    line=$(grep 'attached as' "$DRIVE_LOG") && break
+    kill -0 "$DRIVE_PID" 2>/dev/null || break
+    usleep 250000
+  done
+  SG=$(echo "$line" | sed -n 's/.*attached as \(\/dev\/sg[0-9]*\).*/\1/p')
+  SR=$(echo "$line" | sed -n 's/.*(\(\/dev\/sr[0-9]*\)).*/\1/p')
+  if [ -z "$SG" ] || [ -z "$SR" ]; then
+    say "the virtual drive did not attach:"
+    show "$DRIVE_LOG"
+    return 1
+  fi
+  say "virtual drive $* at $SG ($SR)"
+}
+stop_drive() {
+  kill -TERM "$DRIVE_PID" 2>/dev/null
+  wait "$DRIVE_PID"
+  grep -vE '\] #[0-9]+ ' "$DRIVE_LOG" | sed 's/^/  drive| /'
+  # The gadget is gone once the kernel has dropped the sg node.
+  for i in $(seq 120); do [ -e "/sys/class/scsi_generic/${SG#/dev/}" ] || break; usleep 250000; done
+}
+
+# keluflash-cli flash with a fresh output file; sets RC and OUT.
+run_flash() {
+  name=$1
+  shift
+  OUT=/tmp/$name.out
+  timeout 900 "$@" >"$OUT" 2>&1
+  RC=$?
+  show "$OUT"
+}
+# The drive's flash as the virtual drive holds it, compared with a file.
+flash_equals() {
+  file=${2:-/tmp/flash.bin}
+  rm -f "$file"
+  kill -USR1 "$DRIVE_PID"
+  for i in $(seq 120); do [ -e "$file" ] && break; usleep 250000; done
+  cmp -s "$file" "$1"
+}
+flashed_and_verified() {
+  [ "$RC" = 0 ] && grep -qx 'Ok:Flash Complete!!' "$OUT" && grep -qx 'OK:Verify ok!!' "$OUT"
+}
+never_claims_success() {
+  [ "$RC" = 1 ] && ! grep -q 'Ok:Flash Complete!!' "$OUT" && ! grep -q 'OK:Verify ok!!' "$OUT"
+}
+
+# Which groups run: "native wine" unless the host chose (KELUFLASH_KERNEL_TEST_GROUPS).
+group() { grep -qw "$1" /kelu/groups 2>/dev/null || [ ! -f /kelu/groups ]; }
+
+# --- a drive that takes method A ---------------------------------------
+if group native && start_drive /tmp/default.log --profile default --flash-file /tmp/flash.bin; then
+  say "the first commands the kernel sent:"
+  grep -E '\] #[0-9]+ ' "$DRIVE_LOG" | head -n 24 | sed 's/^/  drive| /'
+  begin list
+  keluflash-cli list >/tmp/list.out 2>&1
+  show /tmp/list.out
+  if grep -qE "^[0-9]+  $SG  KELU    ZXR-0131K        1.00\$" /tmp/list.out &&
+     grep -qE '^[0-9]+  /dev/sg[0-9]+  QEMU' /tmp/list.out; then
+    pass list
+  else
+    fail list "no line for $SG with the drive's identification and revision beside QEMU's CD-ROM"
+  fi
+
+  begin plain-flash
+  run_flash plain keluflash-cli flash --yes --device "$SG" /kelu/plain.kfs
+  if ! flashed_and_verified; then fail plain-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  elif ! flash_equals /kelu/plain.flash; then fail plain-flash "the drive's flash differs from the image's blocks"
+  else pass plain-flash; fi
+
+  begin scrambled-flash
+  run_flash scrambled keluflash-cli flash --yes --device "$SG" /kelu/scrambled.kfs
+  if ! flashed_and_verified; then fail scrambled-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  elif ! flash_equals /kelu/scrambled.flash; then fail scrambled-flash "the drive's flash differs from the descrambled blocks"
+  else pass scrambled-flash; fi
+
+  # As udev's uaccess leaves it: the seat's user may open the sg node, nothing else.
+  begin user-sg-flash
+  chown 1000:1000 "$SG"; chmod 600 "$SG"; chmod 600 "$SR"
+  # A user without capabilities, as at a desktop seat.
+  run_flash user-sg su -s /bin/sh user -c "keluflash-cli flash --yes --device $SG /kelu/plain.kfs"
+  chown 0:0 "$SG"
+  if ! flashed_and_verified; then fail user-sg-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  elif ! flash_equals /kelu/plain.flash; then fail user-sg-flash "the drive's flash differs from the image's blocks"
+  else pass user-sg-flash; fi
+  stop_drive
+elif group native; then
+  fail list "no virtual drive"
+fi
+
+# --- a drive that refuses method A and takes WRITE BUFFER ------------------
+if group native && start_drive /tmp/method-b.log --profile method-b --flash-file /tmp/flash.bin; then
+  begin method-b-flash
+  run_flash method-b keluflash-cli flash --yes --device "$SG" /kelu/plain.kfs
+  if ! flashed_and_verified; then fail method-b-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  elif ! grep -q 'SenseCode:5 : 24 : 0' "$OUT"; then fail method-b-flash "method A's refusal did not reach the program"
+  elif ! grep -q 'answered with the kept sense' "$DRIVE_LOG"; then fail method-b-flash "usb-storage never asked for the sense"
+  elif ! grep -q '^keluflash-virtual-drive .*#[0-9]* 3B 05 01' "$DRIVE_LOG"; then fail method-b-flash "no WRITE BUFFER reached the drive"
+  elif ! flash_equals /kelu/plain.flash; then fail method-b-flash "the drive's flash differs from the image's blocks"
+  else pass method-b-flash; fi
+
+  # The block node without CAP_SYS_RAWIO: the kernel lets 5A through (it
+  # takes it for MODE SENSE(10)) and refuses WRITE BUFFER.
+  begin user-sr-method-b
+  before=$(grep -c ' 3B 05 01' "$DRIVE_LOG")
+  chmod 600 "$SG"; chown 1000:1000 "$SR"; chmod 600 "$SR"
+  run_flash user-sr su -s /bin/sh user -c "keluflash-cli flash --yes --device $SR /kelu/plain.kfs"
+  chown 0:0 "$SR"
+  after=$(grep -c ' 3B 05 01' "$DRIVE_LOG")
+  if ! never_claims_success; then fail user-sr-method-b "exit $RC, or a line claims success"
+  elif [ "$before" != "$after" ]; then fail user-sr-method-b "a WRITE BUFFER reached the drive through $SR"
+  else
+    grep -q '/dev/sg' "$OUT" || say "NOTE: no message names /dev/sgN as the way to reach the drive"
+    pass user-sr-method-b
+  fi
+  stop_drive
+elif group native; then
+  fail method-b-flash "no virtual drive"
+fi
+
+# --- a drive that vanishes during the download ---------------------------
+if group native && start_drive /tmp/vanish.log --profile default --vanish-at 4 --counting 5A/A0; then
+  begin vanish
+  run_flash vanish keluflash-cli flash --trace /tmp/vanish.trace --yes --device "$SG" /kelu/plain.kfs
+  grep -A 3 '"cdb":"5a00384b45a00503' /tmp/vanish.trace | trace_lines
+  if ! never_claims_success; then fail vanish "exit $RC, or a line claims success"
+  elif ! grep -q '^Err:' "$OUT"; then fail vanish "no Err: line says what went wrong"
+  elif ! grep -q 'vanishes' "$DRIVE_LOG"; then fail vanish "the drive never vanished"
+  elif grep '"cdb":"5a00384b45a00503' /tmp/vanish.trace | grep -q '"status":1,'; then
+    # The block write in flight when the drive went away never reached it.
+    fail vanish "the block write the drive vanished in is taken as done (status 1)"
+  else pass vanish; fi
+  stop_drive
+elif group native; then
+  fail vanish "no virtual drive"
+fi
+
+# --- a drive that stops answering: the host's time-out and reset ----------
+if group native && start_drive /tmp/silent.log --profile default --stop-answering-at 3 --counting 5A/A0; then
+  begin stop-answering
+  started=$(up)
+  run_flash silent keluflash-cli flash --trace /tmp/silent.trace --yes --device "$SG" /kelu/plain.kfs
+  grep -B 1 -A 2 '"cdb":"5a00384b45a00502' /tmp/silent.trace | trace_lines
+  took=$(awk "BEGIN{printf \"%d\", $(up) - $started}")
+  say "the flash took ${took}s"
+  if ! never_claims_success; then fail stop-answering "exit $RC, or a line claims success"
+  elif ! grep -q '^Err:' "$OUT"; then fail stop-answering "no Err: line says what went wrong"
+  elif [ "$took" -lt 20 ]; then fail stop-answering "no command waited for the 20 s time-out"
+  elif ! sed -n '/stops answering/,$p' "$DRIVE_LOG" | grep -qE 'Reset|disabled'; then
+    fail stop-answering "the host never reset the drive"
+  else pass stop-answering; fi
+  stop_drive
+elif group native; then
+  fail stop-answering "no virtual drive"
+fi
+
+# --- keluflash-cli.exe under Wine: NT pass-through, which Wine turns into SG_IO
+# The host's root (Wine and its libraries) read-only over virtio-9p, the
+# prepared prefix under an overlay, tmpfs where Wine writes; the program runs
+# in a chroot there, from tmpfs (Wine reads PE sections from 9p short).
+wine_setup() {
+  [ -f /kelu/keluflash-cli.exe ] || return 1
+  mkdir -p /host /wine-lower
+  mount -t 9p -o trans=virtio,version=9p2000.L,ro hostroot /host || return 1
+  mount --bind "/host$(cat /kelu/wine-prefix)" /wine-lower || return 1
+  mount -t tmpfs tmpfs /host/tmp || return 1
+  mkdir -p /tmp/wine-upper /tmp/wine-work /host/tmp/prefix
+  mount -t overlay overlay -o lowerdir=/wine-lower,upperdir=/tmp/wine-upper,workdir=/tmp/wine-work /host/tmp/prefix ||
+    return 1
+  mount --bind /proc /host/proc
+  mount --bind /sys /host/sys
+  mount --bind /dev /host/dev
+  mkdir -p /dev/shm && mount -t tmpfs tmpfs /dev/shm
+  cp /kelu/keluflash-cli.exe /kelu/plain.kfs /host/tmp/
+  chmod 1777 /host/tmp
+}
+# keluflash-cli.exe with these arguments; its output without carriage returns.
+wine_cli() {
+  timeout 900 chroot /host /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp WINEPREFIX=/tmp/prefix WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml=" /bin/sh -c "cd /tmp && wine keluflash-cli.exe $*" 2>&1 | tr -d '\r'
+}
+# One Wine session for all runs: a console program waiting on a pipe keeps
+# the server and the mount manager up (a restart costs minutes here, and a
+# restarted mount manager has been seen to drop a CD-ROM letter).
+wine_hold() {
+  mkfifo /host/tmp/wine-hold
+  chroot /host /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp WINEPREFIX=/tmp/prefix WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml=" /bin/sh -c "cd /tmp && exec wine cmd.exe" </host/tmp/wine-hold >/dev/null 2>&1 &
+  exec 9>/host/tmp/wine-hold
+}
+wine_stop() {
+  exec 9>&-
+  chroot /host /usr/bin/env WINEPREFIX=/tmp/prefix wineserver -k 2>/dev/null
+}
+# A drive letter of the prefix names a node (the mount manager reads the
+# links once, when Wine starts: both drives are attached before that).
+wine_letter() { ln -sfn "$2" "/host/tmp/prefix/dosdevices/$1::"; }
+wine_flashed() {
+  grep -qx 'Ok:Flash Complete!!' "$OUT" && grep -qx 'OK:Verify ok!!' "$OUT"
+}
+
+# D: takes method A, E: refuses it and takes WRITE BUFFER; Wine runs as root.
+if group wine && [ -f /kelu/keluflash-cli.exe ]; then
+  if ! wine_setup; then
+    fail wine-list "the host's root over 9p, the overlay or the chroot could not be set up"
+  elif ! start_drive /tmp/wine-b.log --profile method-b --udc dummy_udc.1 --flash-file /tmp/flash-b.bin; then
+    fail wine-list "no second virtual drive"
+  else
+    B_PID=$DRIVE_PID; B_SG=$SG; B_SR=$SR; B_LOG=$DRIVE_LOG
+    if start_drive /tmp/wine-a.log --profile default --udc dummy_udc.0 --flash-file /tmp/flash.bin; then
+      wine_letter d "$SR"
+      wine_letter e "$B_SR"
+      wine_hold
+      begin wine-list
+      wine_cli list >/tmp/wine-list.out
+      show /tmp/wine-list.out
+      if grep -F '\\.\D:' /tmp/wine-list.out | grep -qF 'KELU    ZXR-0131K        1.00' &&
+         grep -qF '\\.\E:' /tmp/wine-list.out; then
+        pass wine-list
+      else
+        fail wine-list 'no lines for \\.\D: and \\.\E: with the drives'"'"' identification and revision'
+      fi
+
+      begin wine-flash
+      OUT=/tmp/wine-flash.out
+      wine_cli flash --yes --device 'D:' plain.kfs >"$OUT"
+      show "$OUT"
+      if ! wine_flashed; then fail wine-flash "no Ok:Flash Complete!! and OK:Verify ok!!"
+      elif ! flash_equals /kelu/plain.flash; then fail wine-flash "the drive's flash differs from the image's blocks"
+      else pass wine-flash; fi
+
+      begin wine-method-b
+      OUT=/tmp/wine-method-b.out
+      wine_cli flash --yes --device 'E:' plain.kfs >"$OUT"
+      show "$OUT"
+      A_PID=$DRIVE_PID
+      DRIVE_PID=$B_PID
+      if ! wine_flashed; then fail wine-method-b "no Ok:Flash Complete!! and OK:Verify ok!!"
+      elif ! grep -q ' 3B 05 01' "$B_LOG"; then fail wine-method-b "no WRITE BUFFER reached the drive"
+      elif ! flash_equals /kelu/plain.flash /tmp/flash-b.bin; then fail wine-method-b "the drive's flash differs from the image's blocks"
+      else pass wine-method-b; fi
+      wine_stop
+      DRIVE_PID=$A_PID
+      stop_drive
+    fi
+    DRIVE_PID=$B_PID; SG=$B_SG; DRIVE_LOG=$B_LOG
+    stop_drive
+  fi
+fi
+
+[ ! -f /kelu/extra.sh ] || . /kelu/extra.sh
+finish

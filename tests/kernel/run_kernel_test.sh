@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# The kernel test: Debian's own kernel boots under QEMU (TCG, no KVM needed)
+# from an initramfs that holds busybox, keluflash-cli, keluflash-virtual-drive
+# and the kernel modules they need. Inside, guest_init.sh attaches simulated
+# drives as USB optical drives (dummy_hcd, FunctionFS, usb-storage, sr, sg)
+# and flashes them through the real SG_IO path, with real faults. One boot
+# runs every scenario; the guest's console is printed when one fails.
+#   run_kernel_test.sh BUILD_DIR
+# Needs qemu-system-x86, linux-image-amd64, busybox-static and cpio (./run
+# kernel-test installs them).
+set -euo pipefail
+BUILD=$(cd "$1" && pwd)
+HERE=$(cd "$(dirname "$0")" && pwd)
+CLI=$BUILD/app/cli/keluflash-cli
+DRIVE=$BUILD/tools/virtual_drive/keluflash-virtual-drive
+# Generous: two cores shared with other work, and every instruction emulated.
+GUEST_TIMEOUT=${KELUFLASH_KERNEL_TEST_TIMEOUT:-1500}
+
+KERNEL=$(ls /boot/vmlinuz-*-amd64 2>/dev/null | sort -V | tail -n 1)
+[ -n "$KERNEL" ] || { echo "kernel test: no /boot/vmlinuz-*-amd64 (apt-get install linux-image-amd64)" >&2; exit 1; }
+KVER=${KERNEL#/boot/vmlinuz-}
+MODULES=/lib/modules/$KVER
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/keluflash-kernel.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+ROOTFS=$WORK/root
+mkdir -p "$ROOTFS"/{bin,dev,proc,sys,tmp,etc,kelu,lib/modules}
+
+# busybox and its applets (linked at boot).
+cp /bin/busybox "$ROOTFS/bin/busybox"
+
+# The two programs, without debug information, and the libraries they load.
+add_program() {
+  local program=$1 lib
+  strip --strip-debug -o "$ROOTFS/bin/$(basename "$program")" "$program"
+  for lib in $(ldd "$program" | grep -o '/[^ ]*'); do
+    mkdir -p "$ROOTFS$(dirname "$lib")"
+    [ -e "$ROOTFS$lib" ] || cp -L "$lib" "$ROOTFS$lib"
+  done
+}
+add_program "$CLI"
+add_program "$DRIVE"
+# For looking further into the kernel's behaviour: KELUFLASH_KERNEL_TEST_EXTRA
+# names a script the guest runs after the scenarios (with guest_init.sh's
+# functions), KELUFLASH_KERNEL_TEST_PROGRAMS host programs it needs (sg_raw).
+for program in ${KELUFLASH_KERNEL_TEST_PROGRAMS:-}; do add_program "$(command -v "$program")"; done
+# KELUFLASH_KERNEL_TEST_GROUPS="wine" runs only those scenarios (native, wine).
+[ -z "${KELUFLASH_KERNEL_TEST_GROUPS:-}" ] || echo "$KELUFLASH_KERNEL_TEST_GROUPS" >"$ROOTFS/kelu/groups"
+[ -z "${KELUFLASH_KERNEL_TEST_EXTRA:-}" ] || cp "$KELUFLASH_KERNEL_TEST_EXTRA" "$ROOTFS/kelu/extra.sh"
+
+# Modules in load order: each one's dependencies (modules.dep) before it.
+declare -A LOADED=()
+ORDER=()
+add_module() {
+  local path=$1 dep
+  [ -z "${LOADED[$path]:-}" ] || return 0
+  LOADED[$path]=1
+  for dep in $(grep -E "^$path:" "$MODULES/modules.dep" | cut -d: -f2-); do add_module "$dep"; done
+  ORDER+=("$path")
+}
+# The Windows program under Wine in the guest: the guest sees the host's own
+# root read-only over virtio-9p (Wine, its libraries) and puts a prefix made
+# here under an overlay.
+WINE_EXE=${KELUFLASH_KERNEL_TEST_WINE_EXE:-}
+MODULE_NAMES=(sg sr_mod ata_piix dummy_hcd libcomposite usb_f_fs usb-storage)
+QEMU_SHARE=()
+if [ -n "$WINE_EXE" ]; then
+  MODULE_NAMES+=(9p 9pnet_virtio virtio_pci overlay)
+  QEMU_SHARE=(-virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap")
+fi
+for name in "${MODULE_NAMES[@]}"; do
+  path=$(grep -E "/${name}\.ko(\.[a-z]+)?:" "$MODULES/modules.dep" | cut -d: -f1 | head -n 1)
+  [ -n "$path" ] || { echo "kernel test: module $name not in $MODULES" >&2; exit 1; }
+  add_module "$path"
+done
+for path in "${ORDER[@]}"; do
+  file=$(basename "$path")
+  case "$file" in
+    *.ko.xz) xz -dc "$MODULES/$path" >"$ROOTFS/lib/modules/${file%.xz}"; file=${file%.xz} ;;
+    *.ko.zst) zstd -qdc "$MODULES/$path" >"$ROOTFS/lib/modules/${file%.zst}"; file=${file%.zst} ;;
+    *) cp "$MODULES/$path" "$ROOTFS/lib/modules/$file" ;;
+  esac
+  echo "$file" >>"$ROOTFS/kelu/modules.list"
+done
+
+# The images and the flash each must leave in the drive: block k in bank k,
+# padded with zeros to 65536 bytes.
+IMAGES=$ROOTFS/kelu
+"$CLI" --simulate demo-image "$IMAGES/plain.kfs" >/dev/null
+sizes=$("$CLI" info --json "$IMAGES/plain.kfs" | tr -d ' \n' | sed 's/.*"block_sizes":\[\([0-9,]*\)\].*/\1/' | tr ',' ' ')
+offset=64
+blocks=()
+index=0
+for size in $sizes; do
+  block=$WORK/block$index.bin
+  dd if="$IMAGES/plain.kfs" of="$block" bs=65536 iflag=skip_bytes,count_bytes skip="$offset" count="$size" status=none
+  blocks+=("$block")
+  offset=$((offset + size))
+  index=$((index + 1))
+done
+expected_flash() {
+  local out=$1 block padded
+  : >"$out"
+  for block in "${@:2}"; do
+    padded=$WORK/padded.bin
+    cp "$block" "$padded"
+    truncate -s 65536 "$padded"
+    cat "$padded" >>"$out"
+  done
+}
+expected_flash "$IMAGES/plain.flash" "${blocks[@]}"
+# The scrambled image: the same blocks, each starting with 02 as scrambling
+# needs, packed with --scramble; the drive must hold the plain blocks.
+for block in "${blocks[@]}"; do printf '\002' | dd of="$block" bs=1 count=1 conv=notrunc status=none; done
+"$CLI" pack "$IMAGES/scrambled.kfs" --scramble --block "${blocks[@]}" >/dev/null
+expected_flash "$IMAGES/scrambled.flash" "${blocks[@]}"
+
+if [ -n "$WINE_EXE" ]; then
+  # A 32-bit prefix (Windows 7) whose D: and E: are CD-ROM drives; the guest
+  # points dosdevices/d:: and e:: at the virtual drives' nodes before Wine starts.
+  prefix=$WORK/prefix
+  export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  wineboot -i >/dev/null 2>&1
+  mkdir -p "$prefix/cdrom-d" "$prefix/cdrom-e"
+  ln -sfn ../cdrom-d "$prefix/dosdevices/d:"
+  ln -sfn ../cdrom-e "$prefix/dosdevices/e:"
+  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\n"d:"="cdrom"\n"e:"="cdrom"\n' >"$prefix/drives.reg"
+  wine reg import "$(winepath -w "$prefix/drives.reg")" >/dev/null 2>&1
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  unset WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES
+  cp "$WINE_EXE" "$ROOTFS/kelu/keluflash-cli.exe"
+  echo "$prefix" >"$ROOTFS/kelu/wine-prefix"
+fi
+cp "$HERE/guest_init.sh" "$ROOTFS/init"
+chmod 755 "$ROOTFS/init"
+echo "root:x:0:0:root:/:/bin/sh" >"$ROOTFS/etc/passwd"
+echo "user:x:1000:1000:user:/tmp:/bin/sh" >>"$ROOTFS/etc/passwd"
+(cd "$ROOTFS" && find . | cpio -o -H newc --quiet) >"$WORK/initramfs.cpio"
+echo "kernel test: $KERNEL, initramfs $(du -h "$WORK/initramfs.cpio" | cut -f1), ${#ORDER[@]} modules" >&2
+
+# The guest: an empty IDE CD-ROM beside the virtual USB drive; its console
+# on the serial line; it powers itself off when the scenarios are done.
+CONSOLE=$WORK/console.log
+started=$(date +%s)
+rc=0
+timeout "$GUEST_TIMEOUT" qemu-system-x86_64 -machine pc,accel=tcg -m 2048 -smp 2 -nodefaults \
+  -display none -monitor none -serial "file:$CONSOLE" -no-reboot \
+  -kernel "$KERNEL" -initrd "$WORK/initramfs.cpio" \
+  -append "console=ttyS0 panic=-1 loglevel=4 rdinit=/init" \
+  -drive if=ide,index=1,media=cdrom "${QEMU_SHARE[@]}" </dev/null || rc=$?
+elapsed=$(( $(date +%s) - started ))
+# KELUFLASH_KERNEL_TEST_CONSOLE=FILE keeps the whole console (every command the drive saw).
+[ -z "${KELUFLASH_KERNEL_TEST_CONSOLE:-}" ] || cp "$CONSOLE" "$KELUFLASH_KERNEL_TEST_CONSOLE"
+
+passed=$(grep -c '^KT-RESULT .* PASS' "$CONSOLE" || true)
+failed=$(grep -c '^KT-RESULT .* FAIL' "$CONSOLE" || true)
+if [ "$rc" != 0 ] || [ "$failed" != 0 ] || [ "$passed" = 0 ] || ! grep -q '^KT-DONE' "$CONSOLE"; then
+  echo "== guest console" >&2
+  cat "$CONSOLE" >&2
+  [ "$rc" = 124 ] && echo "kernel test: the guest did not finish within ${GUEST_TIMEOUT}s" >&2
+  [ "$failed" != 0 ] || failed=$((failed + 1))
+else
+  grep -E '^(KT-RESULT|KT: .*(NOTE|took))' "$CONSOLE" || true
+fi
+echo "kernel test: guest ran ${elapsed}s"
+echo "kernel: $passed passed, $failed failed"
+[ "$failed" = 0 ]
