@@ -1,6 +1,7 @@
 #pragma once
 // ASPI for Win32 request blocks, our own declarations of the published layout
 // (byte-packed; the sizes hold for 32-bit programs, where pointers are 4 bytes).
+#include <cstddef>
 #include <cstdint>
 
 namespace keluflash {
@@ -79,9 +80,30 @@ inline uint8_t ReadAspiStatus(const uint8_t& status) {
     return *static_cast<const volatile uint8_t*>(&status);
 }
 
+// Every field where the ASPI for Win32 documentation puts it: an ASPI layer
+// reads the block by these offsets, whatever our declarations say.
+static_assert(offsetof(SrbHeader, SRB_Cmd) == 0 && offsetof(SrbHeader, SRB_Status) == 1 &&
+              offsetof(SrbHeader, SRB_HaId) == 2 && offsetof(SrbHeader, SRB_Flags) == 3 &&
+              offsetof(SrbHeader, SRB_Hdr_Rsvd) == 4 && sizeof(SrbHeader) == 8);
+static_assert(offsetof(SrbGDEVBlock, SRB_Cmd) == 0 && offsetof(SrbGDEVBlock, SRB_Status) == 1 &&
+              offsetof(SrbGDEVBlock, SRB_HaId) == 2 && offsetof(SrbGDEVBlock, SRB_Flags) == 3 &&
+              offsetof(SrbGDEVBlock, SRB_Hdr_Rsvd) == 4 && offsetof(SrbGDEVBlock, SRB_Target) == 8 &&
+              offsetof(SrbGDEVBlock, SRB_Lun) == 9 && offsetof(SrbGDEVBlock, SRB_DeviceType) == 10 &&
+              offsetof(SrbGDEVBlock, SRB_Rsvd1) == 11);
 static_assert(sizeof(SrbGDEVBlock) == 12, "12-byte SC_GET_DEV_TYPE request");
+static_assert(offsetof(SrbExecSCSICmd, SRB_Cmd) == 0 && offsetof(SrbExecSCSICmd, SRB_Status) == 1 &&
+              offsetof(SrbExecSCSICmd, SRB_HaId) == 2 && offsetof(SrbExecSCSICmd, SRB_Flags) == 3 &&
+              offsetof(SrbExecSCSICmd, SRB_Hdr_Rsvd) == 4 && offsetof(SrbExecSCSICmd, SRB_Target) == 8 &&
+              offsetof(SrbExecSCSICmd, SRB_Lun) == 9 && offsetof(SrbExecSCSICmd, SRB_Rsvd1) == 10 &&
+              offsetof(SrbExecSCSICmd, SRB_BufLen) == 12 && offsetof(SrbExecSCSICmd, SRB_BufPointer) == 16);
 #if UINTPTR_MAX == 0xFFFFFFFFu
+// After the first pointer the 32-bit layout is the published one.
+static_assert(offsetof(SrbExecSCSICmd, SRB_SenseLen) == 20 && offsetof(SrbExecSCSICmd, SRB_CDBLen) == 21 &&
+              offsetof(SrbExecSCSICmd, SRB_HaStat) == 22 && offsetof(SrbExecSCSICmd, SRB_TargStat) == 23 &&
+              offsetof(SrbExecSCSICmd, SRB_PostProc) == 24 && offsetof(SrbExecSCSICmd, SRB_Rsvd2) == 28 &&
+              offsetof(SrbExecSCSICmd, CDBByte) == 48 && offsetof(SrbExecSCSICmd, SenseArea) == 64);
 static_assert(sizeof(SrbExecSCSICmd) == 80, "80-byte SC_EXEC_SCSI_CMD request");
+static_assert(offsetof(SrbAbort, SRB_ToAbort) == 8);
 static_assert(sizeof(SrbAbort) == 12, "12-byte SC_ABORT_SRB request");
 #endif
 

@@ -42,7 +42,15 @@ struct PassThroughBuffer {
     uint8_t sense[32];
 };
 
+static_assert(offsetof(ScsiPassThroughDirect, Length) == 0 && offsetof(ScsiPassThroughDirect, ScsiStatus) == 2 &&
+              offsetof(ScsiPassThroughDirect, PathId) == 3 && offsetof(ScsiPassThroughDirect, TargetId) == 4 &&
+              offsetof(ScsiPassThroughDirect, Lun) == 5 && offsetof(ScsiPassThroughDirect, CdbLength) == 6 &&
+              offsetof(ScsiPassThroughDirect, SenseInfoLength) == 7 && offsetof(ScsiPassThroughDirect, DataIn) == 8 &&
+              offsetof(ScsiPassThroughDirect, DataTransferLength) == 12 &&
+              offsetof(ScsiPassThroughDirect, TimeOutValue) == 16);
 #if UINTPTR_MAX == 0xFFFFFFFFu
+// The 32-bit layout (drive/win32 also checks it against the system's header).
+static_assert(offsetof(ScsiPassThroughDirect, DataBuffer) == 20 && offsetof(ScsiPassThroughDirect, SenseInfoOffset) == 24 && offsetof(ScsiPassThroughDirect, Cdb) == 28);
 static_assert(sizeof(ScsiPassThroughDirect) == 44, "published 32-bit layout");
 static_assert(offsetof(PassThroughBuffer, sense) == 48, "sense area at offset 48");
 static_assert(sizeof(PassThroughBuffer) == 80, "80-byte request buffer");

@@ -227,7 +227,7 @@ bool DownloadMethodB(const FlashContext& context, DownloadFailure* failure) {
     // Each block goes out behind its length, high byte first, as one stream
     // of chunks; a chunk is put together in its own buffer so that the block
     // itself can stay at the start of the block buffer.
-    std::array<uint8_t, kWriteBufferChunk> chunk{};
+    alignas(kTransferAlignment) std::array<uint8_t, kWriteBufferChunk> chunk{};
     for (int i = 0; i < blockCount; ++i) {
         const uint16_t size = header.BlockSize(i);
         if (!blocks.ReadBlock(i, *buffer)) return false;

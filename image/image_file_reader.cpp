@@ -50,14 +50,14 @@ size_t ImageFileReader::ReadHeader(ImageHeader& header) {
 std::optional<BlockBuffer> BlockBuffer::Allocate() {
     BlockBuffer buffer;
     try {
-        buffer.m_bytes.resize(kBlockBufferSize);
+        buffer.m_bytes.resize(kBlockBufferSize + kTransferAlignment);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
     return buffer;
 }
 
-void BlockBuffer::Clear() { std::fill(m_bytes.begin(), m_bytes.end(), uint8_t{0}); }
+void BlockBuffer::Clear() { std::fill_n(Data(), Size(), uint8_t{0}); }
 
 bool ReadImageBlock(ImageFileReader& reader, BlockBuffer& buffer, uint16_t length, bool scrambled) {
     if (length == 0 || !reader.ReadExactly(buffer.Data(), length)) return false;

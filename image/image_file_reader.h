@@ -45,18 +45,33 @@ private:
     std::filebuf m_file;
 };
 
-// The one 64 KiB buffer an operation reads blocks into. Allocate() returns
-// nothing when the memory cannot be had ("Err:Memory allocation").
+// Data buffers handed to a drive start on a page: 64 KiB then span 16 pages,
+// not 17, which some host adapters cap a request at; some demand alignment.
+inline constexpr size_t kTransferAlignment = 4096;
+
+// The one 64 KiB buffer an operation reads blocks into, page-aligned.
+// Allocate() returns nothing when the memory cannot be had ("Err:Memory
+// allocation").
 class BlockBuffer {
 public:
     static std::optional<BlockBuffer> Allocate();
-    uint8_t* Data() { return m_bytes.data(); }
-    const uint8_t* Data() const { return m_bytes.data(); }
+    // Moved, never copied: a copy's storage would be aligned differently.
+    BlockBuffer(BlockBuffer&&) = default;
+    BlockBuffer& operator=(BlockBuffer&&) = default;
+    BlockBuffer(const BlockBuffer&) = delete;
+    BlockBuffer& operator=(const BlockBuffer&) = delete;
+    uint8_t* Data() { return m_bytes.data() + AlignmentOffset(); }
+    const uint8_t* Data() const { return m_bytes.data() + AlignmentOffset(); }
     static constexpr size_t Size() { return kBlockBufferSize; }
     void Clear();
 
 private:
     BlockBuffer() = default;
+    // Where the page-aligned buffer starts in the storage (which has a page to spare).
+    size_t AlignmentOffset() const {
+        const auto address = reinterpret_cast<uintptr_t>(m_bytes.data());
+        return (kTransferAlignment - address % kTransferAlignment) % kTransferAlignment;
+    }
     std::vector<uint8_t> m_bytes;
 };
 

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "app/cli/ansi_text.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/command_output.h"
 #include "app/cli/console_system_services.h"
@@ -215,9 +216,9 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
     // Without --reboot nothing restarts, and a simulated machine never
     // restarts the real one.
     RecordingSystemServices recording;
-    SystemctlRestart restart;
+    MachineRestart restart;
     const bool realRestart = flash.reboot && !options.simulate;
-    if (realRestart && !SystemctlRestart::Available())
+    if (realRestart && !MachineRestart::Available())
         return ReportFailure(options.json, ErrorKind::Usage,
                              "--reboot: this platform has no restart here; restart the machine yourself");
     ConsoleSystemServices system(realRestart ? static_cast<SystemServices&>(restart) : recording);
@@ -229,7 +230,7 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
 
     form.SetOpenDialogFileName(flash.file);
     form.OpenChosenFile();
-    const nlohmann::json fields{{"file", flash.file}, {"drive", session.DriveName()}};
+    const nlohmann::json fields{{"file", AnsiToUtf8(flash.file)}, {"drive", AnsiToUtf8(session.DriveName())}};
     if (flash.dryRun) {
         const bool agreed = form.CheckUpdate();
         view.FinishSteps(agreed);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/ansi_text.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/command_output.h"
 #include "app/cli/file_checks.h"
@@ -149,7 +150,7 @@ int RunPack(const PackArguments& args, bool json, bool force) {
 
     const ImageHeader& header = result.header;
     if (json) {
-        nlohmann::json written{{"file", args.out},
+        nlohmann::json written{{"file", AnsiToUtf8(args.out)},
                                {"bytes", result.bytes.size()},
                                {"layout", header.IsMultiImage() ? "multi" : "single"},
                                {"scrambled", header.Scrambled()},
@@ -194,7 +195,7 @@ std::optional<std::string> InfoFileProblem(const std::string& fileName) {
 
 nlohmann::json ImageInfo(const std::string& fileName) {
     nlohmann::json info;
-    info["file"] = fileName;
+    info["file"] = AnsiToUtf8(fileName);
 
     CapturedReport report;
     ImageHeader header;

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "app/cli/ansi_text.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/command_output.h"
 #include "app/cli/text_escape.h"
@@ -28,12 +29,13 @@ int RunList(const CommonOptions& options) {
         nlohmann::json unavailable = nlohmann::json::array();
         for (const SeenDrive& drive : setup->Drives()) {
             if (drive.tableIndex < 0) {
-                unavailable.push_back({{"device", drive.path}, {"reason", drive.failure}});
+                unavailable.push_back(
+                    {{"device", AnsiToUtf8(drive.path)}, {"reason", AnsiToUtf8(drive.failure)}});
                 continue;
             }
             const DeviceEntry& entry = atapi.Device(drive.tableIndex);
             drives.push_back({{"index", drive.tableIndex},
-                              {"device", drive.path},
+                              {"device", AnsiToUtf8(drive.path)},
                               {"identification", entry.IdentificationText()},
                               {"revision", entry.RevisionText()}});
         }

@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     // Global options are taken after the command as well: list --json.
     app.fallthrough();
-    app.set_version_flag("--version", KELUFLASH_VERSION, "Print the version and exit");
+    app.set_version_flag("--version", std::string("keluflash-cli ") + KELUFLASH_VERSION, "Print the version and exit");
     CommonOptions options;
     // Only --simulate=NAME picks a machine: "--simulate fw.kfs" must never
     // read the file name as one.

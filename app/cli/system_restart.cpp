@@ -4,15 +4,17 @@
 #include <spawn.h>
 #include <unistd.h>
 #include <sys/wait.h>
+#elif defined(_WIN32)
+#include "app/win32/win32_system_services.h"
 #endif
 
 namespace keluflash::cli {
 
 #ifdef __linux__
 
-bool SystemctlRestart::Available() { return true; }
+bool MachineRestart::Available() { return true; }
 
-void SystemctlRestart::RequestRestart() {
+void MachineRestart::RequestRestart() {
     char program[] = "systemctl";
     char verb[] = "reboot";
     char* arguments[] = {program, verb, nullptr};
@@ -22,11 +24,18 @@ void SystemctlRestart::RequestRestart() {
     waitpid(child, &status, 0);
 }
 
+#elif defined(_WIN32)
+
+bool MachineRestart::Available() { return true; }
+
+// The window's own restart request.
+void MachineRestart::RequestRestart() { Win32SystemServices{}.RequestRestart(); }
+
 #else
 
-bool SystemctlRestart::Available() { return false; }
+bool MachineRestart::Available() { return false; }
 
-void SystemctlRestart::RequestRestart() {}
+void MachineRestart::RequestRestart() {}
 
 #endif
 

@@ -1,15 +1,16 @@
 #pragma once
 // The machine's own restart for keluflash-cli --reboot: `systemctl reboot` on
-// Linux. Only the command line, on a person's explicit --reboot after a
+// Linux, the system's restart request (with the shutdown privilege) on
+// Windows. Only the command line, on a person's explicit --reboot after a
 // verified flash of a real drive, ever passes it on; tests never do.
 #include "app/system_services.h"
 
 namespace keluflash::cli {
 
-class SystemctlRestart final : public SystemServices {
+class MachineRestart final : public SystemServices {
 public:
-    // Runs `systemctl reboot`; a refusal (no right to restart) returns
-    // silently, as the restart request does on every platform.
+    // A refusal (no right to restart) returns silently, as the restart
+    // request does on every platform.
     void RequestRestart() override;
     // Only the restart: ConsoleSystemServices holds the rest.
     void UpdateBegins() override {}

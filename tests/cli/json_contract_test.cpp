@@ -173,7 +173,7 @@ TEST_F(JsonContractTest, ParsingTraps) {
     EXPECT_THAT(run.err, HasSubstr("unknown command \"dupm\"; did you mean \"dump\"?"));
     run = RunCli("--version");
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, std::string(KELUFLASH_VERSION) + "\n");
+    EXPECT_EQ(run.out, "keluflash-cli " + std::string(KELUFLASH_VERSION) + "\n");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/descramble.h"
+#include "image/image_file_reader.h"
 #include "image/image_writer.h"
 #include "tests/support/recording_report.h"
 #include "tests/support/temp_dir.h"
@@ -155,6 +156,19 @@ TEST(ImageHeader, StrideSumsAllEightSlotsInSixteenBits) {
     header.SetBlockSize(0, 0xFFFF);
     header.SetBlockSize(1, 0x0002);
     EXPECT_EQ(header.StrideFromSlots(), static_cast<uint16_t>(0xFFFF + 0x0002 + 6 * 0x1000));
+}
+
+// A drive gets the block buffer as one 64 KiB transfer: it starts on a page
+// (16 pages, not 17) and stays there when the buffer is moved.
+TEST(BlockBuffer, StartsOnAPageAndHoldsSixtyFourKiB) {
+    std::optional<BlockBuffer> buffer = BlockBuffer::Allocate();
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(buffer->Data()) % 4096, 0u);
+    std::fill_n(buffer->Data(), BlockBuffer::Size(), uint8_t{0x5A});
+    const BlockBuffer moved = std::move(*buffer);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(moved.Data()) % 4096, 0u);
+    EXPECT_EQ(moved.Data()[0], 0x5A);
+    EXPECT_EQ(moved.Data()[BlockBuffer::Size() - 1], 0x5A);
 }
 
 // ---- The open ----

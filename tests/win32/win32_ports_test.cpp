@@ -87,6 +87,25 @@ TEST(Win32SystemErrorText, TextMustFitTheBuffer) {
     EXPECT_EQ(formatError, static_cast<uint32_t>(ERROR_MR_MID_NOT_FOUND));
 }
 
+// A system text with an insert ("%1") is shown as it stands: the transport
+// passes no arguments to fill it with.
+TEST(Win32SystemErrorText, TextWithAnInsertComesAsItStands) {
+    DWORD withInsert = 0;
+    for (DWORD error = 1; error < 16000 && withInsert == 0; ++error) {
+        char probe[512] = {};
+        if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, probe,
+                           sizeof(probe), nullptr) != 0 &&
+            std::string(probe).find("%1") != std::string::npos) {
+            withInsert = error;
+        }
+    }
+    ASSERT_NE(withInsert, 0u) << "the system has no error text with an insert";
+    uint32_t formatError = 0;
+    const auto text = Win32SystemErrorText{}.FormatMessage(withInsert, 512, formatError);
+    ASSERT_TRUE(text) << "error " << withInsert << ", formatting failed with " << formatError;
+    EXPECT_NE(text->find("%1"), std::string::npos) << *text;
+}
+
 TEST(Win32Clock, TickCountMovesWithAPause) {
     Win32Clock clock;
     const uint32_t before = clock.TickCount();

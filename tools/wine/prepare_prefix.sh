@@ -23,9 +23,12 @@ fi
 cp "$build/tests/win32/wnaspi32.dll" "$system32/wnaspi32.dll"
 # Debian's 32-bit Wine does not find its own fonts (Marlett draws the caption
 # buttons, Tahoma the dialogs); from the prefix's font folder it does.
-if [ -d /usr/share/wine/fonts ]; then
-  cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+# Without them the caption buttons read "0 1 r": fonts-wine must be installed.
+if [ ! -f /usr/share/wine/fonts/marlett.ttf ]; then
+  echo "prepare_prefix.sh: /usr/share/wine/fonts/marlett.ttf is missing (install fonts-wine)" >&2
+  exit 1
 fi
+cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 
 mkdir -p "$WINEPREFIX/cdrom-d" "$WINEPREFIX/cdrom-e"
 ln -sfn "$WINEPREFIX/cdrom-d" "$WINEPREFIX/dosdevices/d:"

@@ -5,9 +5,12 @@
 # prefix shows both programs Windows 98, so they take the ASPI path to the
 # simulated WNASPI32.DLL: the drive they list is the simulated one.
 #  1. keluflash-cli.exe lists that drive and flashes a demo image into it.
-#  2. keluflash.exe opens its window (found by its caption), is screenshotted,
-#     a second instance ends at once with 0 and no window, and Exit closes it.
-# Nothing here answers the restart question with OK: the window is only looked at.
+#  2. keluflash.exe updates the drive as a person does, with the mouse: Open,
+#     the image's name typed into the file dialog, Start; the list shows
+#     "OK:Verify ok!!" and the restart question is answered Cancel. Then the
+#     window is screenshotted, a second instance ends at once with 0 and no
+#     window, and Exit closes it.
+# Nothing here answers the restart question with OK.
 set -uo pipefail
 build=$(cd "$1" && pwd)
 screenshot=$2
@@ -41,16 +44,83 @@ else
   fail "keluflash-cli flash (exit $rc): $out"
 fi
 
-# --- keluflash.exe -------------------------------------------------------------
-wine "$window" >"$work/window.log" 2>&1 &
+# A path outside ASCII reaches the program in the ANSI code page; its JSON is UTF-8.
+cp "$work/demo.kfs" "$work/café.kfs"
+out=$(cd "$work" && run "$cli" info --json café.kfs); rc=$?
+if [ $rc = 0 ] && grep -q '"file": "café.kfs"' <<<"$out" && iconv -f UTF-8 -t UTF-8 <<<"$out" >/dev/null; then
+  pass "keluflash-cli info --json names café.kfs in UTF-8"
+else
+  fail "keluflash-cli info --json café.kfs (exit $rc): $out"
+fi
+
+# --- keluflash.exe: a whole update through the window, by the mouse ----------
+# window_probe.exe tells where a control is on the screen (Wine's screen is
+# the X display) and what the message list holds; xdotool moves the real
+# mouse pointer there and clicks.
+probe=$build/tests/win32/window_probe.exe
+click() {  # CAPTION LABEL
+  local point
+  point=$(timeout 60 wine "$probe" center "$1" "$2" 2>/dev/null | tr -d '\r')
+  [ -n "$point" ] || return 1
+  # shellcheck disable=SC2086
+  xdotool mousemove $point click 1
+}
+wait_window() {  # CAPTION SECONDS
+  timeout "$2" xdotool search --sync --name "^$1\$" 2>/dev/null | head -1
+}
+gone() {  # CAPTION SECONDS
+  local i
+  for ((i = 0; i < $2 * 10; i++)); do
+    [ -z "$(xdotool search --name "^$1\$" 2>/dev/null)" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+list_lines() { timeout 60 wine "$probe" lines "$caption" 2>/dev/null | tr -d '\r'; }
+
+(cd "$work" && exec wine "$window") >"$work/window.log" 2>&1 &
 launcher=$!
-wid=$(timeout 60 xdotool search --sync --name "^$caption\$" 2>/dev/null | head -1)
+wid=$(wait_window "$caption" 60)
 if [ -z "$wid" ]; then
   fail "keluflash.exe showed no window \"$caption\""
   kill "$launcher" 2>/dev/null
 else
   pass "keluflash.exe opened its window"
   sleep 2  # let it paint
+
+  # Open: the dialog, the image's name typed into it, Enter.
+  dialog=
+  if click "$caption" "&Open"; then dialog=$(wait_window Open 30); fi
+  if [ -n "$dialog" ]; then
+    sleep 1
+    xdotool type --delay 20 "$(winepath -w "$work/demo.kfs" 2>/dev/null)"
+    xdotool key Return
+    if gone Open 30; then pass "Open: the file dialog took the demo image"; else fail "the Open dialog stayed"; fi
+  else
+    fail "Open showed no file dialog"
+  fi
+
+  # Start: the update runs; at its end the restart question comes up.
+  question=
+  if click "$caption" "&Start"; then question=$(wait_window Warning 180); fi
+  if [ -n "$question" ]; then
+    lines=$(list_lines)
+    if grep -qx 'OK:Verify ok!!' <<<"$lines"; then
+      pass "Start: the list shows \"OK:Verify ok!!\", then the restart question"
+    else
+      fail "the restart question came, but the list holds: $lines"
+    fi
+    # Cancel: nothing restarts and the window stays.
+    if click Warning Cancel && gone Warning 30 && [ -n "$(xdotool search --name "^$caption\$" 2>/dev/null)" ]; then
+      pass "the restart question answered Cancel; the window stays"
+    else
+      fail "Cancel did not close the restart question"
+    fi
+  else
+    fail "Start: no restart question within 180 s; the list holds: $(list_lines)"
+  fi
+
+  sleep 1
   mkdir -p "$(dirname "$screenshot")"
   if xwd -id "$wid" -silent | xwdtopnm 2>/dev/null | pnmtopng >"$screenshot" && [ -s "$screenshot" ]; then
     pass "screenshot in $screenshot"
@@ -67,11 +137,7 @@ else
     fail "second instance: exit $rc, $windows windows"
   fi
 
-  # Exit: the button's middle, from the window's frame (client 267x292).
-  eval "$(xdotool getwindowgeometry --shell "$wid")"
-  border=$(((WIDTH - 267) / 2))
-  top=$((HEIGHT - 292 - border))
-  xdotool mousemove --window "$wid" $((border + 161 + 37)) $((top + 160 + 12)) click 1
+  click "$caption" "&Exit"
   if timeout 30 tail --pid="$launcher" -f /dev/null; then
     wait "$launcher"; rc=$?
     [ $rc = 0 ] && pass "Exit closes the window; exit code 0" || fail "keluflash.exe ended with $rc"

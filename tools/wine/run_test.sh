@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs one Windows GoogleTest program under Wine and passes only when it ran
-# to its end: exit code 0, GoogleTest's "[  PASSED  ]" line and no
-# "[  FAILED  ]" line. (Wine can end with 0 when a program did not start.)
+# to its end: exit code 0, GoogleTest's "[  PASSED  ]" line, no
+# "[  FAILED  ]" line and no "[  SKIPPED ]" line. (Wine can end with 0 when a
+# program did not start; a test that skips because the prefix lacks what it
+# needs, such as a CD-ROM drive letter, has tested nothing.)
 # Needs WINEPREFIX set to a prefix that tools/wine/prefix.sh prepared.
 set -uo pipefail
 if [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -26,5 +28,9 @@ if ! tr -d '\r' <"$output" | grep -q '^\[  PASSED  \]'; then
 fi
 if tr -d '\r' <"$output" | grep -q '^\[  FAILED  \]'; then
   echo "run_test.sh: $(basename "$program") printed a [  FAILED  ] line" >&2
+  exit 1
+fi
+if tr -d '\r' <"$output" | grep -q '^\[  SKIPPED \]'; then
+  echo "run_test.sh: $(basename "$program") skipped tests (the prefix lacks what they need)" >&2
   exit 1
 fi

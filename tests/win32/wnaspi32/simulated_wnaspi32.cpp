@@ -5,6 +5,13 @@
 // one can do: completing a request later on another thread and signalling the
 // request's real event.
 //
+// The caller's request blocks are read and written by their published byte
+// offsets, from a table of this library's own, never through the program's
+// declarations of them: a field the program puts in the wrong place is read
+// from the right one here, and the end-to-end test fails. The simulated layer
+// gets a copy of each block (one per caller's block, kept while the layer may
+// still refer to it) and its answer is copied back by the same table.
+//
 // Set-up, read from the environment when the library is first used:
 //   KELUFLASH_SIMULATE            the simulated set-up by name ("default" if unset)
 //   KELUFLASH_SIM_PROGRAMMING_MS  how long a drive programs its flash after a trigger
@@ -16,8 +23,9 @@
 // The drives' virtual clock follows real time, so a drive programs for real
 // milliseconds while the caller waits with the real clock.
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "drive/aspi_request.h"
@@ -34,17 +42,96 @@ std::string Environment(const char* name, const char* fallback) {
     return length > 0 && length < sizeof(value) ? std::string(value, length) : std::string(fallback);
 }
 
-// A status delivered later on a pool thread. The event handle is a duplicate
-// of the caller's, so it stays valid however the caller goes on.
+// The published ASPI for Win32 request blocks of a 32-bit program, by byte
+// offset. Every block starts with the same header.
+namespace published {
+constexpr size_t kCmd = 0;
+constexpr size_t kStatus = 1;
+constexpr size_t kHaId = 2;
+constexpr size_t kFlags = 3;
+// SC_GET_DEV_TYPE (12 bytes)
+constexpr size_t kGdevTarget = 8;
+constexpr size_t kGdevLun = 9;
+constexpr size_t kGdevDeviceType = 10;
+// SC_EXEC_SCSI_CMD (80 bytes)
+constexpr size_t kExecTarget = 8;
+constexpr size_t kExecLun = 9;
+constexpr size_t kExecBufLen = 12;      // 4 bytes
+constexpr size_t kExecBufPointer = 16;  // 4 bytes
+constexpr size_t kExecSenseLen = 20;
+constexpr size_t kExecCdbLen = 21;
+constexpr size_t kExecHaStat = 22;
+constexpr size_t kExecTargStat = 23;
+constexpr size_t kExecPostProc = 24;  // 4 bytes
+constexpr size_t kExecCdb = 48;       // 16 bytes
+constexpr size_t kExecSenseArea = 64;  // 16 bytes, to the end of the block
+constexpr size_t kExecCdbSize = 16;
+constexpr size_t kExecSenseSize = 16;
+// SC_ABORT_SRB (12 bytes)
+constexpr size_t kAbortToAbort = 8;  // 4 bytes
+}  // namespace published
+
+uint8_t* Bytes(void* block) { return static_cast<uint8_t*>(block); }
+
+uint8_t ReadByte(void* block, size_t offset) {
+    return *static_cast<volatile uint8_t*>(Bytes(block) + offset);
+}
+
+void WriteByte(void* block, size_t offset, uint8_t value) {
+    *static_cast<volatile uint8_t*>(Bytes(block) + offset) = value;
+}
+
+uint32_t ReadDword(void* block, size_t offset) {
+    uint32_t value = 0;
+    std::memcpy(&value, Bytes(block) + offset, sizeof value);
+    return value;
+}
+
+// A pointer field: 4 bytes in a 32-bit program.
+void* ReadPointer(void* block, size_t offset) {
+    static_assert(sizeof(void*) == 4, "the blocks of a 32-bit program");
+    void* value = nullptr;
+    std::memcpy(&value, Bytes(block) + offset, sizeof value);
+    return value;
+}
+
+// A critical section held for a scope: one lock that Windows XP has.
+class CriticalSection {
+public:
+    CriticalSection() { InitializeCriticalSection(&m_section); }
+    ~CriticalSection() { DeleteCriticalSection(&m_section); }
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
+    void Lock() { EnterCriticalSection(&m_section); }
+    void Unlock() { LeaveCriticalSection(&m_section); }
+
+private:
+    CRITICAL_SECTION m_section;
+};
+
+class Locked {
+public:
+    explicit Locked(CriticalSection& section) : m_section(section) { m_section.Lock(); }
+    ~Locked() { m_section.Unlock(); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    CriticalSection& m_section;
+};
+
+// A status delivered later on a pool thread into the caller's block. The
+// event handle is a duplicate of the caller's, so it stays valid however the
+// caller goes on.
 struct PendingCompletion {
-    SrbExecSCSICmd* srb;
+    void* block;
     uint8_t status;
     HANDLE event;
 };
 
 void CALLBACK CompleteOnPoolThread(PTP_CALLBACK_INSTANCE, void* context) {
     std::unique_ptr<PendingCompletion> pending(static_cast<PendingCompletion*>(context));
-    pending->srb->SRB_Status = pending->status;
+    WriteByte(pending->block, published::kStatus, pending->status);
     SetEvent(pending->event);
     CloseHandle(pending->event);
 }
@@ -89,52 +176,23 @@ public:
           m_startTick(GetTickCount()) {}
 
     uint32_t SupportInfo() {
-        std::lock_guard lock(m_mutex);
+        Locked lock(m_mutex);
         return m_library->GetASPI32SupportInfo();
     }
 
     uint32_t Send(void* request) {
-        std::lock_guard lock(m_mutex);
+        Locked lock(m_mutex);
         FollowRealTime();
-        if (static_cast<SrbHeader*>(request)->SRB_Cmd != kScExecScsiCmd) {
-            if (static_cast<SrbHeader*>(request)->SRB_Cmd == kScAbortSrb) ++m_statistics.aborts;
-            return m_library->SendASPI32Command(request);
+        switch (ReadByte(request, published::kCmd)) {
+            case kScGetDevType: return Probe(request);
+            case kScExecScsiCmd: return Execute(request);
+            case kScAbortSrb: return Abort(request);
+            default: return m_library->SendASPI32Command(request);
         }
-        auto& srb = *static_cast<SrbExecSCSICmd*>(request);
-        ++m_statistics.commands;
-        m_statistics.lastBufLen = srb.SRB_BufLen;
-        const uint8_t status = static_cast<uint8_t>(m_library->SendASPI32Command(request));
-        if (status == kSsPending) {
-            ++m_statistics.neverCompleted;
-            return status;
-        }
-        const bool notify = (srb.SRB_Flags & kSrbEventNotify) != 0 && srb.SRB_PostProc != nullptr;
-        if (!notify || Environment("KELUFLASH_ASPI_COMPLETION", "pending") == "immediate") {
-            ++m_statistics.completedAtOnce;
-            if (notify) SetEvent(srb.SRB_PostProc);
-            return status;
-        }
-        HANDLE event = nullptr;
-        if (!DuplicateHandle(GetCurrentProcess(), srb.SRB_PostProc, GetCurrentProcess(), &event, 0, FALSE,
-                             DUPLICATE_SAME_ACCESS)) {
-            return srb.SRB_Status = kSsErr;
-        }
-        PinThisLibrary();
-        // The rest of the block is written; its status says "pending" until
-        // the pool thread completes it.
-        srb.SRB_Status = kSsPending;
-        auto pending = std::make_unique<PendingCompletion>(PendingCompletion{&srb, status, event});
-        if (!TrySubmitThreadpoolCallback(&CompleteOnPoolThread, pending.get(), nullptr)) {
-            CloseHandle(event);
-            return srb.SRB_Status = kSsErr;
-        }
-        pending.release();  // the pool callback owns it now
-        ++m_statistics.completedByEvent;
-        return kSsPending;
     }
 
     void Statistics(SimulatedAspiStatistics& out) {
-        std::lock_guard lock(m_mutex);
+        Locked lock(m_mutex);
         out = m_statistics;
     }
 
@@ -145,7 +203,103 @@ private:
         if (elapsed > clock.Now()) clock.Advance(elapsed - clock.Now());
     }
 
-    std::mutex m_mutex;
+    uint32_t Probe(void* block) {
+        SrbGDEVBlock& copy = m_probes[block];
+        copy.SRB_Cmd = kScGetDevType;
+        copy.SRB_HaId = ReadByte(block, published::kHaId);
+        copy.SRB_Flags = ReadByte(block, published::kFlags);
+        copy.SRB_Target = ReadByte(block, published::kGdevTarget);
+        copy.SRB_Lun = ReadByte(block, published::kGdevLun);
+        m_library->SendASPI32Command(&copy);
+        WriteByte(block, published::kGdevDeviceType, copy.SRB_DeviceType);
+        WriteByte(block, published::kStatus, copy.SRB_Status);
+        return copy.SRB_Status;
+    }
+
+    uint32_t Execute(void* block) {
+        ++m_statistics.commands;
+        SrbExecSCSICmd& copy = m_commands[block];
+        copy.SRB_Cmd = kScExecScsiCmd;
+        copy.SRB_HaId = ReadByte(block, published::kHaId);
+        copy.SRB_Flags = ReadByte(block, published::kFlags);
+        copy.SRB_Target = ReadByte(block, published::kExecTarget);
+        copy.SRB_Lun = ReadByte(block, published::kExecLun);
+        copy.SRB_BufLen = ReadDword(block, published::kExecBufLen);
+        copy.SRB_BufPointer = static_cast<uint8_t*>(ReadPointer(block, published::kExecBufPointer));
+        copy.SRB_SenseLen = ReadByte(block, published::kExecSenseLen);
+        copy.SRB_CDBLen = ReadByte(block, published::kExecCdbLen);
+        copy.SRB_PostProc = ReadPointer(block, published::kExecPostProc);
+        std::memcpy(copy.CDBByte, Bytes(block) + published::kExecCdb, published::kExecCdbSize);
+        // The layer writes sense data only when there is some; the rest of
+        // the caller's sense area stays as it was.
+        std::memcpy(copy.SenseArea, Bytes(block) + published::kExecSenseArea, published::kExecSenseSize);
+        m_statistics.lastBufLen = copy.SRB_BufLen;
+
+        const uint8_t status = static_cast<uint8_t>(m_library->SendASPI32Command(&copy));
+        WriteByte(block, published::kExecHaStat, copy.SRB_HaStat);
+        WriteByte(block, published::kExecTargStat, copy.SRB_TargStat);
+        std::memcpy(Bytes(block) + published::kExecSenseArea, copy.SenseArea, published::kExecSenseSize);
+        if (status == kSsPending) {
+            ++m_statistics.neverCompleted;
+            WriteByte(block, published::kStatus, status);
+            return status;
+        }
+        HANDLE caller = ReadPointer(block, published::kExecPostProc);
+        const bool notify = (copy.SRB_Flags & kSrbEventNotify) != 0 && caller != nullptr;
+        if (!notify || Environment("KELUFLASH_ASPI_COMPLETION", "pending") == "immediate") {
+            ++m_statistics.completedAtOnce;
+            WriteByte(block, published::kStatus, status);
+            if (notify) SetEvent(caller);
+            return status;
+        }
+        HANDLE event = nullptr;
+        if (!DuplicateHandle(GetCurrentProcess(), caller, GetCurrentProcess(), &event, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
+            WriteByte(block, published::kStatus, kSsErr);
+            return kSsErr;
+        }
+        PinThisLibrary();
+        // The rest of the block is written; its status says "pending" until
+        // the pool thread completes it.
+        WriteByte(block, published::kStatus, kSsPending);
+        auto pending = std::make_unique<PendingCompletion>(PendingCompletion{block, status, event});
+        if (!TrySubmitThreadpoolCallback(&CompleteOnPoolThread, pending.get(), nullptr)) {
+            CloseHandle(event);
+            WriteByte(block, published::kStatus, kSsErr);
+            return kSsErr;
+        }
+        pending.release();  // the pool callback owns it now
+        ++m_statistics.completedByEvent;
+        return kSsPending;
+    }
+
+    // The layer knows the copies, so the request to abort is named by its
+    // copy; an aborted request's new status goes back into the caller's block.
+    uint32_t Abort(void* block) {
+        ++m_statistics.aborts;
+        void* target = ReadPointer(block, published::kAbortToAbort);
+        SrbAbort copy{};
+        copy.SRB_Cmd = kScAbortSrb;
+        copy.SRB_HaId = ReadByte(block, published::kHaId);
+        const auto command = m_commands.find(target);
+        const auto probe = m_probes.find(target);
+        copy.SRB_ToAbort = command != m_commands.end() ? static_cast<void*>(&command->second)
+                           : probe != m_probes.end()  ? static_cast<void*>(&probe->second)
+                                                      : target;
+        m_library->SendASPI32Command(&copy);
+        if (command != m_commands.end() && command->second.SRB_Status == kSsAborted)
+            WriteByte(target, published::kStatus, kSsAborted);
+        if (probe != m_probes.end() && probe->second.SRB_Status == kSsAborted)
+            WriteByte(target, published::kStatus, kSsAborted);
+        WriteByte(block, published::kStatus, copy.SRB_Status);
+        return copy.SRB_Status;
+    }
+
+    CriticalSection m_mutex;
+    // One copy per caller's block, as long as the library lives: the layer
+    // may hold on to a request it has not completed.
+    std::map<void*, SrbExecSCSICmd> m_commands;
+    std::map<void*, SrbGDEVBlock> m_probes;
     NoUserInterface m_ui;
     SimulatedWindowsMachine m_machine;
     std::unique_ptr<AspiLibrary> m_library;

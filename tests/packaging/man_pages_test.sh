@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The man pages say what the programs take: every command, option and
+# simulated machine that a program's --help names is in its man page, and
+# every option the man page names is one the program takes.
+#   man_pages_test.sh MAN_DIR KELUFLASH_CLI [KELUFLASH_DEMO]
+set -uo pipefail
+man=$1
+cli=$2
+demo=${3:-}
+failed=0
+fail() { echo "FAILED: $*"; failed=1; }
+
+# A man page as its reader sees it: \- is a hyphen, font changes dropped.
+plain() { sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' "$1"; }
+# The options a text names (-y, --dry-run), one a line.
+options() { grep -oE -- '(^|[^[:alnum:]-])--?[[:alpha:]][[:alnum:]-]*' | grep -oE -- '--?[[:alpha:]][[:alnum:]-]*' | sort -u; }
+# The first word of each line of the section that starts with $1, up to a blank line.
+section_words() { awk -v head="$1" 'index($0, head) == 1 {on = 1; next} on && /^$/ {exit} on {print $1}'; }
+
+# check NAME HELP_TEXT MAN_FILE EXTRA_WORDS...
+check() {
+  local name=$1 help=$2 page=$3 word
+  shift 3
+  [ -n "$help" ] || { fail "$name printed no help"; return; }
+  local text
+  text=$(plain "$page")
+  for word in $(options <<<"$help") "$@"; do
+    grep -qwF -- "$word" <<<"$text" || fail "$name: $word is missing from $(basename "$page")"
+  done
+  for word in $(options <<<"$text"); do
+    grep -qwF -- "$word" <<<"$help" || fail "$name: $(basename "$page") names $word, which the program does not take"
+  done
+}
+
+top=$("$cli" --help)
+commands=$(section_words 'Subcommands:' <<<"$top")
+machines=$(section_words 'Simulated machines' <<<"$top")
+[ -n "$commands" ] && [ -n "$machines" ] || fail "keluflash-cli --help lists no commands or no simulated machines"
+help=$top
+for command in $commands; do help+=$'\n'$("$cli" "$command" --help); done
+# shellcheck disable=SC2086
+check keluflash-cli "$help" "$man/keluflash-cli.1.in" $commands $machines
+version=$("$cli" --version)
+[[ $version =~ ^keluflash-cli\ [0-9]+\.[0-9]+ ]] || fail "keluflash-cli --version printed \"$version\""
+
+if [ -n "$demo" ]; then
+  check keluflash-demo "$("$demo" --help)" "$man/keluflash-demo.1.in"
+fi
+# keluflash takes nothing: its page names no option.
+page_options=$(plain "$man/keluflash.1.in" | options)
+[ -z "$page_options" ] || fail "keluflash.1 names options, the program takes none: $page_options"
+
+[ $failed = 0 ] && echo "the man pages match the programs' help"
+exit $failed
