@@ -3,7 +3,7 @@
 namespace keluflash {
 
 void OfferRestart(UserInterface& ui, SystemServices& system) {
-    if (ui.MessageBox("Reboot this computer right now ?", "Warning", kMbOkCancel | kMbIconWarning | kMbSystemModal) !=
+    if (ui.ShowMessage("Reboot this computer right now ?", "Warning", kMbOkCancel | kMbIconWarning | kMbSystemModal) !=
         kIdOk)
         return;
     system.RequestRestart();

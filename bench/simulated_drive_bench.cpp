@@ -16,7 +16,7 @@ class QuietUi final : public UserInterface {
 public:
     void PumpMessage() override {}
     void ProcessMessages() override {}
-    int MessageBox(const std::string&, const std::string&, unsigned) override { return kIdOk; }
+    int ShowMessage(const std::string&, const std::string&, unsigned) override { return kIdOk; }
 };
 
 // Method A's blocks and trigger for the demo firmware.

@@ -24,10 +24,10 @@ constexpr uint8_t kHaStatSelectionTimeout = 0x11;  // the target no longer answe
 AspiTransport::AspiTransport(const WindowsPorts& ports) : m_ports(ports) {
     const std::optional<std::string> directory = m_ports.aspi.SystemDirectory(kSystemDirectoryCapacity);
     if (directory) {
-        m_library = m_ports.aspi.LoadLibrary(*directory + "\\WNASPI32.DLL");
+        m_library = m_ports.aspi.LoadAspiLibrary(*directory + "\\WNASPI32.DLL");
     }
     if (!m_library) {
-        m_ports.ui.MessageBox("WNASPI32.DLL not found", kApplicationTitle, kMbOk);
+        m_ports.ui.ShowMessage("WNASPI32.DLL not found", kApplicationTitle, kMbOk);
         return;
     }
     // Cleared once here; afterwards each command writes only its own fields.
@@ -136,7 +136,7 @@ uint8_t AspiTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, ui
         return kStatusNoTransport;
     }
     Request& request = *m_request;
-    request.event = m_ports.aspi.CreateEvent();
+    request.event = m_ports.aspi.CreateCompletionEvent();
     if (!request.event) {
         return kStatusNoTransport;
     }
@@ -216,7 +216,7 @@ void AspiTransport::RetireRequest() {
     m_retiredRequests.push_back(std::move(m_request));
     m_request = std::make_unique<Request>();
     m_stuck = true;
-    m_ports.ui.MessageBox(kAspiStuckText, kApplicationTitle, kMbOk | kMbIconStop);
+    m_ports.ui.ShowMessage(kAspiStuckText, kApplicationTitle, kMbOk | kMbIconStop);
 }
 
 SenseTriple AspiTransport::LastSense() const {

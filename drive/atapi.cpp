@@ -16,7 +16,7 @@ uint8_t TAtapi::ExecuteCommand(const uint8_t* cdb, uint8_t* data, uint32_t lengt
     // A call the system refused is shown at once, with the system's text; the
     // command's status then reads 0.
     if (m_lastResult.outcome == CommandOutcome::OsError && !m_lastResult.osErrorText.empty()) {
-        m_ui.MessageBox(m_lastResult.osErrorText + "\n", kApplicationTitle, kMbOk);
+        m_ui.ShowMessage(m_lastResult.osErrorText + "\n", kApplicationTitle, kMbOk);
     }
     if (m_observer != nullptr) {
         m_observer->CommandExecuted(CommandRecord{cdb, direction, length, data, status, LastSense(), &m_lastResult});

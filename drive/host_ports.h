@@ -39,7 +39,7 @@ public:
     // Processes every pending message (the toolkit's ProcessMessages).
     virtual void ProcessMessages() = 0;
     // A modal box; returns the button pressed (kIdOk, kIdCancel, ...).
-    virtual int MessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
+    virtual int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) = 0;
 };
 
 }  // namespace keluflash

@@ -23,7 +23,7 @@ int NtPassThroughTransport::Scan(DeviceTable& table, const Identify& identify) {
     int count = 0;
     m_unlisted.clear();
     for (char letter = 'A'; letter <= 'Y'; ++letter) {
-        if (m_ports.driveLetters.GetDriveType(letter) != kDriveCdrom) {
+        if (m_ports.driveLetters.DriveType(letter) != kDriveCdrom) {
             continue;
         }
         m_scanHandle = m_ports.driveLetters.Open(letter);
@@ -89,7 +89,7 @@ uint8_t NtPassThroughTransport::Execute(const DeviceEntry& device, const uint8_t
 // own code.
 std::string NtPassThroughTransport::SystemErrorText(uint32_t error) {
     uint32_t formatError = 0;
-    const std::optional<std::string> text = m_ports.errorText.FormatMessage(error, kSystemErrorCapacity, formatError);
+    const std::optional<std::string> text = m_ports.errorText.SystemMessage(error, kSystemErrorCapacity, formatError);
     return text ? *text
                 : "Format message failed.  Error: " + std::to_string(static_cast<int32_t>(formatError));
 }

@@ -45,9 +45,9 @@ public:
     // the path does not fit or the call fails.
     virtual std::optional<std::string> SystemDirectory(size_t capacity) = 0;
     // LoadLibraryA + GetProcAddress; null when the library cannot be loaded.
-    virtual std::unique_ptr<AspiLibrary> LoadLibrary(const std::string& path) = 0;
+    virtual std::unique_ptr<AspiLibrary> LoadAspiLibrary(const std::string& path) = 0;
     // CreateEventA (manual reset, not signalled); null when it cannot be made.
-    virtual std::unique_ptr<AspiEvent> CreateEvent() = 0;
+    virtual std::unique_ptr<AspiEvent> CreateCompletionEvent() = 0;
 };
 
 // DeviceIoControl(IOCTL_SCSI_PASS_THROUGH_DIRECT) on an open device handle.
@@ -67,7 +67,7 @@ inline constexpr DeviceHandle kInvalidHandle = ~DeviceHandle{0};
 class DriveLetterPort {
 public:
     virtual ~DriveLetterPort() = default;
-    virtual unsigned GetDriveType(char letter) = 0;     // GetDriveTypeA("X:\\")
+    virtual unsigned DriveType(char letter) = 0;     // GetDriveTypeA("X:\\")
     virtual DeviceHandle Open(char letter) = 0;         // CreateFileA("\\\\.\\X:"); kInvalidHandle on failure
     virtual void Close(DeviceHandle handle) = 0;        // CloseHandle
     // For the command-line listing: the node behind a letter and why it could
@@ -81,7 +81,7 @@ public:
 class SystemErrorText {
 public:
     virtual ~SystemErrorText() = default;
-    virtual std::optional<std::string> FormatMessage(uint32_t error, size_t capacity, uint32_t& formatError) = 0;
+    virtual std::optional<std::string> SystemMessage(uint32_t error, size_t capacity, uint32_t& formatError) = 0;
 };
 
 // Everything the two Windows transports need, chosen once by main().

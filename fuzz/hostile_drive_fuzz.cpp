@@ -171,7 +171,7 @@ class NullView final : public View {
 public:
     void PumpMessage() override {}
     void ProcessMessages() override {}
-    int MessageBox(const std::string&, const std::string&, unsigned) override { return kIdCancel; }
+    int ShowMessage(const std::string&, const std::string&, unsigned) override { return kIdCancel; }
     void ControlsChanged() override {}
     void MessageAdded(const std::string&) override {}
     void ProgressChanged() override {}

@@ -25,7 +25,7 @@ std::string WithoutTrailingNewlines(std::string text) {
 
 }  // namespace
 
-int ConsoleUi::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+int ConsoleUi::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
     m_out << caption << ": " << WithoutTrailingNewlines(text) << "\n";
     if ((flags & kButtonMask) != kMbOkCancel) {
         m_out.flush();

@@ -18,7 +18,7 @@ public:
 
     void PumpMessage() override {}
     void ProcessMessages() override {}
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override;
 
 private:
     std::istream& m_in;

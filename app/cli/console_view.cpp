@@ -44,10 +44,10 @@ bool Accepted(const CommandRecord& record) {
 ConsoleView::ConsoleView(std::ostream& out, std::ostream& err, UserInterface& ui, bool drawProgress, bool collect)
     : m_out(out), m_err(err), m_ui(ui), m_drawProgress(drawProgress && !collect), m_collect(collect) {}
 
-int ConsoleView::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+int ConsoleView::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
     if ((flags & kButtonMask) != kMbOkCancel) {
         Clear();
-        const int answer = m_ui.MessageBox(text, caption, flags);
+        const int answer = m_ui.ShowMessage(text, caption, flags);
         Draw();
         return answer;
     }

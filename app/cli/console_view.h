@@ -32,7 +32,7 @@ public:
 
     void PumpMessage() override { m_ui.PumpMessage(); }
     void ProcessMessages() override;
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override;
 
     void ControlsChanged() override {}
     void MessageAdded(const std::string& line) override;

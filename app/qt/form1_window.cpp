@@ -164,8 +164,8 @@ void Form1Window::ProcessMessages() {
     m_ui.ProcessMessages();
 }
 
-int Form1Window::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    return m_ui.MessageBox(text, caption, flags);
+int Form1Window::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
+    return m_ui.ShowMessage(text, caption, flags);
 }
 
 }  // namespace keluflash

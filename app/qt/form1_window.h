@@ -39,7 +39,7 @@ public:
     void CloseWindow() override;
     void PumpMessage() override;
     void ProcessMessages() override;
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override;
 
 protected:
     // A close while a handler runs (it pumps the queue) is kept until the

@@ -41,7 +41,7 @@ QWidget* MainWindowWidget() {
 
 }  // namespace
 
-int QtUserInterface::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+int QtUserInterface::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
     QMessageBox box(IconOf(flags), QString::fromLocal8Bit(caption), QString::fromLocal8Bit(text),
                     QMessageBox::NoButton, MainWindowWidget());
     box.setTextFormat(Qt::PlainText);

@@ -13,7 +13,7 @@ public:
     // start-up scan have none) and modal to the application: while it is
     // open no click reaches the window, so no handler can run inside the
     // command that raised it.
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override;
 };
 
 }  // namespace keluflash

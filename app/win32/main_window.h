@@ -44,8 +44,8 @@ public:
     // UserInterface.
     void PumpMessage() override { m_ui.PumpMessage(); }
     void ProcessMessages() override { m_ui.ProcessMessages(); }
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-        return m_ui.MessageBox(text, caption, flags);
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
+        return m_ui.ShowMessage(text, caption, flags);
     }
 
     // View.

@@ -28,7 +28,7 @@ void Win32UserInterface::ProcessMessages() {
     }
 }
 
-int Win32UserInterface::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+int Win32UserInterface::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
     // MB_APPLMODAL (0) with an owner disables the owner while the box is open.
     return MessageBoxA(m_ownerWindow, text.c_str(), caption.c_str(), flags);
 }

@@ -15,7 +15,7 @@ public:
     // A box owned by the main window and modal to the application: the
     // window takes no input while it is open (the flags as the Windows API
     // takes them; a system-modal request stays on top of every window).
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override;
     void SetOwnerWindow(HWND window) { m_ownerWindow = window; }
 
     // The message loop: dispatches until the main window has been closed.

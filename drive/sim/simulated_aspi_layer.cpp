@@ -90,14 +90,14 @@ std::optional<std::string> SimulatedAspiLayer::SystemDirectory(size_t capacity) 
     return Config().systemDirectory;
 }
 
-std::unique_ptr<AspiLibrary> SimulatedAspiLayer::LoadLibrary(const std::string& path) {
+std::unique_ptr<AspiLibrary> SimulatedAspiLayer::LoadAspiLibrary(const std::string& path) {
     m_counters.loadPaths.push_back(path);
     const std::string expected = Config().systemDirectory + "\\WNASPI32.DLL";
     if (!Config().aspiInstalled || Lower(path) != Lower(expected)) return nullptr;
     return std::make_unique<Library>(*this);
 }
 
-std::unique_ptr<AspiEvent> SimulatedAspiLayer::CreateEvent() {
+std::unique_ptr<AspiEvent> SimulatedAspiLayer::CreateCompletionEvent() {
     if (Config().aspiEventsFail) return nullptr;
     return std::make_unique<Event>(*this);
 }

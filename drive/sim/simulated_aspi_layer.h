@@ -20,8 +20,8 @@ public:
     ~SimulatedAspiLayer() override;
 
     std::optional<std::string> SystemDirectory(size_t capacity) override;
-    std::unique_ptr<AspiLibrary> LoadLibrary(const std::string& path) override;
-    std::unique_ptr<AspiEvent> CreateEvent() override;
+    std::unique_ptr<AspiLibrary> LoadAspiLibrary(const std::string& path) override;
+    std::unique_ptr<AspiEvent> CreateCompletionEvent() override;
 
     // Finishes the device probes that are pending (the layer answers them
     // while the caller serves its message queue).

@@ -35,7 +35,7 @@ bool SimulatedDriveLetters::Unopenable(char letter) const {
     return std::find(letters.begin(), letters.end(), letter) != letters.end();
 }
 
-unsigned SimulatedDriveLetters::GetDriveType(char letter) {
+unsigned SimulatedDriveLetters::DriveType(char letter) {
     if (DriveAtLetter(letter) || Unopenable(letter)) return kDriveCdrom;
     const auto other = Config().otherLetterTypes.find(letter);
     return other != Config().otherLetterTypes.end() ? other->second : kDriveNoRootDir;

@@ -18,7 +18,7 @@ public:
     SimulatedDriveLetters(SimulatedMachine& machine, SimulatedWindowsCounters& counters)
         : m_machine(machine), m_counters(counters) {}
 
-    unsigned GetDriveType(char letter) override;
+    unsigned DriveType(char letter) override;
     DeviceHandle Open(char letter) override;
     void Close(DeviceHandle handle) override;
     std::string DevicePath(char letter) override;

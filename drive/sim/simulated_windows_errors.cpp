@@ -27,7 +27,7 @@ std::optional<std::string> BuiltInErrorText(uint32_t error) {
 
 }  // namespace
 
-std::optional<std::string> SimulatedSystemErrorText::FormatMessage(uint32_t error, size_t capacity,
+std::optional<std::string> SimulatedSystemErrorText::SystemMessage(uint32_t error, size_t capacity,
                                                                    uint32_t& formatError) {
     const auto configured = m_extra.find(error);
     const std::optional<std::string> text = configured != m_extra.end() ? configured->second : BuiltInErrorText(error);

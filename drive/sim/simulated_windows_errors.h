@@ -22,7 +22,7 @@ inline constexpr uint32_t kErrorMessageNotFound = 317;
 class SimulatedSystemErrorText final : public SystemErrorText {
 public:
     explicit SimulatedSystemErrorText(const std::map<uint32_t, std::string>& extra) : m_extra(extra) {}
-    std::optional<std::string> FormatMessage(uint32_t error, size_t capacity, uint32_t& formatError) override;
+    std::optional<std::string> SystemMessage(uint32_t error, size_t capacity, uint32_t& formatError) override;
 
 private:
     const std::map<uint32_t, std::string>& m_extra;

@@ -42,8 +42,8 @@ private:
         Relay(UserInterface& ui, SimulatedAspiLayer& aspi) : m_ui(ui), m_aspi(aspi) {}
         void PumpMessage() override;
         void ProcessMessages() override;
-        int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-            return m_ui.MessageBox(text, caption, flags);
+        int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
+            return m_ui.ShowMessage(text, caption, flags);
         }
     private:
         UserInterface& m_ui;

@@ -65,7 +65,7 @@ std::optional<std::string> Win32AspiPort::SystemDirectory(size_t capacity) {
     return buffer;
 }
 
-std::unique_ptr<AspiLibrary> Win32AspiPort::LoadLibrary(const std::string& path) {
+std::unique_ptr<AspiLibrary> Win32AspiPort::LoadAspiLibrary(const std::string& path) {
     UniqueModule module{LoadLibraryA(path.c_str())};
     if (!module) return nullptr;
     const auto getSupportInfo = LookUp<GetSupportInfoEntry>(module.get(), "GetASPI32SupportInfo");
@@ -74,7 +74,7 @@ std::unique_ptr<AspiLibrary> Win32AspiPort::LoadLibrary(const std::string& path)
     return std::make_unique<Win32AspiLibrary>(std::move(module), getSupportInfo, sendCommand);
 }
 
-std::unique_ptr<AspiEvent> Win32AspiPort::CreateEvent() {
+std::unique_ptr<AspiEvent> Win32AspiPort::CreateCompletionEvent() {
     UniqueHandle event = AdoptHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));  // manual reset, not signalled
     if (!event) return nullptr;
     return std::make_unique<Win32AspiEvent>(std::move(event));

@@ -10,8 +10,8 @@ public:
     std::optional<std::string> SystemDirectory(size_t capacity) override;
     // The library counts as loaded only with both entry points: without one
     // of them no command could be sent.
-    std::unique_ptr<AspiLibrary> LoadLibrary(const std::string& path) override;
-    std::unique_ptr<AspiEvent> CreateEvent() override;
+    std::unique_ptr<AspiLibrary> LoadAspiLibrary(const std::string& path) override;
+    std::unique_ptr<AspiEvent> CreateCompletionEvent() override;
 };
 
 }  // namespace keluflash

@@ -15,7 +15,7 @@ size_t LetterIndex(char letter) {
 
 }  // namespace
 
-unsigned Win32DriveLetterPort::GetDriveType(char letter) {
+unsigned Win32DriveLetterPort::DriveType(char letter) {
     const char root[10] = {letter, ':', '\\'};  // zero-filled after the root
     return GetDriveTypeA(root);
 }
@@ -44,7 +44,7 @@ std::string Win32DriveLetterPort::OpenFailure(char letter) {
     const uint32_t error = m_openErrors[LetterIndex(letter)];
     if (error == 0) return {};
     uint32_t formatError = 0;
-    std::string text = Win32SystemErrorText{}.FormatMessage(error, 512, formatError).value_or("");
+    std::string text = Win32SystemErrorText{}.SystemMessage(error, 512, formatError).value_or("");
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
     return text.empty() ? "error " + std::to_string(error) : text + " (error " + std::to_string(error) + ")";
 }

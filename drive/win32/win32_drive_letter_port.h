@@ -12,7 +12,7 @@ namespace keluflash {
 
 class Win32DriveLetterPort final : public DriveLetterPort {
 public:
-    unsigned GetDriveType(char letter) override;
+    unsigned DriveType(char letter) override;
     DeviceHandle Open(char letter) override;
     void Close(DeviceHandle handle) override;
     std::string DevicePath(char letter) override;

@@ -4,7 +4,7 @@
 
 namespace keluflash {
 
-std::optional<std::string> Win32SystemErrorText::FormatMessage(uint32_t error, size_t capacity,
+std::optional<std::string> Win32SystemErrorText::SystemMessage(uint32_t error, size_t capacity,
                                                                uint32_t& formatError) {
     std::string buffer(capacity, '\0');
     // A text that does not fit the buffer makes the call fail, as it does for

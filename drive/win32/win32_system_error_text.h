@@ -6,7 +6,7 @@ namespace keluflash {
 
 class Win32SystemErrorText final : public SystemErrorText {
 public:
-    std::optional<std::string> FormatMessage(uint32_t error, size_t capacity, uint32_t& formatError) override;
+    std::optional<std::string> SystemMessage(uint32_t error, size_t capacity, uint32_t& formatError) override;
 };
 
 }  // namespace keluflash

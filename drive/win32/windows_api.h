@@ -1,7 +1,6 @@
 #pragma once
 // <windows.h> for our Windows code. The ANSI entry points are called by their
-// own names (LoadLibraryA, CreateEventA, ...); the generic macros are removed
-// because they would rename the ports' members of the same names.
+// own names (LoadLibraryA, CreateEventA, ...).
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -10,8 +9,3 @@
 #endif
 #include <windows.h>
 
-#undef CreateEvent
-#undef FormatMessage
-#undef GetDriveType
-#undef LoadLibrary
-#undef MessageBox

@@ -28,7 +28,7 @@ TEST(ConsoleUi, MessageBoxesGoToTheConsoleAndQuestionsNeedAPerson) {
         std::istringstream in(c.typed);
         std::ostringstream out;
         ConsoleUi ui(in, out, c.interactive);
-        EXPECT_EQ(ui.MessageBox("Reboot this computer right now ?\n", "KELUFlash", c.flags), c.answer);
+        EXPECT_EQ(ui.ShowMessage("Reboot this computer right now ?\n", "KELUFlash", c.flags), c.answer);
         EXPECT_EQ(out.str().rfind("KELUFlash: Reboot this computer right now ?\n", 0), 0u) << out.str();
     }
 }

@@ -206,7 +206,7 @@ public:
         if (systemDirectory && systemDirectory->size() >= capacity) return std::nullopt;
         return systemDirectory;
     }
-    std::unique_ptr<AspiLibrary> LoadLibrary(const std::string& path) override {
+    std::unique_ptr<AspiLibrary> LoadAspiLibrary(const std::string& path) override {
         loads.push_back(path);
         if (!installed) return nullptr;
         auto loaded = std::make_unique<FakeAspiLibrary>();
@@ -215,7 +215,7 @@ public:
         if (setUp) setUp(*loaded);
         return loaded;
     }
-    std::unique_ptr<AspiEvent> CreateEvent() override {
+    std::unique_ptr<AspiEvent> CreateCompletionEvent() override {
         if (!eventsWork) return nullptr;
         ++eventsCreated;
         return std::make_unique<FakeAspiEvent>(*library, openEvents);
@@ -263,7 +263,7 @@ public:
     std::vector<DeviceHandle> closed;
 
     static DeviceHandle HandleOf(char letter) { return 0x100 + static_cast<DeviceHandle>(letter); }
-    unsigned GetDriveType(char letter) override {
+    unsigned DriveType(char letter) override {
         asked.push_back(letter);
         return cdroms.count(letter) ? kDriveCdrom : 3;  // DRIVE_FIXED
     }
@@ -281,7 +281,7 @@ public:
     std::map<uint32_t, std::string> texts{{5, "Access is denied.\r\n"}};
     uint32_t failure = 317;  // ERROR_MR_MID_NOT_FOUND
     std::vector<size_t> capacities;
-    std::optional<std::string> FormatMessage(uint32_t error, size_t capacity, uint32_t& formatError) override {
+    std::optional<std::string> SystemMessage(uint32_t error, size_t capacity, uint32_t& formatError) override {
         capacities.push_back(capacity);
         auto text = texts.find(error);
         if (text == texts.end()) {

@@ -241,7 +241,7 @@ TEST_F(SgIoTransportTest, TAtapiScansAndShowsTheSystemsTextForAGoneDrive) {
         std::vector<std::string> texts;
         void PumpMessage() override {}
         void ProcessMessages() override {}
-        int MessageBox(const std::string& text, const std::string&, unsigned) override {
+        int ShowMessage(const std::string& text, const std::string&, unsigned) override {
             texts.push_back(text);
             return kIdOk;
         }

@@ -28,7 +28,7 @@ public:
             whilePumping();
         }
     }
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
         boxes.push_back(caption + "|" + text + "|" + std::to_string(flags));
         return answer;
     }

@@ -133,11 +133,11 @@ TEST(SimulatedDriveLetters, TypesHandlesAndPaths) {
     config.windows.unopenableCdromLetters = {'G'};
     SimulatedWindowsMachine machine(config, ui);
     DriveLetterPort& letters = machine.Ports().driveLetters;
-    EXPECT_EQ(letters.GetDriveType('C'), 3u);
-    EXPECT_EQ(letters.GetDriveType('D'), 1u);
-    EXPECT_EQ(letters.GetDriveType('E'), kDriveCdrom);
-    EXPECT_EQ(letters.GetDriveType('G'), kDriveCdrom);
-    EXPECT_EQ(letters.GetDriveType('Z'), kDriveCdrom);
+    EXPECT_EQ(letters.DriveType('C'), 3u);
+    EXPECT_EQ(letters.DriveType('D'), 1u);
+    EXPECT_EQ(letters.DriveType('E'), kDriveCdrom);
+    EXPECT_EQ(letters.DriveType('G'), kDriveCdrom);
+    EXPECT_EQ(letters.DriveType('Z'), kDriveCdrom);
     EXPECT_EQ(letters.Open('G'), kInvalidHandle);
     EXPECT_EQ(letters.OpenFailure('G'), "Access is denied.");
     EXPECT_EQ(letters.Open('D'), kInvalidHandle);
@@ -157,19 +157,19 @@ TEST(SimulatedErrorTexts, WindowsTextsThatMustFitTheBuffer) {
     SimulatedWindowsMachine machine(config, ui);
     SystemErrorText& texts = machine.Ports().errorText;
     uint32_t formatError = 0;
-    EXPECT_EQ(texts.FormatMessage(5, 80, formatError), "Access is denied.\r\n");
-    EXPECT_EQ(texts.FormatMessage(2, 80, formatError), "The system cannot find the file specified.\r\n");
-    EXPECT_EQ(texts.FormatMessage(121, 80, formatError), "The semaphore timeout period has expired.\r\n");
-    EXPECT_EQ(texts.FormatMessage(1117, 80, formatError),
+    EXPECT_EQ(texts.SystemMessage(5, 80, formatError), "Access is denied.\r\n");
+    EXPECT_EQ(texts.SystemMessage(2, 80, formatError), "The system cannot find the file specified.\r\n");
+    EXPECT_EQ(texts.SystemMessage(121, 80, formatError), "The semaphore timeout period has expired.\r\n");
+    EXPECT_EQ(texts.SystemMessage(1117, 80, formatError),
               "The request could not be performed because of an I/O device error.\r\n");
     // 79 characters and the terminating zero fill 80 exactly; one more does not fit.
-    EXPECT_TRUE(texts.FormatMessage(4242, 80, formatError));
-    EXPECT_FALSE(texts.FormatMessage(4242, 79, formatError));
+    EXPECT_TRUE(texts.SystemMessage(4242, 80, formatError));
+    EXPECT_FALSE(texts.SystemMessage(4242, 79, formatError));
     EXPECT_EQ(formatError, kErrorInsufficientBuffer);
     formatError = 0;
-    EXPECT_FALSE(texts.FormatMessage(1005, 80, formatError));
+    EXPECT_FALSE(texts.SystemMessage(1005, 80, formatError));
     EXPECT_EQ(formatError, kErrorInsufficientBuffer);
-    EXPECT_FALSE(texts.FormatMessage(999999, 80, formatError));
+    EXPECT_FALSE(texts.SystemMessage(999999, 80, formatError));
     EXPECT_EQ(formatError, kErrorMessageNotFound);
 }
 
@@ -206,9 +206,9 @@ TEST_F(AspiTest, LoadsOnlyFromTheSystemDirectoryAndOnlyWhenInstalled) {
     EXPECT_FALSE(machine.Ports().platform.IsNtFamily());
     EXPECT_FALSE(aspi.SystemDirectory(15));
     EXPECT_EQ(aspi.SystemDirectory(16), "C:\\WIN98\\SYSTEM");
-    EXPECT_EQ(aspi.LoadLibrary("C:\\WIN98\\SYSTEMWNASPI32.DLL"), nullptr);
+    EXPECT_EQ(aspi.LoadAspiLibrary("C:\\WIN98\\SYSTEMWNASPI32.DLL"), nullptr);
     {
-        std::unique_ptr<AspiLibrary> library = aspi.LoadLibrary("C:\\WIN98\\SYSTEM\\WNASPI32.DLL");
+        std::unique_ptr<AspiLibrary> library = aspi.LoadAspiLibrary("C:\\WIN98\\SYSTEM\\WNASPI32.DLL");
         ASSERT_NE(library, nullptr);
         EXPECT_EQ(library->GetASPI32SupportInfo(), 0x0101u);
         EXPECT_EQ(machine.Counters().librariesLoaded, 1u);
@@ -217,7 +217,7 @@ TEST_F(AspiTest, LoadsOnlyFromTheSystemDirectoryAndOnlyWhenInstalled) {
 
     config.windows.aspiInstalled = false;
     SimulatedWindowsMachine without(config, ui);
-    EXPECT_EQ(without.Ports().aspi.LoadLibrary("C:\\WIN98\\SYSTEM\\WNASPI32.DLL"), nullptr);
+    EXPECT_EQ(without.Ports().aspi.LoadAspiLibrary("C:\\WIN98\\SYSTEM\\WNASPI32.DLL"), nullptr);
 }
 
 TEST_F(AspiTest, ProbesAnswerFromTheBusAndPendingOnesCompleteAtTheNextMessage) {
@@ -228,7 +228,7 @@ TEST_F(AspiTest, ProbesAnswerFromTheBusAndPendingOnesCompleteAtTheNextMessage) {
     config.windows.aspiPending = true;
     SimulatedWindowsMachine machine(config, ui);
     WindowsPorts ports = machine.Ports();
-    std::unique_ptr<AspiLibrary> library = ports.aspi.LoadLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
+    std::unique_ptr<AspiLibrary> library = ports.aspi.LoadAspiLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
 
     auto probe = [&](uint8_t adapter, uint8_t target) {
         SrbGDEVBlock request{};
@@ -250,10 +250,10 @@ TEST_F(AspiTest, ProbesAnswerFromTheBusAndPendingOnesCompleteAtTheNextMessage) {
 TEST_F(AspiTest, ExecutesAtOnceWritingSenseOnlyWhenTheDriveReturnsSome) {
     SimulatedWindowsMachine machine(Config(), ui);
     WindowsPorts ports = machine.Ports();
-    std::unique_ptr<AspiLibrary> library = ports.aspi.LoadLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
+    std::unique_ptr<AspiLibrary> library = ports.aspi.LoadAspiLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
     SrbExecSCSICmd request{};
     {
-        std::unique_ptr<AspiEvent> event = ports.aspi.CreateEvent();
+        std::unique_ptr<AspiEvent> event = ports.aspi.CreateCompletionEvent();
         Exec(*library, request, kUnknown, event.get());
         EXPECT_EQ(request.SRB_Status, kSsErr);
         EXPECT_EQ(request.SRB_TargStat, kScsiStatusCheckCondition);
@@ -264,7 +264,7 @@ TEST_F(AspiTest, ExecutesAtOnceWritingSenseOnlyWhenTheDriveReturnsSome) {
     }
     EXPECT_EQ(machine.Counters().eventsOpen, 0u);
 
-    std::unique_ptr<AspiEvent> event = ports.aspi.CreateEvent();
+    std::unique_ptr<AspiEvent> event = ports.aspi.CreateCompletionEvent();
     Exec(*library, request, kTestUnitReady, event.get());
     EXPECT_EQ(request.SRB_Status, kSsComp);
     EXPECT_EQ(request.SRB_TargStat, 0);
@@ -281,17 +281,17 @@ TEST_F(AspiTest, PendingRequestsCompleteInTheWaitAndAHangingOneIsAborted) {
                      {.opcode = 0x00, .nth = 2, .kind = MachineFaultKind::AspiWaitFails}};
     SimulatedWindowsMachine machine(config, ui);
     WindowsPorts ports = machine.Ports();
-    std::unique_ptr<AspiLibrary> library = ports.aspi.LoadLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
+    std::unique_ptr<AspiLibrary> library = ports.aspi.LoadAspiLibrary("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
     SrbExecSCSICmd request{};
 
-    std::unique_ptr<AspiEvent> event = ports.aspi.CreateEvent();
+    std::unique_ptr<AspiEvent> event = ports.aspi.CreateCompletionEvent();
     Exec(*library, request, kUnknown, event.get());
     EXPECT_EQ(request.SRB_Status, kSsPending);
     EXPECT_EQ(event->Wait(30000), AspiEvent::WaitResult::Signalled);
     EXPECT_EQ(request.SRB_Status, kSsErr);
     EXPECT_EQ(request.SenseArea[2], 5);
 
-    event = ports.aspi.CreateEvent();
+    event = ports.aspi.CreateCompletionEvent();
     Exec(*library, request, kTestUnitReady, event.get());
     EXPECT_EQ(request.SRB_Status, kSsPending);
     const uint64_t before = machine.Clock().Now();
@@ -306,7 +306,7 @@ TEST_F(AspiTest, PendingRequestsCompleteInTheWaitAndAHangingOneIsAborted) {
     EXPECT_EQ(machine.Counters().aborts, 1u);
     EXPECT_EQ(machine.Counters().abortsOfPending, 1u);
 
-    event = ports.aspi.CreateEvent();
+    event = ports.aspi.CreateCompletionEvent();
     Exec(*library, request, kTestUnitReady, event.get());
     EXPECT_EQ(event->Wait(30000), AspiEvent::WaitResult::Failed);
 }
@@ -315,7 +315,7 @@ TEST_F(AspiTest, EventsThatCannotBeCreated) {
     SimulatedMachineConfig config = Config();
     config.windows.aspiEventsFail = true;
     SimulatedWindowsMachine machine(config, ui);
-    EXPECT_EQ(machine.Ports().aspi.CreateEvent(), nullptr);
+    EXPECT_EQ(machine.Ports().aspi.CreateCompletionEvent(), nullptr);
 }
 
 // TAtapi over the simulated ports, on both paths.

@@ -30,7 +30,7 @@ public:
         ++processed;
         if (onProcessMessages) onProcessMessages();
     }
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
         boxes.push_back({text, caption, flags});
         return answer;
     }

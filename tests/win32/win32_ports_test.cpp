@@ -52,18 +52,18 @@ TEST(Win32AspiPort, SystemDirectoryMustFitWithItsTerminatingZero) {
 
 TEST(Win32AspiPort, OnlyALibraryWithBothEntryPointsIsLoaded) {
     Win32AspiPort port;
-    EXPECT_EQ(port.LoadLibrary(FullSystemDirectory() + "\\NOSUCH32.DLL"), nullptr);
-    EXPECT_EQ(port.LoadLibrary(FullSystemDirectory() + "\\KERNEL32.DLL"), nullptr);
+    EXPECT_EQ(port.LoadAspiLibrary(FullSystemDirectory() + "\\NOSUCH32.DLL"), nullptr);
+    EXPECT_EQ(port.LoadAspiLibrary(FullSystemDirectory() + "\\KERNEL32.DLL"), nullptr);
     const std::string half = ProgramDirectory() + "\\" KELUFLASH_HALF_ASPI_DLL;
     ASSERT_NE(GetFileAttributesA(half.c_str()), INVALID_FILE_ATTRIBUTES) << half;
-    EXPECT_EQ(port.LoadLibrary(half), nullptr);
+    EXPECT_EQ(port.LoadAspiLibrary(half), nullptr);
     // A refused library is released again.
     EXPECT_EQ(GetModuleHandleA(KELUFLASH_HALF_ASPI_DLL), nullptr);
 }
 
 TEST(Win32AspiPort, EventStartsUnsignalledAndStaysSignalledOnceSet) {
     Win32AspiPort port;
-    auto event = port.CreateEvent();
+    auto event = port.CreateCompletionEvent();
     ASSERT_NE(event, nullptr);
     ASSERT_NE(event->PostProc(), nullptr);
     EXPECT_EQ(event->Wait(10), AspiEvent::WaitResult::TimedOut);
@@ -75,15 +75,15 @@ TEST(Win32AspiPort, EventStartsUnsignalledAndStaysSignalledOnceSet) {
 TEST(Win32SystemErrorText, TextMustFitTheBuffer) {
     Win32SystemErrorText text;
     uint32_t formatError = 0;
-    const auto denied = text.FormatMessage(ERROR_ACCESS_DENIED, 80, formatError);
+    const auto denied = text.SystemMessage(ERROR_ACCESS_DENIED, 80, formatError);
     ASSERT_TRUE(denied);
     EXPECT_FALSE(denied->empty());
     EXPECT_EQ(denied->back(), '\n');
     EXPECT_EQ(denied->find('\0'), std::string::npos);
 
-    EXPECT_EQ(text.FormatMessage(ERROR_ACCESS_DENIED, denied->size(), formatError), std::nullopt);
+    EXPECT_EQ(text.SystemMessage(ERROR_ACCESS_DENIED, denied->size(), formatError), std::nullopt);
     EXPECT_EQ(formatError, static_cast<uint32_t>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(text.FormatMessage(0x2FFFFFF, 80, formatError), std::nullopt);
+    EXPECT_EQ(text.SystemMessage(0x2FFFFFF, 80, formatError), std::nullopt);
     EXPECT_EQ(formatError, static_cast<uint32_t>(ERROR_MR_MID_NOT_FOUND));
 }
 
@@ -101,7 +101,7 @@ TEST(Win32SystemErrorText, TextWithAnInsertComesAsItStands) {
     }
     ASSERT_NE(withInsert, 0u) << "the system has no error text with an insert";
     uint32_t formatError = 0;
-    const auto text = Win32SystemErrorText{}.FormatMessage(withInsert, 512, formatError);
+    const auto text = Win32SystemErrorText{}.SystemMessage(withInsert, 512, formatError);
     ASSERT_TRUE(text) << "error " << withInsert << ", formatting failed with " << formatError;
     EXPECT_NE(text->find("%1"), std::string::npos) << *text;
 }
@@ -119,7 +119,7 @@ TEST(Win32Clock, TickCountMovesWithAPause) {
 class Win32DriveLetters : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (Win32DriveLetterPort{}.GetDriveType('D') != kDriveCdrom) {
+        if (Win32DriveLetterPort{}.DriveType('D') != kDriveCdrom) {
             GTEST_SKIP() << "no CD-ROM drive letter D: in this prefix";
         }
     }
@@ -127,9 +127,9 @@ protected:
 
 TEST_F(Win32DriveLetters, TypesOpenAndClose) {
     Win32DriveLetterPort port;
-    EXPECT_EQ(port.GetDriveType('C'), 3u);  // DRIVE_FIXED
-    EXPECT_EQ(port.GetDriveType('E'), kDriveCdrom);
-    EXPECT_EQ(port.GetDriveType('Q'), 1u);  // DRIVE_NO_ROOT_DIR
+    EXPECT_EQ(port.DriveType('C'), 3u);  // DRIVE_FIXED
+    EXPECT_EQ(port.DriveType('E'), kDriveCdrom);
+    EXPECT_EQ(port.DriveType('Q'), 1u);  // DRIVE_NO_ROOT_DIR
     EXPECT_EQ(port.DevicePath('D'), "\\\\.\\D:");
 
     const DeviceHandle d = port.Open('D');
@@ -181,7 +181,7 @@ TEST_F(Win32DriveLetters, PassThroughPathOverTheRealPorts) {
     EXPECT_EQ(atapi.SelectedHandle(), atapi.Device(0).handle);
 
     uint32_t formatError = 0;
-    const std::string text = Win32SystemErrorText{}.FormatMessage(ERROR_NOT_SUPPORTED, 80, formatError).value();
+    const std::string text = Win32SystemErrorText{}.SystemMessage(ERROR_NOT_SUPPORTED, 80, formatError).value();
     ASSERT_EQ(ui.boxes.size(), 2u);
     for (const auto& box : ui.boxes) EXPECT_EQ(box.text, text + "\n");
 

@@ -54,8 +54,8 @@ private:
 class DemoUserInterface final : public QtUserInterface {
 public:
     explicit DemoUserInterface(bool scripted) : m_scripted(scripted) {}
-    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-        if (!m_scripted) return QtUserInterface::MessageBox(text, caption, flags);
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
+        if (!m_scripted) return QtUserInterface::ShowMessage(text, caption, flags);
         std::fprintf(stderr, "keluflash-demo: %s: %s -> Cancel\n", caption.c_str(), text.c_str());
         return kIdCancel;
     }

@@ -150,7 +150,7 @@ class NoUserInterface final : public UserInterface {
 public:
     void PumpMessage() override {}
     void ProcessMessages() override {}
-    int MessageBox(const std::string&, const std::string&, unsigned) override { return kIdOk; }
+    int ShowMessage(const std::string&, const std::string&, unsigned) override { return kIdOk; }
 };
 
 SimulatedMachineConfig ConfigFromEnvironment() {
@@ -172,7 +172,7 @@ class SimulatedAspiLayer {
 public:
     SimulatedAspiLayer()
         : m_machine(ConfigFromEnvironment(), m_ui),
-          m_library(m_machine.Ports().aspi.LoadLibrary(m_machine.Config().windows.systemDirectory + "\\WNASPI32.DLL")),
+          m_library(m_machine.Ports().aspi.LoadAspiLibrary(m_machine.Config().windows.systemDirectory + "\\WNASPI32.DLL")),
           m_startTick(GetTickCount()) {}
 
     uint32_t SupportInfo() {
