@@ -26,11 +26,11 @@ protected:
 // The host's own platform: a Linux machine names its drives by their nodes,
 // a Windows one by drive letter.
 #if defined(_WIN32)
-const char* const kFirstDrivePath = "\\\\.\\D:";
-const char* const kFirstDriveOtherName = "D:";
+const char* const kFakeFirstDrivePath = "\\\\.\\D:";
+const char* const kFakeFirstDriveOtherName = "D:";
 #else
-const char* const kFirstDrivePath = "/dev/sg0";
-const char* const kFirstDriveOtherName = "/dev/sr0";
+const char* const kFakeFirstDrivePath = "/dev/sg0";
+const char* const kFakeFirstDriveOtherName = "/dev/sr0";
 #endif
 
 TEST_F(DriveSetupTest, SimulatedDefaultMachineAndDeviceSelection) {
@@ -39,11 +39,11 @@ TEST_F(DriveSetupTest, SimulatedDefaultMachineAndDeviceSelection) {
     ASSERT_NE(setup, nullptr) << error.message;
     ASSERT_EQ(setup->Atapi().DeviceCount(), 1);
     EXPECT_EQ(setup->Atapi().Device(0).IdentificationText(), "KELU    ZXR-0131K       ");
-    EXPECT_EQ(setup->DevicePath(0), kFirstDrivePath);
+    EXPECT_EQ(setup->DevicePath(0), kFakeFirstDrivePath);
     ASSERT_NE(setup->Simulation(), nullptr);
 
     std::string why;
-    for (const char* device : {"", "0", kFirstDrivePath, kFirstDriveOtherName}) {
+    for (const char* device : {"", "0", kFakeFirstDrivePath, kFakeFirstDriveOtherName}) {
         EXPECT_EQ(setup->SelectDevice(device, why), 0) << device;
     }
     EXPECT_EQ(setup->SelectDevice("1", why), std::nullopt);

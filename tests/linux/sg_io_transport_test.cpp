@@ -82,9 +82,11 @@ protected:
 
 TEST_F(SgIoTransportTest, ScanListsEveryDriveAtItsNodeAndSaysWhyOneIsMissing) {
     kernel.drives = {Node(0, "sg1"), Node(1, ""), Node(2, "sg3"), Node(3, "sg4"), Node(4, "sg5")};
-    kernel.openErrors = {{"/dev/sg3", EACCES}, {"/dev/sr2", EACCES},   // both refused: the sg node is named
-                         {"/dev/sg4", ENOENT}, {"/dev/sr3", EACCES},   // a missing node is not the reason
-                         {"/dev/sg5", EACCES}};                        // falls back to the block node
+    // The fake kernel's nodes: both refused, the sg node is named; a missing
+    // node is not the reason; a refused sg node falls back to the block node.
+    kernel.openErrors = {{"/dev/sg3", EACCES}, {"/dev/sr2", EACCES},  // fake
+                         {"/dev/sg4", ENOENT}, {"/dev/sr3", EACCES},  // fake
+                         {"/dev/sg5", EACCES}};                       // fake
     {
         SgIoTransport transport(kernel);
         ASSERT_EQ(transport.Scan(table, AnswerInquiry), 3);
@@ -225,7 +227,7 @@ TEST_F(SgIoTransportTest, NoDriveMeansNothingReachesTheKernel) {
 
 TEST_F(SgIoTransportTest, TheBlockNodeRefusingACommandPointsToTheSgNode) {
     kernel.drives = {Node(0, "sg1")};
-    kernel.openErrors = {{"/dev/sg1", EACCES}};
+    kernel.openErrors = {{"/dev/sg1", EACCES}};  // the fake kernel refuses the sg node
     kernel.answer = [](sg_io_hdr_t&) { return EPERM; };
     SgIoTransport transport(kernel);
     ASSERT_EQ(transport.Scan(table, AnswerInquiry), 1);
