@@ -11,27 +11,13 @@
 
 #include "app/form1.h"
 #include "app/recording_system_services.h"
+#include "app/silent_view.h"
 #include "drive/sim/simulated_windows_machine.h"
 #include "image/image_file_reader.h"
 #include "image/image_writer.h"
 
 namespace keluflash {
 namespace {
-
-// A window nobody looks at; the restart question is answered Cancel.
-class QuietView final : public View {
-public:
-    void PumpMessage() override {}
-    void ProcessMessages() override {}
-    int ShowMessage(const std::string&, const std::string&, unsigned) override { return kIdCancel; }
-    void ControlsChanged() override {}
-    void MessageAdded(const std::string&) override {}
-    void ProgressChanged() override {}
-    void Edit1Changed() override {}
-    void CaptionChanged() override {}
-    bool ExecuteOpenDialog(std::string&) override { return false; }
-    void CloseWindow() override {}
-};
 
 // The demo image for the default simulated drive, in a file of its own for
 // the length of one benchmark.
@@ -74,7 +60,7 @@ void WholeUpdate(benchmark::State& state) {
     double commands = 0;
     double virtualSeconds = 0;
     for (auto _ : state) {
-        QuietView view;
+        SilentView view;
         RecordingSystemServices system;
         SimulatedWindowsMachine machine(config, view);
         TAtapi atapi(machine.DriveTransport(), machine.Ui());

@@ -15,6 +15,7 @@
 
 #include "app/form1.h"
 #include "app/recording_system_services.h"
+#include "app/silent_view.h"
 #include "drive/atapi.h"
 #include "drive/sim/simulated_drive.h"
 #include "drive/sim/virtual_clock.h"
@@ -166,21 +167,6 @@ private:
     ReadBack m_readBack;
 };
 
-// The window as nobody sees it; its boxes answer Cancel.
-class NullView final : public View {
-public:
-    void PumpMessage() override {}
-    void ProcessMessages() override {}
-    int ShowMessage(const std::string&, const std::string&, unsigned) override { return kIdCancel; }
-    void ControlsChanged() override {}
-    void MessageAdded(const std::string&) override {}
-    void ProgressChanged() override {}
-    void Edit1Changed() override {}
-    void CaptionChanged() override {}
-    bool ExecuteOpenDialog(std::string&) override { return false; }
-    void CloseWindow() override {}
-};
-
 // The demo firmware of the honest drive, written once per run.
 const std::string& ImageFile() {
     static const FuzzFolder folder("keluflash-hostile-drive-fuzz-");
@@ -208,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     config.programmingMilliseconds = 300;  // fewer polls of an honest wait: more inputs a second
     SimulatedDrive honest(config, clock);
     HostileTransport transport(bytes, honest, clock, passThrough);
-    NullView view;
+    SilentView view;
     TAtapi atapi(transport, view);
     RecordingSystemServices system;
     TForm1 form(atapi, clock, system, view);
