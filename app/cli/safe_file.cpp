@@ -22,7 +22,12 @@ constexpr const char* kForceHint = "it exists (pass --force to replace it)";
 std::string TemporaryName(const fs::path& target) {
     std::random_device random;
     const auto suffix = std::to_string(random()) + std::to_string(random());
-    return (target.parent_path() / ("." + target.filename().string() + ".part-" + suffix)).string();
+    // Appended piece by piece: GCC 12 warns (-Wrestrict) on "." + string.
+    std::string name = ".";
+    name += target.filename().string();
+    name += ".part-";
+    name += suffix;
+    return (target.parent_path() / name).string();
 }
 
 // Creates `path` for writing; fails when it exists already.
