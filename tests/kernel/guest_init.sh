@@ -208,54 +208,104 @@ elif group native; then
 fi
 
 # --- keluflash-cli.exe under Wine: NT pass-through, which Wine turns into SG_IO
-# The host's root (Wine and its libraries) read-only over virtio-9p, the
-# prepared prefix under an overlay, tmpfs where Wine writes; the program runs
-# in a chroot there, from tmpfs (Wine reads PE sections from 9p short).
+# The host's root (Wine and its libraries) read-only over virtio-9p, tmpfs
+# where Wine writes (the prefix among it); the program runs in a chroot
+# there, from tmpfs (Wine reads PE sections from 9p short).
+# A command in that chroot, with the prefix's environment.
+in_host() {
+  chroot /host /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp WINEPREFIX=/tmp/prefix WINEARCH=win32 \
+    WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "$@"
+}
+# The longest any one Wine command may take (a first start reads all of
+# Wine over 9p under emulation); then every Wine process is ended.
+WINE_DEADLINE=600
+# in_host with these arguments in the background, its output in the file $1;
+# RC is its exit code, or 124 when it had not ended by the deadline.
+in_host_deadline() {
+  deadline_out=$1
+  shift
+  in_host "$@" >"$deadline_out" 2>&1 &
+  pid=$!
+  waited=0
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ "$waited" -ge "$WINE_DEADLINE" ]; then
+      say "$* had not ended after ${WINE_DEADLINE}s; the processes then:"
+      ps -o pid,stat,time,args | sed 's/^/  ps| /'
+      in_host wineserver -k 2>/dev/null
+      sleep 2
+      kill -9 "$pid" 2>/dev/null
+      wait "$pid"
+      RC=124
+      return
+    fi
+    sleep 1
+    waited=$((waited + 1))
+  done
+  wait "$pid"
+  RC=$?
+}
 wine_setup() {
   [ -f /kelu/keluflash-cli.exe ] || return 1
-  mkdir -p /host /wine-lower
+  mkdir -p /host
   mount -t 9p -o trans=virtio,version=9p2000.L,ro hostroot /host || return 1
-  mount --bind "/host$(cat /kelu/wine-prefix)" /wine-lower || return 1
   mount -t tmpfs tmpfs /host/tmp || return 1
-  mkdir -p /tmp/wine-upper /tmp/wine-work /host/tmp/prefix
-  mount -t overlay overlay -o lowerdir=/wine-lower,upperdir=/tmp/wine-upper,workdir=/tmp/wine-work /host/tmp/prefix ||
-    return 1
   mount --bind /proc /host/proc
   mount --bind /sys /host/sys
   mount --bind /dev /host/dev
   mkdir -p /dev/shm && mount -t tmpfs tmpfs /dev/shm
   cp /kelu/keluflash-cli.exe /kelu/plain.kfs /host/tmp/
   chmod 1777 /host/tmp
+  # A 32-bit prefix (Windows 7) whose D: and E: are CD-ROM drives: the
+  # registry says so, and wine_letter points their dosdevices links at the
+  # virtual drives' nodes before the mount manager starts.
+  in_host_deadline /tmp/wineboot.log wineboot -i
+  if [ ! -f /host/tmp/prefix/drive_c/windows/system32/kernel32.dll ]; then
+    say "wineboot ended with $RC and made no prefix:"
+    show /tmp/wineboot.log
+    return 1
+  fi
+  mkdir -p /host/tmp/prefix/cdrom-d /host/tmp/prefix/cdrom-e
+  ln -sfn ../cdrom-d /host/tmp/prefix/dosdevices/d:
+  ln -sfn ../cdrom-e /host/tmp/prefix/dosdevices/e:
+  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\n"d:"="cdrom"\n"e:"="cdrom"\n' \
+    >/host/tmp/prefix/drives.reg
+  in_host_deadline /tmp/wine-reg.log wine reg import 'Z:\tmp\prefix\drives.reg'
+  [ "$RC" = 0 ] || { show /tmp/wine-reg.log; return 1; }
+  in_host wineserver -k 2>/dev/null
+  in_host wineserver -w 2>/dev/null
+  say "Wine prefix made"
 }
-# keluflash-cli.exe with these arguments; its output without carriage returns.
+# keluflash-cli.exe with these arguments; its output, without carriage
+# returns, in the file $1; RC as in_host_deadline sets it.
 wine_cli() {
-  timeout 900 chroot /host /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp WINEPREFIX=/tmp/prefix WINEDEBUG=-all \
-    WINEDLLOVERRIDES="mscoree,mshtml=" /bin/sh -c "cd /tmp && wine keluflash-cli.exe $*" 2>&1 | tr -d '\r'
+  cli_out=$1
+  shift
+  in_host_deadline /tmp/wine.raw /bin/sh -c "cd /tmp && exec wine keluflash-cli.exe $*"
+  tr -d '\r' </tmp/wine.raw >"$cli_out"
 }
 # One Wine session for all runs: a console program waiting on a pipe keeps
 # the server and the mount manager up (a restart costs minutes here, and a
 # restarted mount manager has been seen to drop a CD-ROM letter).
 wine_hold() {
   mkfifo /host/tmp/wine-hold
-  chroot /host /usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp WINEPREFIX=/tmp/prefix WINEDEBUG=-all \
-    WINEDLLOVERRIDES="mscoree,mshtml=" /bin/sh -c "cd /tmp && exec wine cmd.exe" </host/tmp/wine-hold >/dev/null 2>&1 &
+  in_host /bin/sh -c "cd /tmp && exec wine cmd.exe" </host/tmp/wine-hold >/dev/null 2>&1 &
   exec 9>/host/tmp/wine-hold
 }
 wine_stop() {
   exec 9>&-
-  chroot /host /usr/bin/env WINEPREFIX=/tmp/prefix wineserver -k 2>/dev/null
+  in_host wineserver -k 2>/dev/null
 }
 # A drive letter of the prefix names a node (the mount manager reads the
 # links once, when Wine starts: both drives are attached before that).
 wine_letter() { ln -sfn "$2" "/host/tmp/prefix/dosdevices/$1::"; }
 wine_flashed() {
-  grep -qx 'Ok:Flash Complete!!' "$OUT" && grep -qx 'OK:Verify ok!!' "$OUT"
+  [ "$RC" = 0 ] && grep -qx 'Ok:Flash Complete!!' "$OUT" && grep -qx 'OK:Verify ok!!' "$OUT"
 }
 
 # D: takes method A, E: refuses it and takes WRITE BUFFER; Wine runs as root.
 if group wine && [ -f /kelu/keluflash-cli.exe ]; then
   if ! wine_setup; then
-    fail wine-list "the host's root over 9p, the overlay or the chroot could not be set up"
+    fail wine-list "the host's root over 9p, the chroot or the Wine prefix could not be set up"
   elif ! start_drive /tmp/wine-b.log --profile method-b --udc dummy_udc.1 --flash-file /tmp/flash-b.bin; then
     fail wine-list "no second virtual drive"
   else
@@ -265,30 +315,30 @@ if group wine && [ -f /kelu/keluflash-cli.exe ]; then
       wine_letter e "$B_SR"
       wine_hold
       begin wine-list
-      wine_cli list >/tmp/wine-list.out
+      wine_cli /tmp/wine-list.out list
       show /tmp/wine-list.out
       if grep -F '\\.\D:' /tmp/wine-list.out | grep -qF 'KELU    ZXR-0131K        1.00' &&
          grep -qF '\\.\E:' /tmp/wine-list.out; then
         pass wine-list
       else
-        fail wine-list 'no lines for \\.\D: and \\.\E: with the drives'"'"' identification and revision'
+        fail wine-list "exit $RC, or no lines for"' \\.\D: and \\.\E: with the drives'"'"' identification and revision'
       fi
 
       begin wine-flash
       OUT=/tmp/wine-flash.out
-      wine_cli flash --yes --device 'D:' plain.kfs >"$OUT"
+      wine_cli "$OUT" flash --yes --device D: plain.kfs
       show "$OUT"
-      if ! wine_flashed; then fail wine-flash "no Ok:Flash Complete!! and OK:Verify ok!!"
+      if ! wine_flashed; then fail wine-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
       elif ! flash_equals /kelu/plain.flash; then fail wine-flash "the drive's flash differs from the image's blocks"
       else pass wine-flash; fi
 
       begin wine-method-b
       OUT=/tmp/wine-method-b.out
-      wine_cli flash --yes --device 'E:' plain.kfs >"$OUT"
+      wine_cli "$OUT" flash --yes --device E: plain.kfs
       show "$OUT"
       A_PID=$DRIVE_PID
       DRIVE_PID=$B_PID
-      if ! wine_flashed; then fail wine-method-b "no Ok:Flash Complete!! and OK:Verify ok!!"
+      if ! wine_flashed; then fail wine-method-b "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
       elif ! grep -q ' 3B 05 01' "$B_LOG"; then fail wine-method-b "no WRITE BUFFER reached the drive"
       elif ! flash_equals /kelu/plain.flash /tmp/flash-b.bin; then fail wine-method-b "the drive's flash differs from the image's blocks"
       else pass wine-method-b; fi

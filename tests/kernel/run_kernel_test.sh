@@ -16,18 +16,12 @@ DRIVE=$BUILD/tools/virtual_drive/keluflash-virtual-drive
 # Generous: two cores shared with other work, and every instruction emulated.
 GUEST_TIMEOUT=${KELUFLASH_KERNEL_TEST_TIMEOUT:-1500}
 
-KERNEL=$(ls /boot/vmlinuz-*-amd64 2>/dev/null | sort -V | tail -n 1)
-[ -n "$KERNEL" ] || { echo "kernel test: no /boot/vmlinuz-*-amd64 (apt-get install linux-image-amd64)" >&2; exit 1; }
-KVER=${KERNEL#/boot/vmlinuz-}
-MODULES=/lib/modules/$KVER
+. "$HERE/../../tools/vm/initramfs.sh"
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/keluflash-kernel.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 ROOTFS=$WORK/root
-mkdir -p "$ROOTFS"/{bin,dev,proc,sys,tmp,etc,kelu,lib/modules}
-
-# busybox and its applets (linked at boot).
-cp /bin/busybox "$ROOTFS/bin/busybox"
+initramfs_root "$ROOTFS"
 
 # The two programs, without debug information, and the libraries they load.
 add_program() {
@@ -48,40 +42,16 @@ for program in ${KELUFLASH_KERNEL_TEST_PROGRAMS:-}; do add_program "$(command -v
 [ -z "${KELUFLASH_KERNEL_TEST_GROUPS:-}" ] || echo "$KELUFLASH_KERNEL_TEST_GROUPS" >"$ROOTFS/kelu/groups"
 [ -z "${KELUFLASH_KERNEL_TEST_EXTRA:-}" ] || cp "$KELUFLASH_KERNEL_TEST_EXTRA" "$ROOTFS/kelu/extra.sh"
 
-# Modules in load order: each one's dependencies (modules.dep) before it.
-declare -A LOADED=()
-ORDER=()
-add_module() {
-  local path=$1 dep
-  [ -z "${LOADED[$path]:-}" ] || return 0
-  LOADED[$path]=1
-  for dep in $(grep -E "^$path:" "$MODULES/modules.dep" | cut -d: -f2-); do add_module "$dep"; done
-  ORDER+=("$path")
-}
 # The Windows program under Wine in the guest: the guest sees the host's own
-# root read-only over virtio-9p (Wine, its libraries) and puts a prefix made
-# here under an overlay.
+# root read-only over virtio-9p (Wine, its libraries).
 WINE_EXE=${KELUFLASH_KERNEL_TEST_WINE_EXE:-}
 MODULE_NAMES=(sg sr_mod ata_piix dummy_hcd libcomposite usb_f_fs usb-storage)
 QEMU_SHARE=()
 if [ -n "$WINE_EXE" ]; then
-  MODULE_NAMES+=(9p 9pnet_virtio virtio_pci overlay)
+  MODULE_NAMES+=(9p 9pnet_virtio virtio_pci)
   QEMU_SHARE=(-virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap")
 fi
-for name in "${MODULE_NAMES[@]}"; do
-  path=$(grep -E "/${name}\.ko(\.[a-z]+)?:" "$MODULES/modules.dep" | cut -d: -f1 | head -n 1)
-  [ -n "$path" ] || { echo "kernel test: module $name not in $MODULES" >&2; exit 1; }
-  add_module "$path"
-done
-for path in "${ORDER[@]}"; do
-  file=$(basename "$path")
-  case "$file" in
-    *.ko.xz) xz -dc "$MODULES/$path" >"$ROOTFS/lib/modules/${file%.xz}"; file=${file%.xz} ;;
-    *.ko.zst) zstd -qdc "$MODULES/$path" >"$ROOTFS/lib/modules/${file%.zst}"; file=${file%.zst} ;;
-    *) cp "$MODULES/$path" "$ROOTFS/lib/modules/$file" ;;
-  esac
-  echo "$file" >>"$ROOTFS/kelu/modules.list"
-done
+initramfs_modules "$ROOTFS" "${MODULE_NAMES[@]}"
 
 # The images and the flash each must leave in the drive: block k in bank k,
 # padded with zeros to 65536 bytes.
@@ -115,29 +85,15 @@ for block in "${blocks[@]}"; do printf '\002' | dd of="$block" bs=1 count=1 conv
 "$CLI" pack "$IMAGES/scrambled.kfs" --scramble --block "${blocks[@]}" >/dev/null
 expected_flash "$IMAGES/scrambled.flash" "${blocks[@]}"
 
-if [ -n "$WINE_EXE" ]; then
-  # A 32-bit prefix (Windows 7) whose D: and E: are CD-ROM drives; the guest
-  # points dosdevices/d:: and e:: at the virtual drives' nodes before Wine starts.
-  prefix=$WORK/prefix
-  export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  wineboot -i >/dev/null 2>&1
-  mkdir -p "$prefix/cdrom-d" "$prefix/cdrom-e"
-  ln -sfn ../cdrom-d "$prefix/dosdevices/d:"
-  ln -sfn ../cdrom-e "$prefix/dosdevices/e:"
-  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\n"d:"="cdrom"\n"e:"="cdrom"\n' >"$prefix/drives.reg"
-  wine reg import "$(winepath -w "$prefix/drives.reg")" >/dev/null 2>&1
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
-  unset WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES
-  cp "$WINE_EXE" "$ROOTFS/kelu/keluflash-cli.exe"
-  echo "$prefix" >"$ROOTFS/kelu/wine-prefix"
-fi
+# The guest makes its own 32-bit Wine prefix (about a minute): the host may
+# run no 32-bit programs, and a prefix made there was slower in the guest.
+[ -z "$WINE_EXE" ] || cp "$WINE_EXE" "$ROOTFS/kelu/keluflash-cli.exe"
 cp "$HERE/guest_init.sh" "$ROOTFS/init"
 chmod 755 "$ROOTFS/init"
 echo "root:x:0:0:root:/:/bin/sh" >"$ROOTFS/etc/passwd"
 echo "user:x:1000:1000:user:/tmp:/bin/sh" >>"$ROOTFS/etc/passwd"
-(cd "$ROOTFS" && find . | cpio -o -H newc --quiet) >"$WORK/initramfs.cpio"
-echo "kernel test: $KERNEL, initramfs $(du -h "$WORK/initramfs.cpio" | cut -f1), ${#ORDER[@]} modules" >&2
+initramfs_pack "$ROOTFS" "$WORK/initramfs.cpio"
+echo "kernel test: $KERNEL, initramfs $(du -h "$WORK/initramfs.cpio" | cut -f1), $(wc -l <"$ROOTFS/kelu/modules.list") modules" >&2
 
 # The guest: an empty IDE CD-ROM beside the virtual USB drive; its console
 # on the serial line; it powers itself off when the scenarios are done.
