@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "drive/command_result.h"
 #include "drive/nt_pass_through_transport.h"
 #include "drive/sim/simulated_windows_errors.h"
 
@@ -97,6 +98,12 @@ bool SimulatedDriveLetters::DeviceIoControl(DeviceHandle handle, PassThroughBuff
         m_machine.Clock().Advance(uint64_t{spt.TimeOutValue} * kMillisecondsPerSecond);
         lastError = kErrorSemTimeout;
         return false;
+    }
+    if (delivery.fault == MachineFaultKind::TimeOutReportedAsGood) {
+        m_machine.Clock().Advance(uint64_t{spt.TimeOutValue} * kMillisecondsPerSecond);
+        spt.ScsiStatus = kScsiStatusGood;
+        if (spt.DataIn != kScsiIoctlDataOut) spt.DataTransferLength = 0;
+        return true;
     }
     if (delivery.fault == MachineFaultKind::DriveGone || delivery.fault == MachineFaultKind::OsError) {
         lastError = delivery.fault == MachineFaultKind::DriveGone ? kErrorDeviceNotConnected : delivery.osError;

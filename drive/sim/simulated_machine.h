@@ -30,6 +30,10 @@ enum class MachineFaultKind : uint8_t {
     AspiWaitFails,   // ASPI: pending, and waiting for its event fails
     AspiStatus,      // ASPI: the layer answers `aspiStatus` (0x80, 2, 3, ...)
     OsError,         // the system refuses the call with `osError` (its own code)
+    // Pass-through under Wine, which drops SG_IO's host status: the host's
+    // time-out expires, yet the call succeeds with SCSI status GOOD and no
+    // data moved (elsewhere a host error).
+    TimeOutReportedAsGood,
 };
 
 // A fault of the machine, matched per drive like a drive's CommandFault.

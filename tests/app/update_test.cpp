@@ -394,6 +394,15 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
          {"Flashing ..", "Ok:Flash Complete!!", "Status:2;SenseCode:4 : 44 : 0; Read bank 0 at 400 failed.",
           "Err:Verify NG !!"},
          UpdateResult::VerifyFailed},
+        // Wine drops SG_IO's host status: a block write that timed out reads
+        // as written. The drive finds the trigger's sum wrong and programs
+        // nothing; the program sees only refused triggers.
+        {"a block write times out and the pass-through calls it done",
+         [](SimulatedDriveConfig&) {},
+         {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
+          "Err:The firmware is not support this device!!(7)"},
+         UpdateResult::FlashFailed, 0,
+         {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 4, .kind = MachineFaultKind::TimeOutReportedAsGood}}},
     };
     const ImageOnDisk image = SaveDemoImage(dir);
     for (const Row& row : rows) {
@@ -419,6 +428,25 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
                         IsEmpty());
         }
     }
+}
+
+// Wine drops SG_IO's host status: an INQUIRY that timed out at the scan
+// comes back GOOD with nothing in it, and the drive is listed with empty
+// texts. Nothing that follows may take it for a KELU drive.
+TEST_F(UpdateTest, AnIdentificationThatTimedOutAsGoodNeverPassesTheChecks) {
+    SimulatedMachineConfig config;
+    config.platform = SimulatedPlatform::WindowsNt;
+    config.drives = {SimulatedDriveConfig{}};
+    config.faults = {{.opcode = 0x12, .kind = MachineFaultKind::TimeOutReportedAsGood}};
+    WindowBench window(config);
+    const ImageOnDisk image = SaveDemoImage(dir);
+    window.Open(image.path);
+    window.view.answer = kIdOk;
+    window.Start();
+    EXPECT_THAT(window.form.Messages(), ElementsAre("Err:The firmware is not support this device!!(4)"));
+    EXPECT_NE(window.form.LastUpdateResult(), UpdateResult::Verified);
+    EXPECT_THAT(CommandsWhere(window.Drive(), [](const auto& c) { return c.Opcode() == 0x5A || c.Opcode() == 0x3B; }),
+                IsEmpty());
 }
 
 TEST_F(UpdateTest, AVerificationThatDoesNotMatchOffersNoRestart) {
