@@ -188,6 +188,7 @@ bool TForm1::WriteDrive(const FlashContext& context) {
     // wait nothing may end the program.
     m_system.DriveWriteBegins();
     m_flashed = false;
+    m_downloadFailure = DownloadFailure::None;
     PhaseStarted(FlashPhase::PatchArea);
     const bool synced = SyncPatchArea(context);
     if (synced) m_flashed = FlashImage();
@@ -201,17 +202,21 @@ bool TForm1::FlashImage() {
     SetProgress(20);
     AddMessage("Flashing ..");
     const FlashContext context = MakeFlashContext();
-    DownloadFailure failure = DownloadFailure::None;
+    DownloadFailure& failure = m_downloadFailure;
+    failure = DownloadFailure::None;
     if (DownloadMethodA(context, &failure)) return true;
     // Only a drive that refused method A may get method B: after a trigger
     // it may be programming, and without an answer nothing more can help.
     if (failure != DownloadFailure::Refused) return false;
     if (QueryMethodBSupport() == 0) {
-        if (NoAnswerToQuery()) return false;
+        if (NoAnswerToQuery()) {
+            failure = DownloadFailure::NoAnswer;
+            return false;
+        }
         AddMessage("Err:The firmware is not support this device!!(7)");
         return false;
     }
-    if (DownloadMethodB(context)) return true;
+    if (DownloadMethodB(context, &failure)) return true;
     AddMessage("Err:Flash Fail!!");
     return false;
 }

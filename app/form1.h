@@ -12,6 +12,7 @@
 #include "app/system_services.h"
 #include "drive/atapi.h"
 #include "drive/host_ports.h"
+#include "flash/download.h"
 #include "flash/flash_context.h"
 #include "flash/progress_bar.h"
 #include "image/image_copy.h"
@@ -99,6 +100,9 @@ public:
     const std::string& OpenDialogFileName() const { return m_openDialogFileName; }
     bool Updating() const { return m_updating; }
     UpdateResult LastUpdateResult() const { return m_lastResult; }
+    // How the last download method tried ended (None when it succeeded or
+    // no download ran): whether the drive may have programmed anything.
+    DownloadFailure LastDownloadFailure() const { return m_downloadFailure; }
     const ImageHeader& Header() const { return m_header; }
     const ImageSelection& Selection() const { return m_selection; }
     TAtapi& Atapi() { return m_atapi; }
@@ -171,6 +175,7 @@ private:
     bool m_handlerRunning = false;
     bool m_updateHeld = false;
     bool m_flashed = false;
+    DownloadFailure m_downloadFailure = DownloadFailure::None;
     UpdateResult m_lastResult = UpdateResult::None;
     ImageHeader m_header;
     ImageSelection m_selection;

@@ -174,7 +174,7 @@ std::optional<std::string> ImageFileProblem(const std::string& file) {
 }
 
 // How a flash ended, in one line for a person, and what it means for the drive.
-std::string FlashSummary(UpdateResult result, const ConsoleView& view) {
+std::string FlashSummary(UpdateResult result, DownloadFailure failure, const ConsoleView& view) {
     switch (result) {
     case UpdateResult::Verified:
         return std::string(view.MethodAStarted() && view.MethodBStarted()
@@ -186,6 +186,11 @@ std::string FlashSummary(UpdateResult result, const ConsoleView& view) {
                "flash it again before the machine restarts";
     case UpdateResult::FlashFailed:
         if (!view.Written()) return "failed before anything was written: the drive keeps its firmware";
+        // A drive that refused the firmware, or went unanswered before any
+        // trigger, programmed nothing; only after a trigger may it have.
+        if (failure == DownloadFailure::Refused) return "failed, the drive refused the firmware: it keeps its own";
+        if (failure == DownloadFailure::NoAnswer)
+            return "failed during the download, before the drive was told to program: it keeps its firmware";
         return std::string(view.LastPhase() == FlashPhase::Programming ? "failed while the drive programmed its flash"
                                                                         : "failed during the download") +
                ": the drive's firmware may be incomplete; do not restart or power off the machine, "
@@ -261,7 +266,7 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
     if (result == UpdateResult::Verified && flash.reboot && !realRestart && recording.RestartRequests() > 0)
         std::cerr << "simulated drives: the restart was requested, nothing was restarted\n";
 
-    const std::string summary = FlashSummary(result, view);
+    const std::string summary = FlashSummary(result, form.LastDownloadFailure(), view);
     nlohmann::json answer = fields;
     answer["result"] = ResultName(result);
     answer["method"] = view.MethodBStarted() ? nlohmann::json("B") : view.MethodAStarted() ? nlohmann::json("A") : nlohmann::json();

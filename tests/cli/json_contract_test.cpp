@@ -66,6 +66,8 @@ TEST_F(JsonContractTest, EveryFailureIsOneObjectWithErrorAndKind) {
         {"--simulate flash --yes " + Path("folder"), "file", "Is a directory"},
         {"--simulate flash --yes " + Path("empty.kfs"), "refused", "Err:Not KELU File system!!"},
         {"--simulate=never-ready flash --yes " + Path("demo.kfs"), "failed", "while the drive programmed its flash"},
+        {"--simulate=lost-drive flash --yes " + Path("demo.kfs"), "failed",
+         "before the drive was told to program: it keeps its firmware"},
         {"--simulate verify " + Path("demo.kfs"), "failed", "does not match"},
         {"--simulate verify " + Path("missing.kfs"), "file", "No such file or directory"},
         {"--simulate dump " + Path("demo.kfs"), "file", "it exists (pass --force"},
