@@ -83,13 +83,18 @@ run_flash() {
   RC=$?
   show "$OUT"
 }
-# The drive's flash as the virtual drive holds it, compared with a file.
+# The drive's flash as the virtual drive holds it, written to its
+# --flash-file (default /tmp/flash.bin) on request.
+dump_flash() {
+  rm -f "$1"
+  kill -USR1 "$DRIVE_PID"
+  for i in $(seq 120); do [ -e "$1" ] && break; usleep 250000; done
+  [ -e "$1" ]
+}
+# ... and compared with a file.
 flash_equals() {
   file=${2:-/tmp/flash.bin}
-  rm -f "$file"
-  kill -USR1 "$DRIVE_PID"
-  for i in $(seq 120); do [ -e "$file" ] && break; usleep 250000; done
-  cmp -s "$file" "$1"
+  dump_flash "$file" && cmp -s "$file" "$1"
 }
 flashed_and_verified() {
   [ "$RC" = 0 ] && grep -qx 'Ok:Flash Complete!!' "$OUT" && grep -qx 'OK:Verify ok!!' "$OUT"
@@ -287,7 +292,7 @@ wine_cli() {
 # the server and the mount manager up (a restart costs minutes here, and a
 # restarted mount manager has been seen to drop a CD-ROM letter).
 wine_hold() {
-  mkfifo /host/tmp/wine-hold
+  [ -p /host/tmp/wine-hold ] || mkfifo /host/tmp/wine-hold
   in_host /bin/sh -c "cd /tmp && exec wine cmd.exe" </host/tmp/wine-hold >/dev/null 2>&1 &
   exec 9>/host/tmp/wine-hold
 }
@@ -348,6 +353,37 @@ if group wine && [ -f /kelu/keluflash-cli.exe ]; then
     fi
     DRIVE_PID=$B_PID; SG=$B_SG; DRIVE_LOG=$B_LOG
     stop_drive
+
+    # A block write times out: Wine drops SG_IO's host status, so the
+    # program reads it as written. The drive's sum in the trigger must catch
+    # it: nothing programmed, nothing claims success.
+    if start_drive /tmp/wine-silent.log --profile default --udc dummy_udc.0 --flash-file /tmp/flash.bin \
+         --stop-answering-at 3 --counting 5A/A0; then
+      dump_flash /tmp/flash.bin && cp /tmp/flash.bin /tmp/flash-before.bin
+      # E: keeps its CD-ROM entry without a drive: at the scan its
+      # pass-through fails with Wine's "Request not supported", which the
+      # program shows as the system's error.
+      rm -f /host/tmp/prefix/dosdevices/e::
+      wine_letter d "$SR"
+      wine_hold
+      begin wine-stop-answering
+      OUT=/tmp/wine-silent.out
+      wine_cli "$OUT" flash --trace silent.trace --yes --device D: plain.kfs
+      show "$OUT"
+      tr -d '\r' </host/tmp/silent.trace | grep -B 1 -A 2 '"cdb":"5a00384b45a00502' | trace_lines
+      if ! never_claims_success; then fail wine-stop-answering "exit $RC, or a line claims success"
+      elif ! grep -q 'the drive refused the firmware: it keeps its own' "$OUT"; then
+        fail wine-stop-answering "the summary does not say that nothing was programmed"
+      elif ! grep -q 'stops answering' "$DRIVE_LOG"; then fail wine-stop-answering "the drive never stopped answering"
+      elif ! grep -q '^Status:2;SenseCode:5 : 2[46] : 0;' "$OUT"; then
+        fail wine-stop-answering "no refused trigger: the lost block was not caught by the drive's sum"
+      elif ! flash_equals /tmp/flash-before.bin; then fail wine-stop-answering "the drive's flash changed"
+      else pass wine-stop-answering; fi
+      wine_stop
+      stop_drive
+    else
+      fail wine-stop-answering "no virtual drive"
+    fi
   fi
 fi
 
