@@ -3,17 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "drive/sim/scsi_opcodes.h"
+
 namespace keluflash {
 
 namespace {
-
-constexpr uint8_t kOpTestUnitReady = 0x00;
-constexpr uint8_t kOpRequestSense = 0x03;
-constexpr uint8_t kOpInquiry = 0x12;
-constexpr uint8_t kOpStartStopUnit = 0x1B;
-constexpr uint8_t kOpWriteBuffer = 0x3B;
-constexpr uint8_t kOpStopPlayScan = 0x4E;
-constexpr uint8_t kOpVendor = 0x5A;
 
 constexpr uint8_t kSubWriteBlock = 0xA0;
 constexpr uint8_t kSubQueryMode = 0xC0;

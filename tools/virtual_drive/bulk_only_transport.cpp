@@ -5,17 +5,11 @@
 #include <cstring>
 #include <utility>
 
+#include "drive/sim/scsi_opcodes.h"
+
 namespace keluflash::virtual_drive {
 
 namespace {
-
-constexpr uint8_t kOpTestUnitReady = 0x00;
-constexpr uint8_t kOpRequestSense = 0x03;
-constexpr uint8_t kOpInquiry = 0x12;
-constexpr uint8_t kOpStartStopUnit = 0x1B;
-constexpr uint8_t kOpWriteBuffer = 0x3B;
-constexpr uint8_t kOpStopPlayScan = 0x4E;
-constexpr uint8_t kOpVendor = 0x5A;
 
 constexpr uint32_t kInquiryDataLength = 96;   // the drive's whole INQUIRY answer
 constexpr uint32_t kLargestBuffer = 65536;    // data beyond this of an unknown command is received and dropped

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "drive/sim/scsi_opcodes.h"
+
 namespace keluflash {
 
 namespace {
@@ -11,7 +13,6 @@ namespace {
 constexpr unsigned kDidTimeOut = 0x03;
 constexpr unsigned kDidError = 0x07;
 constexpr unsigned kDriverSense = 0x08;
-constexpr uint8_t kOpWriteBuffer = 0x3B;
 
 std::string NodeName(const char* prefix, size_t drive) { return prefix + std::to_string(drive); }
 
