@@ -129,16 +129,17 @@ bool AspiTransport::WaitWhilePending(const uint8_t& status, uint32_t millisecond
     return true;
 }
 
-uint8_t AspiTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length,
-                               uint8_t direction, CommandResult& result) {
+void AspiTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length,
+                            uint8_t direction, CommandResult& result) {
     result = CommandResult{};
+    result.aspiStatus = kStatusNoTransport;
     if (!m_library || m_stuck) {
-        return kStatusNoTransport;
+        return;
     }
     Request& request = *m_request;
     request.event = m_ports.aspi.CreateCompletionEvent();
     if (!request.event) {
-        return kStatusNoTransport;
+        return;
     }
     // The layer reads and writes the transport's own copy of the data, so a
     // request it never gives back cannot write into the caller's memory.
@@ -177,9 +178,11 @@ uint8_t AspiTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, ui
             }
             result.outcome = CommandOutcome::HostFailure;
             result.hostFailure = HostFailureKind::TimedOut;
-            return kSsErr;
+            result.aspiStatus = kSsErr;
+            return;
         }
     }
+    result.aspiStatus = status;
 
     result.scsiStatus = block.SRB_TargStat;
     if (status == kSsNoDevice || status == kSsInvalidHa || block.SRB_HaStat == kHaStatSelectionTimeout) {
@@ -195,13 +198,12 @@ uint8_t AspiTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, ui
     }
     if (block.SRB_TargStat == kScsiStatusCheckCondition) {
         result.senseLength = kAspiSenseLength;
-        std::memcpy(result.sense.data(), block.SenseArea, kAspiSenseLength);
+        std::memcpy(result.senseData.data(), block.SenseArea, kAspiSenseLength);
     }
     if (length > 0 && data != nullptr && direction == kDirectionIn) {
         std::memcpy(data, request.data.data(), length);
     }
     request.event.reset();
-    return status;
 }
 
 void AspiTransport::SendAbort(void* request, uint8_t hostAdapter) {
@@ -217,14 +219,6 @@ void AspiTransport::RetireRequest() {
     m_request = std::make_unique<Request>();
     m_stuck = true;
     m_ports.ui.ShowMessage(kAspiStuckText, kApplicationTitle, kMbOk | kMbIconStop);
-}
-
-SenseTriple AspiTransport::LastSense() const {
-    if (!m_request) {
-        return SenseTriple{};
-    }
-    const uint8_t* sense = m_request->block.SenseArea;
-    return SenseTriple{sense[2], sense[12], sense[13]};
 }
 
 }  // namespace keluflash

@@ -12,14 +12,17 @@ TAtapi::TAtapi(Transport& transport, UserInterface& ui) : m_transport(transport)
 
 uint8_t TAtapi::ExecuteCommand(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction) {
     m_lastResult = CommandResult{};
-    const uint8_t status = m_transport.Execute(m_selected, cdb, data, length, direction, m_lastResult);
+    m_transport.Execute(m_selected, cdb, data, length, direction, m_lastResult);
+    // The one place sense bytes are read and the status byte is made.
+    m_lastResult.sense = ParseSense(m_lastResult.senseData.data(), m_lastResult.senseLength);
+    const uint8_t status = ProgramStatus(m_lastResult, m_transport.PassThrough());
     // A call the system refused is shown at once, with the system's text; the
     // command's status then reads 0.
     if (m_lastResult.outcome == CommandOutcome::OsError && !m_lastResult.osErrorText.empty()) {
         m_ui.ShowMessage(m_lastResult.osErrorText + "\n", kApplicationTitle, kMbOk);
     }
     if (m_observer != nullptr) {
-        m_observer->CommandExecuted(CommandRecord{cdb, direction, length, data, status, LastSense(), &m_lastResult});
+        m_observer->CommandExecuted(CommandRecord{cdb, direction, length, data, status, m_lastResult});
     }
     return status;
 }

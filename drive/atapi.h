@@ -20,8 +20,7 @@ struct CommandRecord {
     uint32_t length;
     const uint8_t* data;     // length bytes (after the command: what came in or went out)
     uint8_t status;
-    SenseTriple sense;
-    const CommandResult* result;
+    const CommandResult& result;
 };
 
 class CommandObserver {
@@ -58,8 +57,8 @@ public:
 
     // What callers read after a command.
     bool NtFlag() const { return m_transport.PassThrough(); }
-    SenseTriple LastSense() const { return m_transport.LastSense(); }
-    // The last command's result in categories (why it failed, not only that).
+    // The last command's result: category, SCSI status, sense, residual count,
+    // the system's error.
     const CommandResult& LastResult() const { return m_lastResult; }
     // SRB_TargStat of the last ASPI command; 0 on the pass-through transports.
     uint8_t AspiTargetStatus() const { return NtFlag() ? 0 : m_lastResult.scsiStatus; }

@@ -1,9 +1,10 @@
 #pragma once
-// What became of one drive command, kept in categories as sg3_utils'
-// pass-through layer keeps them: the drive answered (SCSI status and sense),
-// the host or its driver gave up on the command, or the operating system
-// refused the call. Each transport fills it; the status byte the rest of the
-// program reads is derived from it in one place per transport.
+// What became of one drive command, kept in one object as sg3_utils'
+// pass-through layer keeps it: its category (the drive answered; the host or
+// its driver gave up on it; the system refused the call; nothing was sent),
+// the SCSI status, the sense (parsed once, by TAtapi), the residual count and
+// the system's error. Each transport fills it; TAtapi derives the status byte
+// the rest of the program reads from it, in one place.
 #include <array>
 #include <cstdint>
 #include <string>
@@ -21,7 +22,7 @@ inline constexpr uint8_t kScsiStatusBusy = 0x08;
 inline constexpr size_t kCommandSenseCapacity = 32;
 
 enum class CommandOutcome : uint8_t {
-    NotSent,        // no transport: nothing went out
+    NotSent,        // no transport, or a transport that sends nothing more: nothing went out
     Answered,       // the drive answered with a SCSI status (sense with CHECK CONDITION)
     HostFailure,    // the host adapter or driver gave up; the drive may have seen the command
     OsError,        // the system refused the call, or the drive is gone
@@ -36,16 +37,35 @@ enum class HostFailureKind : uint8_t {
 struct CommandResult {
     CommandOutcome outcome = CommandOutcome::NotSent;
     uint8_t scsiStatus = kScsiStatusGood;
-    std::array<uint8_t, kCommandSenseCapacity> sense{};
+    // The sense bytes as they came back, and how many of them are valid.
+    std::array<uint8_t, kCommandSenseCapacity> senseData{};
     uint8_t senseLength = 0;
+    // senseData parsed: TAtapi fills it after every command.
+    SenseTriple sense;
+    // Bytes of the data phase that did not move (asked for minus moved); 0
+    // where the transport cannot tell (ASPI).
+    uint32_t residual = 0;
     HostFailureKind hostFailure = HostFailureKind::None;
     bool deviceGone = false;     // with OsError: the drive is no longer there
     uint32_t osError = 0;        // the system's own code (errno, GetLastError)
     std::string osErrorText;     // the system's own text for it
+    // ASPI only: the request block's SRB_Status, which is the status byte the
+    // program reads on that path.
+    uint8_t aspiStatus = 0;
 
-    SenseTriple Sense() const { return SenseTriple{sense[2], sense[12], sense[13]}; }
     // The drive took the command and answered it (whatever the status).
     bool Answered() const { return outcome == CommandOutcome::Answered; }
 };
+
+// The key, ASC and ASCQ of sense data in either format: fixed (response code
+// 70h/71h: byte 2 whole, as the drive's firmware reads it, bytes 12 and 13)
+// or descriptor (72h/73h: bytes 1, 2, 3). Nothing valid reads as 00s.
+SenseTriple ParseSense(const uint8_t* data, size_t length);
+
+// The status byte the program reads, from the result: on the pass-through
+// transports 1 when the drive answered GOOD or gave no status, the drive's
+// SCSI status otherwise, and 0 after a system error; on ASPI the request
+// block's status.
+uint8_t ProgramStatus(const CommandResult& result, bool passThrough);
 
 }  // namespace keluflash

@@ -51,8 +51,8 @@ int NtPassThroughTransport::Scan(DeviceTable& table, const Identify& identify) {
     return count;
 }
 
-uint8_t NtPassThroughTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length,
-                                        uint8_t direction, CommandResult& result) {
+void NtPassThroughTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length,
+                                     uint8_t direction, CommandResult& result) {
     result = CommandResult{};
     const uint8_t dataIn = direction == kDirectionIn    ? kScsiIoctlDataIn
                            : direction == kDirectionOut ? kScsiIoctlDataOut
@@ -73,16 +73,19 @@ uint8_t NtPassThroughTransport::Execute(const DeviceEntry& device, const uint8_t
             result.osError = error;
             result.deviceGone = error == kErrorDeviceNotConnected;
             result.osErrorText = SystemErrorText(error);
-            return 0;
+            return;
         }
     }
     result.scsiStatus = spt.ScsiStatus;
     if (spt.ScsiStatus == kScsiStatusCheckCondition) {
         result.senseLength = kPassThroughSenseRequested;
         std::copy(std::begin(m_passThrough.sense), std::begin(m_passThrough.sense) + kPassThroughSenseRequested,
-                  result.sense.begin());
+                  result.senseData.begin());
     }
-    return spt.ScsiStatus != 0 ? spt.ScsiStatus : kStatusGood;
+    // The port hands back how many bytes moved in DataTransferLength.
+    if (dataIn != kScsiIoctlDataUnspecified && length > 0) {
+        result.residual = spt.DataTransferLength <= length ? length - spt.DataTransferLength : 0;
+    }
 }
 
 // FormatMessageA into an 80-character buffer; when that fails, the failure's
@@ -92,11 +95,6 @@ std::string NtPassThroughTransport::SystemErrorText(uint32_t error) {
     const std::optional<std::string> text = m_ports.errorText.SystemMessage(error, kSystemErrorCapacity, formatError);
     return text ? *text
                 : "Format message failed.  Error: " + std::to_string(static_cast<int32_t>(formatError));
-}
-
-SenseTriple NtPassThroughTransport::LastSense() const {
-    const uint8_t* sense = m_passThrough.sense;
-    return SenseTriple{sense[2], sense[12], sense[13]};
 }
 
 std::string NtPassThroughTransport::DevicePath(const DeviceEntry& device) const {

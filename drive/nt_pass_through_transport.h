@@ -24,9 +24,8 @@ public:
 
     bool PassThrough() const override { return true; }
     int Scan(DeviceTable& table, const Identify& identify) override;
-    uint8_t Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction,
-                    CommandResult& result) override;
-    SenseTriple LastSense() const override;
+    void Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction,
+                 CommandResult& result) override;
     std::string DevicePath(const DeviceEntry& device) const override;
     // The drive letter ("D:").
     std::vector<std::string> OtherNames(const DeviceEntry& device) const override;

@@ -38,15 +38,12 @@ public:
     using Identify = std::function<uint8_t(const DeviceEntry& device, uint8_t* inquiry50)>;
     virtual int Scan(DeviceTable& table, const Identify& identify) = 0;
 
-    // Runs one command on `device` and returns the status byte the program
-    // reads (1 = done on the pass-through transports, the SRB status on ASPI,
-    // 0 after a system error). `result` receives the categories.
-    virtual uint8_t Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length,
-                            uint8_t direction, CommandResult& result) = 0;
-
-    // The sense triple the program reads after a command (the transport's
-    // own sense area: the ASPI request block's, the pass-through buffer's).
-    virtual SenseTriple LastSense() const = 0;
+    // Runs one command on `device`; `result` (cleared first) receives what
+    // became of it: category, SCSI status, the sense bytes as they came back,
+    // the residual count, the system's error, and on ASPI the request block's
+    // status. Data-in bytes land in `data` only as far as the drive sent them.
+    virtual void Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length,
+                         uint8_t direction, CommandResult& result) = 0;
 
     // How people name a table entry: "/dev/sg1", "\\.\D:", "ASPI 0:1:0", and
     // further names a user may give for it ("/dev/sr0").

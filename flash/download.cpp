@@ -94,7 +94,7 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
     const uint32_t started = context.clock.TickCount();
     for (;;) {
         const uint8_t status = atapi.TestUnitReady();
-        const SenseTriple sense = atapi.LastSense();
+        const SenseTriple sense = atapi.LastResult().sense;
         if (status == kStatusGood || (sense.key == kSenseNotReady && sense.asc == kAscMediumNotPresent)) {
             atapi.TestUnitReady();
             return true;
@@ -112,7 +112,7 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
         const uint32_t elapsedSeconds = (context.clock.TickCount() - started) / 1000;
         if (elapsedSeconds > kReadyWaitSeconds) break;
     }
-    const SenseTriple sense = atapi.LastSense();
+    const SenseTriple sense = atapi.LastResult().sense;
     if (atapi.NtFlag()) {
         context.report.AddMessage(FormatLine("Time Out Status:%x;Debug:Trigger_SenseCode:%x : %x : %x;",
                                              triggerStatus, sense.key, sense.asc, sense.ascq));
@@ -181,18 +181,18 @@ bool DownloadMethodA(const FlashContext& context, DownloadFailure* failure) {
     context.bar.PhaseStarted(FlashPhase::Programming);
     const uint8_t code = TriggerCode(header, 0xE0);
     uint8_t triggerStatus = SendTrigger(context, kFirstTriggerMode, code);
-    SenseTriple sense = atapi.LastSense();
+    SenseTriple sense = atapi.LastResult().sense;
     bool retried = false;
     if (triggerStatus != kStatusGood && sense.key == kSenseIllegalRequest) {
         // On the ASPI path a TEST UNIT READY goes before the retry.
         if (!atapi.NtFlag()) atapi.TestUnitReady();
         retried = true;
         triggerStatus = SendTrigger(context, kRetryTriggerMode, code);
-        sense = atapi.LastSense();
+        sense = atapi.LastResult().sense;
         if (sense == kParameterListLengthError) {
             atapi.TestUnitReady();
             triggerStatus = SendTrigger(context, kRetryTriggerMode, TriggerCode(header, 0xF0));
-            sense = atapi.LastSense();
+            sense = atapi.LastResult().sense;
         }
     }
     if (TriggerUnanswered(context, failure)) return false;
@@ -248,11 +248,11 @@ bool DownloadMethodB(const FlashContext& context, DownloadFailure* failure) {
     context.bar.PhaseStarted(FlashPhase::Programming);
     // Method B's trigger codes are method A's in reverse order.
     uint8_t triggerStatus = SendTrigger(context, kRetryTriggerMode, TriggerCode(header, 0xF0));
-    SenseTriple sense = atapi.LastSense();
+    SenseTriple sense = atapi.LastResult().sense;
     if (sense == kParameterListLengthError) {
         atapi.TestUnitReady();
         triggerStatus = SendTrigger(context, kRetryTriggerMode, TriggerCode(header, 0xE0));
-        sense = atapi.LastSense();
+        sense = atapi.LastResult().sense;
         // The retry is judged by the sense that came back with it; only
         // without any does REQUEST SENSE ask for it.
         if (atapi.NtFlag() && atapi.LastResult().senseLength == 0 && !NotAnswered(atapi)) {

@@ -22,7 +22,7 @@ bool ReadFlashBanks(const FlashContext& context, int bankCount, const FlashPiece
             if (status != kStatusGood) {
                 if (failure)
                     *failure = ReadBackFailure{static_cast<uint8_t>(bank), static_cast<uint16_t>(address), status,
-                                               context.atapi.LastSense()};
+                                               context.atapi.LastResult().sense};
                 return false;
             }
             visit(static_cast<uint8_t>(bank), static_cast<uint16_t>(address), piece.data());

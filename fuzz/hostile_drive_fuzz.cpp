@@ -66,8 +66,8 @@ public:
         return count;
     }
 
-    uint8_t Execute(const DeviceEntry&, const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction,
-                    CommandResult& result) override {
+    void Execute(const DeviceEntry&, const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction,
+                 CommandResult& result) override {
         m_sense.fill(0);
         const bool readBack = cdb[0] == 0x5A && cdb[5] == 0x11;
         if (!readBack) m_readBack = ReadBack{};
@@ -80,15 +80,13 @@ public:
             case 3: status = HostFailure(data, length, direction, result); break;
             default: status = SystemError(result); break;
         }
+        if (!m_passThrough) result.aspiStatus = status;
         if (readBack) {
             m_readBack.reads += 1;
-            if (status == kStatusGood)
+            if (ProgramStatus(result, m_passThrough) == kStatusGood)
                 for (uint32_t i = 0; i < length; ++i) m_readBack.sum += data[i];
         }
-        return status;
     }
-
-    SenseTriple LastSense() const override { return SenseTriple{m_sense[2], m_sense[12], m_sense[13]}; }
     std::string DevicePath(const DeviceEntry& device) const override {
         return "hostile" + std::to_string(device.handle);
     }
@@ -108,8 +106,8 @@ private:
     void TakeSense(const uint8_t* sense, size_t length, CommandResult& result) {
         const size_t n = std::min(length, m_sense.size());
         std::copy_n(sense, n, m_sense.begin());
-        std::copy_n(sense, std::min(n, result.sense.size()), result.sense.begin());
-        result.senseLength = static_cast<uint8_t>(std::min(n, result.sense.size()));
+        std::copy_n(sense, std::min(n, result.senseData.size()), result.senseData.begin());
+        result.senseLength = static_cast<uint8_t>(std::min(n, result.senseData.size()));
     }
 
     uint8_t Honest(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction, CommandResult& result) {

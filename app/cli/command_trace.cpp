@@ -83,7 +83,7 @@ void CommandTrace::CommandExecuted(const CommandRecord& record) {
         line["sum16"] = AddToChecksum(0, record.data, record.length);
     }
     line["status"] = record.status;
-    line["sense"] = {record.sense.key, record.sense.asc, record.sense.ascq};
+    line["sense"] = {record.result.sense.key, record.result.sense.asc, record.result.sense.ascq};
     if (!m_file || !m_failure.empty()) return;
     // A trace must survive a crash or a restart: each line is flushed.
     const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

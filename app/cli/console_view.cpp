@@ -34,9 +34,8 @@ uint64_t BankBytes(int banks) {
 bool Accepted(const CommandRecord& record) {
     // A command the drive refused with CHECK CONDITION wrote nothing; one the
     // host gave up on may have reached it.
-    if (record.result == nullptr) return record.status == kStatusGood;
-    if (record.result->outcome == CommandOutcome::HostFailure) return true;
-    return record.result->Answered() && record.result->scsiStatus == kScsiStatusGood;
+    if (record.result.outcome == CommandOutcome::HostFailure) return true;
+    return record.result.Answered() && record.result.scsiStatus == kScsiStatusGood;
 }
 
 }  // namespace

@@ -123,16 +123,15 @@ const SgIoTransport::OpenDrive* SgIoTransport::Find(DeviceHandle handle) const {
     return &m_open[handle - 1];
 }
 
-uint8_t SgIoTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length,
-                               uint8_t direction, CommandResult& result) {
+void SgIoTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length,
+                            uint8_t direction, CommandResult& result) {
     result = CommandResult{};
-    m_sense.fill(0);
     const OpenDrive* drive = Find(device.handle);
     if (drive == nullptr) {
         // No drive was found, or the handle is not one of ours: nothing goes
         // to the kernel (descriptor 0 would be standard input).
         FailWithErrno(result, EBADF, false);
-        return 0;
+        return;
     }
 
     std::array<uint8_t, 12> command{};
@@ -148,29 +147,30 @@ uint8_t SgIoTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, ui
         header.dxfer_len = length;
         header.dxferp = data;
     }
-    header.sbp = m_sense.data();
-    header.mx_sb_len = static_cast<unsigned char>(m_sense.size());
+    header.sbp = result.senseData.data();
+    header.mx_sb_len = static_cast<unsigned char>(result.senseData.size());
     header.timeout = kSgTimeoutMilliseconds;
 
     if (const int error = m_kernel.SgIo(drive->fd, header); error != 0) {
         // A drive that is gone answers ENODEV or ENXIO; anything else is the
         // system refusing the call.
+        result.senseData.fill(0);
         FailWithErrno(result, error, error == ENODEV || error == ENXIO);
         if (drive->blockNode && (error == EPERM || error == EACCES)) {
             // The block node passes only the commands the kernel knows as safe.
             result.osErrorText += " (the kernel refuses this command on " + drive->path +
                                   " without CAP_SYS_RAWIO; use the drive's /dev/sgN node)";
         }
-        return 0;
+        return;
     }
     // A drive unplugged mid-command: the kernel fails that command with
     // DID_ERROR and then removes the device.
     const bool gone = header.host_status == kSgHostNoConnect || header.host_status == kSgHostBadTarget ||
                       (header.host_status == kSgHostError && !m_kernel.StillPresent(drive->nodeName));
     if (gone) {
-        m_sense.fill(0);
+        result.senseData.fill(0);
         FailWithErrno(result, ENODEV, true);
-        return 0;
+        return;
     }
 
     uint8_t status = header.status;
@@ -180,8 +180,14 @@ uint8_t SgIoTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, ui
         status = kScsiStatusCheckCondition;
     }
     result.scsiStatus = status;
-    result.senseLength = header.sb_len_wr;
-    std::copy(m_sense.begin(), m_sense.end(), result.sense.begin());
+    result.senseLength = std::min<uint8_t>(header.sb_len_wr, static_cast<uint8_t>(result.senseData.size()));
+    // The kernel reports what did not move; a negative or oversized count
+    // from a driver is read as "nothing moved".
+    if (header.dxfer_direction != SG_DXFER_NONE && data != nullptr) {
+        result.residual = header.resid < 0 || static_cast<uint32_t>(header.resid) > length
+                              ? length
+                              : static_cast<uint32_t>(header.resid);
+    }
     if (header.host_status == kSgHostTimeOut || driver == kSgDriverTimeout) {
         result.outcome = CommandOutcome::HostFailure;
         result.hostFailure = HostFailureKind::TimedOut;
@@ -192,10 +198,7 @@ uint8_t SgIoTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, ui
     } else {
         result.outcome = CommandOutcome::Answered;
     }
-    return status != kScsiStatusGood ? status : kStatusGood;
 }
-
-SenseTriple SgIoTransport::LastSense() const { return SenseTriple{m_sense[2], m_sense[12], m_sense[13]}; }
 
 std::string SgIoTransport::DevicePath(const DeviceEntry& device) const {
     const OpenDrive* drive = Find(device.handle);

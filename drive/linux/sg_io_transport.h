@@ -37,9 +37,8 @@ public:
 
     bool PassThrough() const override { return true; }
     int Scan(DeviceTable& table, const Identify& identify) override;
-    uint8_t Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction,
-                    CommandResult& result) override;
-    SenseTriple LastSense() const override;
+    void Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction,
+                 CommandResult& result) override;
     std::string DevicePath(const DeviceEntry& device) const override;
     std::vector<std::string> OtherNames(const DeviceEntry& device) const override;
     std::vector<UnlistedDrive> Unlisted() const override { return m_unlisted; }
@@ -60,7 +59,6 @@ private:
     // Handle k (1-based) is m_open[k - 1]; 0 stays "no drive".
     std::vector<OpenDrive> m_open;
     std::vector<UnlistedDrive> m_unlisted;
-    std::array<uint8_t, kCommandSenseCapacity> m_sense{};
 };
 
 }  // namespace keluflash

@@ -101,7 +101,7 @@ struct ScsiResult {
     uint32_t transferred = 0;                // bytes moved in the data phase
 
     bool HasSense() const { return scsiStatus == kScsiStatusCheckCondition; }
-    SenseTriple Sense() const { return HasSense() ? SenseTriple{sense[2], sense[12], sense[13]} : SenseTriple{}; }
+    SenseTriple Sense() const { return HasSense() ? ParseSense(sense.data(), sense.size()) : SenseTriple{}; }
 };
 
 struct RecordedCommand {

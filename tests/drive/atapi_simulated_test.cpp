@@ -60,13 +60,13 @@ TEST(AtapiOverSimulatedMachine, CheckConditionCarriesItsSenseAndAGoodCommandClea
 
         std::array<uint8_t, 10> mode{};
         EXPECT_EQ(atapi.VendorQueryMode(mode.data()), path.checkCondition);
-        EXPECT_EQ(atapi.LastSense(), (SenseTriple{0x05, 0x24, 0x00}));
+        EXPECT_EQ(atapi.LastResult().sense, (SenseTriple{0x05, 0x24, 0x00}));
         if (!path.nt) {
             EXPECT_EQ(atapi.AspiTargetStatus(), 2);
         }
 
         EXPECT_EQ(atapi.TestUnitReady(), kStatusGood);
-        EXPECT_EQ(atapi.LastSense(), (SenseTriple{0, 0, 0}));
+        EXPECT_EQ(atapi.LastResult().sense, (SenseTriple{0, 0, 0}));
         EXPECT_EQ(machine.Drive(0).Commands().back().cdb[0], 0x00);
     }
 }

@@ -76,7 +76,7 @@ TEST(PassThroughTransport, RequestCarriesTheCommandWholeAndClearsTheLastSense) {
     EXPECT_EQ(sent.filler, 0u);
     // The previous command's CHECK CONDITION sense is gone before the call.
     EXPECT_EQ(std::vector<uint8_t>(sent.sense, sent.sense + 32), std::vector<uint8_t>(32, 0));
-    EXPECT_EQ(rig.atapi->LastSense(), (SenseTriple{0, 0, 0}));
+    EXPECT_EQ(rig.atapi->LastResult().sense, (SenseTriple{0, 0, 0}));
 }
 
 TEST(PassThroughTransport, DirectionCodesMapToDataIn) {
@@ -126,7 +126,7 @@ TEST(PassThroughTransport, OutcomesGiveStatusSenseAndMessage) {
         rig.answer.scsiStatus = c.scsiStatus;
         rig.answer.sense = c.sense;
         EXPECT_EQ(rig.Run(), c.status);
-        EXPECT_EQ(rig.atapi->LastSense(), c.triple);
+        EXPECT_EQ(rig.atapi->LastResult().sense, c.triple);
         ASSERT_EQ(rig.machine.ui.boxes.size(), c.box ? 1u : 0u);
         if (c.box) {
             EXPECT_EQ(rig.machine.ui.boxes[0].text, *c.box);
@@ -243,12 +243,12 @@ TEST(AspiTransport, SenseComesFromTheBlockAndIsClearedBeforeEachCommand) {
     rig.answer.sense = kCheckCondition;
     rig.answer.sense[2] = 0x25;  // incorrect-length bit over key 5
     EXPECT_EQ(rig.Run(), kSsErr);
-    EXPECT_EQ(rig.atapi->LastSense(), (SenseTriple{0x25, 0x24, 0x01}));
+    EXPECT_EQ(rig.atapi->LastResult().sense, (SenseTriple{0x25, 0x24, 0x01}));
     EXPECT_EQ(rig.atapi->AspiTargetStatus(), 2);
 
     rig.answer = {};
     EXPECT_EQ(rig.Run(), kStatusGood);
-    EXPECT_EQ(rig.atapi->LastSense(), (SenseTriple{0, 0, 0}));
+    EXPECT_EQ(rig.atapi->LastResult().sense, (SenseTriple{0, 0, 0}));
     EXPECT_EQ(rig.atapi->AspiTargetStatus(), 0);
 }
 
@@ -258,7 +258,7 @@ TEST(PassThroughTransport, SenseKeyIsTheWholeByteTwo) {
     rig.answer.sense = kCheckCondition;
     rig.answer.sense[2] = 0x25;
     rig.Run();
-    EXPECT_EQ(rig.atapi->LastSense().key, 0x25);
+    EXPECT_EQ(rig.atapi->LastResult().sense.key, 0x25);
 }
 
 TEST(AspiTransport, MissingLibraryShowsTheBoxAndLeavesNoTransport) {
@@ -293,7 +293,7 @@ TEST(AspiTransport, MissingLibraryShowsTheBoxAndLeavesNoTransport) {
         std::array<uint8_t, 4> data{1, 2, 3, 4};
         EXPECT_EQ(atapi.ExecuteCommand(kCdb.data(), data.data(), 4, kDirectionIn), kStatusNoTransport);
         EXPECT_EQ(data, (std::array<uint8_t, 4>{1, 2, 3, 4}));
-        EXPECT_EQ(atapi.LastSense(), SenseTriple{});
+        EXPECT_EQ(atapi.LastResult().sense, SenseTriple{});
         EXPECT_EQ(machine.aspi.eventsCreated, 0);
         EXPECT_EQ(machine.ui.boxes.size(), 1u);
     }
@@ -329,7 +329,7 @@ TEST(CommandObserver, SeesEveryCommandWithStatusAndSense) {
     struct Recorder final : CommandObserver {
         std::vector<std::tuple<uint8_t, uint8_t, uint32_t, uint8_t, SenseTriple>> seen;
         void CommandExecuted(const CommandRecord& r) override {
-            seen.emplace_back(r.cdb[0], r.direction, r.length, r.status, r.sense);
+            seen.emplace_back(r.cdb[0], r.direction, r.length, r.status, r.result.sense);
         }
     };
     for (bool nt : {true, false}) {
@@ -347,6 +347,30 @@ TEST(CommandObserver, SeesEveryCommandWithStatusAndSense) {
         const uint8_t failed = nt ? 2 : kSsErr;
         EXPECT_EQ(recorder.seen, (std::vector<std::tuple<uint8_t, uint8_t, uint32_t, uint8_t, SenseTriple>>{
                                      {0x12, kDirectionIn, 50, 1, {}}, {0x00, kDirectionNone, 0, failed, {5, 0x24, 1}}}));
+    }
+}
+
+
+// Sense is read in one place, in both formats a drive may send.
+TEST(ParseSense, FixedAndDescriptorFormats) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        SenseTriple expected;
+    };
+    const Case cases[] = {
+        {"nothing", {}, {}},
+        {"fixed", {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x01}, {0x05, 0x24, 0x01}},
+        // The firmware reads byte 2 whole: its flag bits stay.
+        {"fixed with flags", {0xF0, 0, 0x25, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x01}, {0x25, 0x24, 0x01}},
+        {"fixed cut short", {0x70, 0, 0x02, 0, 0, 0, 0, 10}, {0x02, 0, 0}},
+        {"descriptor", {0x72, 0x02, 0x04, 0x07, 0, 0, 0, 0}, {0x02, 0x04, 0x07}},
+        {"descriptor deferred", {0x73, 0x06, 0x29, 0x00}, {0x06, 0x29, 0x00}},
+        {"descriptor cut short", {0x72, 0x02}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ParseSense(c.bytes.data(), c.bytes.size()), c.expected);
     }
 }
 

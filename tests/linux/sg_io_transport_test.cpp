@@ -113,6 +113,24 @@ TEST_F(SgIoTransportTest, TheTableHoldsTwentyDrivesAndNamesTheRest) {
     EXPECT_EQ(transport.Unlisted()[1].path, "/dev/sg21");
 }
 
+// The kernel's resid is what did not move; a count a driver got wrong is
+// read as nothing moved, never as more than was asked for.
+TEST_F(SgIoTransportTest, ResidualCountFromTheKernel) {
+    SgIoTransport transport(kernel);
+    const DeviceEntry drive = ScanOne(transport);
+    const std::array<uint8_t, 12> inquiry{0x12, 0, 0, 0, 50};
+    for (const auto& [resid, expected] : {std::pair{0, 0u}, {14, 14u}, {50, 50u}, {-3, 50u}, {80, 50u}}) {
+        SCOPED_TRACE(resid);
+        kernel.answer = [resid = resid](sg_io_hdr_t& header) {
+            header.resid = resid;
+            return 0;
+        };
+        CommandResult result;
+        transport.Execute(drive, inquiry.data(), data.data(), 50, kDirectionIn, result);
+        EXPECT_EQ(result.residual, expected);
+    }
+}
+
 TEST_F(SgIoTransportTest, HandsTheKernelTheWholeRequest) {
     struct Case {
         uint8_t direction;
@@ -188,12 +206,14 @@ TEST_F(SgIoTransportTest, MapsEachAnswerOfTheKernelToItsCategory) {
             return 0;
         };
         CommandResult result;
-        EXPECT_EQ(transport.Execute(drive, tur.data(), data.data(), 50, kDirectionIn, result), c.statusByte);
+        transport.Execute(drive, tur.data(), data.data(), 50, kDirectionIn, result);
+        EXPECT_EQ(ProgramStatus(result, true), c.statusByte);
         EXPECT_EQ(result.outcome, c.outcome);
         EXPECT_EQ(result.hostFailure, c.hostFailure);
         EXPECT_EQ(result.deviceGone, c.gone);
         EXPECT_EQ(result.osErrorText.empty(), c.outcome != O::OsError);
-        EXPECT_EQ(transport.LastSense(), c.writesSense ? (SenseTriple{5, 0x24, 1}) : SenseTriple{});
+        EXPECT_EQ(ParseSense(result.senseData.data(), result.senseLength),
+                  c.writesSense ? (SenseTriple{5, 0x24, 1}) : SenseTriple{});
     }
 }
 
@@ -208,7 +228,8 @@ TEST_F(SgIoTransportTest, AHostErrorFromADriveThatIsGoneIsNotCompleted) {
     };
     kernel.present = false;
     CommandResult result;
-    EXPECT_EQ(transport.Execute(drive, tur.data(), nullptr, 0, kDirectionNone, result), 0);
+    transport.Execute(drive, tur.data(), nullptr, 0, kDirectionNone, result);
+        EXPECT_EQ(ProgramStatus(result, true), 0);
     EXPECT_EQ(result.outcome, CommandOutcome::OsError);
     EXPECT_TRUE(result.deviceGone);
     EXPECT_EQ(result.osErrorText, "No such device");
@@ -219,7 +240,8 @@ TEST_F(SgIoTransportTest, NoDriveMeansNothingReachesTheKernel) {
     SgIoTransport transport(kernel);
     EXPECT_EQ(transport.Scan(table, AnswerInquiry), 0);
     CommandResult result;
-    EXPECT_EQ(transport.Execute(table[0], tur.data(), nullptr, 0, kDirectionNone, result), 0);
+    transport.Execute(table[0], tur.data(), nullptr, 0, kDirectionNone, result);
+        EXPECT_EQ(ProgramStatus(result, true), 0);
     EXPECT_EQ(result.outcome, CommandOutcome::OsError);
     EXPECT_EQ(result.osError, static_cast<uint32_t>(EBADF));
     EXPECT_EQ(kernel.calls, 0);
@@ -232,7 +254,8 @@ TEST_F(SgIoTransportTest, TheBlockNodeRefusingACommandPointsToTheSgNode) {
     SgIoTransport transport(kernel);
     ASSERT_EQ(transport.Scan(table, AnswerInquiry), 1);
     CommandResult result;
-    EXPECT_EQ(transport.Execute(table[0], tur.data(), nullptr, 0, kDirectionNone, result), 0);
+    transport.Execute(table[0], tur.data(), nullptr, 0, kDirectionNone, result);
+        EXPECT_EQ(ProgramStatus(result, true), 0);
     EXPECT_NE(result.osErrorText.find("use the drive's /dev/sgN node"), std::string::npos) << result.osErrorText;
 }
 

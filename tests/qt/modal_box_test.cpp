@@ -31,8 +31,10 @@ private:
         QTimer::singleShot(10, [this, stopped = m_stopped] {
             if (*stopped) return;
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                if (box->isVisible() && box != m_last) {
-                    m_last = box;
+                // Marked on the box itself: a later box may reuse the
+                // address of one already handled and deleted.
+                if (box->isVisible() && !box->property("keluflashSeen").toBool()) {
+                    box->setProperty("keluflashSeen", true);
                     m_act(*box);
                 }
             }
@@ -41,7 +43,6 @@ private:
     }
     std::function<void(QMessageBox&)> m_act;
     std::shared_ptr<bool> m_stopped = std::make_shared<bool>(false);
-    QMessageBox* m_last = nullptr;
 };
 
 }  // namespace

@@ -359,7 +359,7 @@ TEST(SimulatedMachineWithAtapi, AspiCommandThatNeverCompletesIsAbortedOnce) {
     // A drive that answers with sense: the layer passes it on.
     std::array<uint8_t, 12> read10{0x28};
     EXPECT_EQ(atapi.ExecuteCommand(read10.data(), nullptr, 0, kDirectionNone), kSsErr);
-    EXPECT_EQ(atapi.LastSense(), (SenseTriple{5, 0x20, 0}));
+    EXPECT_EQ(atapi.LastResult().sense, (SenseTriple{5, 0x20, 0}));
     EXPECT_EQ(machine.Counters().eventsOpen, 0u);
 }
 
@@ -369,14 +369,38 @@ TEST(SimulatedMachineWithAtapi, PassThroughStatusAndSenseReachTheCaller) {
     TAtapi atapi(machine.DriveTransport(), machine.Ui());
     machine.Drive(0).Reset();
     EXPECT_EQ(atapi.TestUnitReady(), kScsiStatusCheckCondition);
-    EXPECT_EQ(atapi.LastSense(), (SenseTriple{6, 0x29, 0}));
+    EXPECT_EQ(atapi.LastResult().sense, (SenseTriple{6, 0x29, 0}));
     EXPECT_EQ(atapi.TestUnitReady(), kStatusGood);
-    EXPECT_EQ(atapi.LastSense(), (SenseTriple{}));
+    EXPECT_EQ(atapi.LastResult().sense, (SenseTriple{}));
 
     machine.Disconnect(0);
     EXPECT_EQ(atapi.TestUnitReady(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].text, "The device is not connected.\r\n\n");
+}
+
+// What did not move of a data phase comes back as the residual count, over
+// each machine's own way of saying it (SG_IO's resid, the pass-through's
+// DataTransferLength); ASPI has no such count.
+TEST(SimulatedMachineWithAtapi, ResidualCountOverEachMachine) {
+    struct Case {
+        const char* profile;
+        uint32_t residual;
+    };
+    const Case cases[] = {{"default", 14}, {"nt", 14}, {"aspi", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.profile);
+        RecordingUi ui;
+        const std::unique_ptr<SimulatedMachine> machine = MakeSimulatedMachine(FindSimulatedProfile(c.profile)->config, ui);
+        TAtapi atapi(machine->DriveTransport(), machine->Ui());
+        ASSERT_EQ(atapi.DeviceCount(), 1);
+        // REQUEST SENSE allocates 18 bytes; the buffer offered holds 32.
+        const std::array<uint8_t, 12> requestSense{0x03, 0, 0, 0, 18};
+        std::array<uint8_t, 32> buffer{};
+        EXPECT_EQ(atapi.ExecuteCommand(requestSense.data(), buffer.data(), 32, kDirectionIn), kStatusGood);
+        EXPECT_EQ(atapi.LastResult().residual, c.residual);
+        EXPECT_EQ(atapi.LastResult().outcome, CommandOutcome::Answered);
+    }
 }
 
 // The demo firmware goes into a drive with TAtapi's commands, the way each
@@ -414,7 +438,7 @@ TEST(SimulatedMachineWithAtapi, DemoFirmwareFlashesWithEitherMethodAndReadsBack)
         const uint8_t mode = methodB ? 5 : 4;
         const uint8_t code = static_cast<uint8_t>(count + (methodB ? 0xF0 : 0xE0));
         atapi.VendorWriteBlock(nullptr, mode, code, 0, checksum);
-        EXPECT_EQ(atapi.LastSense().key, 0);
+        EXPECT_EQ(atapi.LastResult().sense.key, 0);
         int polls = 0;
         while (atapi.TestUnitReady() != kStatusGood && polls < 200000) ++polls;
         EXPECT_GT(polls, 1);

@@ -104,7 +104,7 @@ TEST_F(AspiEndToEnd, CheckConditionComesBackWithItsSenseAndTargetStatus) {
     ASSERT_EQ(atapi.DeviceCount(), 1);
     const uint8_t unknownOpcode[12] = {0xFF};
     EXPECT_EQ(atapi.ExecuteCommand(unknownOpcode, nullptr, 0, kDirectionNone), kSsErr);
-    EXPECT_EQ(atapi.LastSense(), (SenseTriple{5, 0x20, 0}));
+    EXPECT_EQ(atapi.LastResult().sense, (SenseTriple{5, 0x20, 0}));
     EXPECT_EQ(atapi.AspiTargetStatus(), 2);
     EXPECT_EQ(atapi.TestUnitReady(), kStatusGood);
     EXPECT_EQ(atapi.AspiTargetStatus(), 0);

@@ -1,0 +1,24 @@
+#include "drive/command_result.h"
+
+namespace keluflash {
+
+SenseTriple ParseSense(const uint8_t* data, size_t length) {
+    if (length == 0) return {};
+    const uint8_t responseCode = data[0] & 0x7F;
+    if (responseCode == 0x72 || responseCode == 0x73) {
+        if (length < 4) return {};
+        return SenseTriple{static_cast<uint8_t>(data[1] & 0x0F), data[2], data[3]};
+    }
+    // Fixed format, and whatever else a drive sends: the bytes where the
+    // fixed format keeps them, 00 where the drive sent fewer.
+    auto at = [&](size_t i) -> uint8_t { return i < length ? data[i] : 0; };
+    return SenseTriple{at(2), at(12), at(13)};
+}
+
+uint8_t ProgramStatus(const CommandResult& result, bool passThrough) {
+    if (!passThrough) return result.aspiStatus;
+    if (result.outcome == CommandOutcome::OsError || result.outcome == CommandOutcome::NotSent) return 0;
+    return result.scsiStatus != kScsiStatusGood ? result.scsiStatus : kStatusGood;
+}
+
+}  // namespace keluflash
