@@ -12,9 +12,9 @@
 #include "app/system_services.h"
 #include "drive/atapi.h"
 #include "drive/host_ports.h"
-#include "flash/download.h"
-#include "flash/flash_context.h"
 #include "flash/progress_bar.h"
+#include "flash/update.h"
+#include "flash/update_report.h"
 #include "image/image_copy.h"
 #include "image/image_header.h"
 #include "image/operator_report.h"
@@ -23,8 +23,6 @@ namespace keluflash {
 
 inline constexpr const char* kWindowCaption = "KELU Flash V1.0B6 Trial 0.4";
 inline constexpr const char* kOpenDialogFilter = "KFS file(*.kfs)|*.kfs|All File (*.*)|*.*";
-// A check asked for the selected drive while the list selects none.
-inline constexpr const char* kMessageNoDriveSelected = "Err:No drive selected!!";
 
 // What a front end must draw and answer. The UserInterface part (message
 // queue, message boxes) is the same host service the drive layer uses.
@@ -47,16 +45,6 @@ struct ProgressState {
     int min = 0;
     int max = 100;
     int position = 0;
-};
-
-// How the last Start ended, for front ends that report it (the CLI's exit
-// code). The window itself shows only the message lines.
-enum class UpdateResult {
-    None,           // no Start yet
-    Refused,        // no file, validation, a check, the image's last look or the patch area
-    FlashFailed,    // both downloads failed, or method B was not available
-    VerifyFailed,   // flashed, but the read-back did not match
-    Verified,       // flashed and verified (the restart was offered)
 };
 
 class TForm1 final : public OperatorReport, public ProgressBar {
@@ -99,61 +87,37 @@ public:
     const ProgressState& Progress() const { return m_progress; }
     const std::string& OpenDialogFileName() const { return m_openDialogFileName; }
     bool Updating() const { return m_updating; }
-    UpdateResult LastUpdateResult() const { return m_lastResult; }
-    // How the last download method tried ended (None when it succeeded or
-    // no download ran): whether the drive may have programmed anything.
-    DownloadFailure LastDownloadFailure() const { return m_downloadFailure; }
+    // What the last Start (or CheckUpdate, or VerifyOpenedImage) did, the
+    // drive's state among it: the front ends' summary and exit code.
+    const UpdateReport& LastReport() const { return m_report; }
+    UpdateResult LastUpdateResult() const { return m_report.result; }
     const ImageHeader& Header() const { return m_header; }
     const ImageSelection& Selection() const { return m_selection; }
+    // The file as the last open read it.
+    const ImageCopy& OpenedCopy() const { return m_opened; }
     TAtapi& Atapi() { return m_atapi; }
-    View& GetView() { return m_view; }
 
     // For the CLI and tests: set the open dialog's answer without a dialog.
     void SetOpenDialogFileName(const std::string& fileName) { m_openDialogFileName = fileName; }
     // The open with the dialog's file already chosen (BitBtn1Click after the
-    // dialog). Does nothing while an update runs.
+    // dialog): the file is read here, once. Does nothing while an update runs.
     void OpenChosenFile();
-
-    // The update and its checks, also reachable on their own. The checks and
-    // FlashImage work on the inputs the last Start (or CheckUpdate) took.
-    void RunUpdate();
-    bool FlashImage();
-    uint8_t QueryMethodBSupport();
-    bool CheckDriveFamily();
-    bool CheckFirmwareIdBytes();
-    bool CheckVendor();
-    bool CheckSupportedModel();
-    bool CheckModelMatch();
 
     // Everything Start does before the first command that writes, and nothing
     // after: the validation, the four checks and the last look at the image.
     // No command is sent but INQUIRY. For the CLI's --dry-run.
     bool CheckUpdate();
-
-    // The context the flash steps run in, over the inputs the last Start took.
-    FlashContext MakeFlashContext();
+    // The read-back of the selected drive against the opened image, as the
+    // end of an update does it. For the CLI's verify.
+    bool VerifyOpenedImage();
 
 private:
-    // What an update works on, copied when it starts: an open in the middle
-    // of the update cannot change the file, header or image it flashes.
-    struct UpdateInputs {
-        ImageHeader header;
-        ImageSelection selection;
-        std::string fileName;
-        std::string modelText;
-    };
-    void CaptureUpdateInputs();
+    UpdatePorts Ports();
+    OpenedImage Opened() const;
+    UpdateTarget Target() const;
     void EnableSelDevice();
-    void EndUpdateHold();
-    // The patch area and the download, inside the system's write guard; false
-    // when the patch area refused (m_flashed says how the download ended).
-    bool WriteDrive(const FlashContext& context);
-    bool NoAnswerToQuery();   // the mode query met no drive: says so
-    bool RunChecks();
     bool DriveSelected();
     bool CheckFirmwareId(const std::array<uint8_t, 2>& firmwareId);
-    std::string SelectedDriveText() const;   // identification text of the selected entry
-    std::string SelectedListText() const;    // the selected list line
 
     TAtapi& m_atapi;
     Clock& m_clock;
@@ -173,14 +137,10 @@ private:
     std::string m_openDialogFileName;
     bool m_updating = false;
     bool m_handlerRunning = false;
-    bool m_updateHeld = false;
-    bool m_flashed = false;
-    DownloadFailure m_downloadFailure = DownloadFailure::None;
-    UpdateResult m_lastResult = UpdateResult::None;
     ImageHeader m_header;
     ImageSelection m_selection;
-    UpdateInputs m_run;
-    ImageCopy m_runImage;   // the file as Start read it, once
+    ImageCopy m_opened;     // the file as the open read it, once
+    UpdateReport m_report;
 };
 
 }  // namespace keluflash

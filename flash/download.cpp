@@ -4,8 +4,8 @@
 #include <array>
 #include <optional>
 
-#include "flash/block_source.h"
 #include "flash/message_format.h"
+#include "image/image_blocks.h"
 #include "image/image_file.h"
 
 namespace keluflash {
@@ -54,10 +54,9 @@ bool TriggerAccepted(const FlashContext& context, uint8_t triggerStatus, const S
 // programming its flash now.
 bool TriggerUnanswered(const FlashContext& context, DownloadFailure* failure) {
     if (!NotAnswered(context.atapi)) return false;
-    context.report.AddMessage(FormatLine("Err:The trigger got no answer (%s): the drive may be programming its "
-                                         "flash; leave it powered for %u s, then verify it.",
-                                         NoAnswerCause(context.atapi.LastResult()).c_str(),
-                                         static_cast<unsigned>(kReadyWaitSeconds)));
+    context.record.Reach(DriveState::TriggerUnanswered);
+    context.report.AddMessage(
+        FormatLine("Err:The trigger got no answer (%s).", NoAnswerCause(context.atapi.LastResult()).c_str()));
     SetFailure(failure, DownloadFailure::AfterTrigger);
     return true;
 }
@@ -69,14 +68,14 @@ std::optional<BlockBuffer> AllocateBuffer(const FlashContext& context) {
 }
 
 bool BlockWriteFailed(const FlashContext& context, uint8_t status, int block, DownloadFailure* failure) {
+    // Blocks only go to the drive's staging area: without a trigger the flash
+    // keeps the old firmware. One that got no answer may have arrived.
+    if (status == kStatusGood || NotAnswered(context.atapi)) context.record.Reach(DriveState::BlocksSent);
     if (status == kStatusGood) return false;
     context.report.AddMessage(FormatLine("Status:0x%x ; Err:Flash command(W) has problems.", status));
     if (NotAnswered(context.atapi)) {
-        // Blocks only go to the drive's staging area: without a trigger the
-        // flash keeps the old firmware.
-        context.report.AddMessage(FormatLine("Err:Block %d got no answer (%s): nothing was programmed, the drive "
-                                             "keeps its firmware.",
-                                             block, NoAnswerCause(context.atapi.LastResult()).c_str()));
+        context.report.AddMessage(FormatLine("Err:Block %d got no answer (%s).", block,
+                                             NoAnswerCause(context.atapi.LastResult()).c_str()));
         SetFailure(failure, DownloadFailure::NoAnswer);
     } else {
         SetFailure(failure, DownloadFailure::Refused);
@@ -97,14 +96,14 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
         const SenseTriple sense = atapi.LastResult().sense;
         if (status == kStatusGood || (sense.key == kSenseNotReady && sense.asc == kAscMediumNotPresent)) {
             atapi.TestUnitReady();
+            context.record.Reach(DriveState::DriveReady);
             return true;
         }
         // A drive the system no longer reaches does not come back by polling.
         if (atapi.LastResult().outcome == CommandOutcome::OsError) {
-            context.report.AddMessage(FormatLine("Err:The drive took the firmware and is no longer reachable (%s): "
-                                                 "leave it powered for %u s, reconnect it, then verify it.",
-                                                 NoAnswerCause(atapi.LastResult()).c_str(),
-                                                 static_cast<unsigned>(kReadyWaitSeconds)));
+            context.record.Reach(DriveState::DriveGone);
+            context.report.AddMessage(FormatLine("Err:The drive took the firmware and is no longer reachable (%s).",
+                                                 NoAnswerCause(atapi.LastResult()).c_str()));
             SetFailure(failure, DownloadFailure::AfterTrigger);
             return false;
         }
@@ -121,10 +120,8 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
             FormatLine("Time Out Status:%x;Status:%x;Debug:Trigger_SenseCode:%x : %x : %x;",
                        atapi.AspiTargetStatus(), triggerStatus, sense.key, sense.asc, sense.ascq));
     }
+    context.record.Reach(DriveState::NeverReady);
     context.report.AddMessage(FormatLine("Err:Flash error,time out %d Sec", static_cast<int>(kReadyWaitSeconds)));
-    context.report.AddMessage(FormatLine("Err:The drive took the firmware and did not come back within %u s: "
-                                         "leave it powered, then verify it.",
-                                         static_cast<unsigned>(kReadyWaitSeconds)));
     SetFailure(failure, DownloadFailure::AfterTrigger);
     return false;
 }
@@ -162,7 +159,7 @@ bool DownloadMethodA(const FlashContext& context, DownloadFailure* failure) {
     SetFailure(failure, DownloadFailure::Refused);
     auto buffer = AllocateBuffer(context);
     if (!buffer) return false;
-    ImageBlockSource blocks(header, context.selection, context.image);
+    ImageBlocks blocks(context.image, header, ImageStartOffset(context.selection));
     context.clock.Sleep(kMethodAPauseMilliseconds);
 
     const int blockCount = header.BlockCount();
@@ -198,6 +195,7 @@ bool DownloadMethodA(const FlashContext& context, DownloadFailure* failure) {
     if (TriggerUnanswered(context, failure)) return false;
     if (!TriggerAccepted(context, triggerStatus, sense)) return false;
 
+    context.record.Reach(DriveState::TriggerTaken);
     SetFailure(failure, DownloadFailure::AfterTrigger);
     context.report.SetProgress(80);
     if (retried) context.clock.Sleep(kMethodARetryPauseMilliseconds);
@@ -221,7 +219,7 @@ bool DownloadMethodB(const FlashContext& context, DownloadFailure* failure) {
     }
     auto buffer = AllocateBuffer(context);
     if (!buffer) return false;
-    ImageBlockSource blocks(header, context.selection, context.image);
+    ImageBlocks blocks(context.image, header, ImageStartOffset(context.selection));
     context.clock.Sleep(kMethodBPauseMilliseconds);
 
     // Each block goes out behind its length, high byte first, as one stream
@@ -264,6 +262,7 @@ bool DownloadMethodB(const FlashContext& context, DownloadFailure* failure) {
     if (TriggerUnanswered(context, failure)) return false;
     if (!TriggerAccepted(context, triggerStatus, sense)) return false;
 
+    context.record.Reach(DriveState::TriggerTaken);
     SetFailure(failure, DownloadFailure::AfterTrigger);
     context.report.SetProgress(80);
     if (atapi.NtFlag()) context.clock.Sleep(kMethodBPassThroughPauseMilliseconds);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "flash/block_source.h"
+#include "image/image_blocks.h"
 #include "flash/download.h"
 #include "flash/message_format.h"
 #include "image/descramble.h"
@@ -29,13 +29,14 @@ bool CheckImageBeforeWrites(const FlashContext& context) {
         report.AddMessage(kMessageMemoryAllocation);
         return false;
     }
-    ImageBlockSource blocks(header, context.selection, context.image);
+    ImageBlocks blocks(context.image, header, ImageStartOffset(context.selection));
     uint16_t sum = 0;
     for (int i = 0; i < header.BlockCount(); ++i) {
         buffer->Clear();
         const uint16_t size = header.BlockSize(i);
-        if (!blocks.ReadBlock(i, *buffer)) {
-            report.AddMessage("Err:Read File Error(9)");
+        uint64_t got = 0;
+        if (!blocks.ReadBlock(i, *buffer, &got)) {
+            report.AddMessage(ShortBlockLine(i, got, size));
             return false;
         }
         sum = AddToChecksum(sum, buffer->Data(), size);

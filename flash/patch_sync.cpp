@@ -85,6 +85,7 @@ bool SyncPatchArea(const FlashContext& context) {
             return true;  // no rewrite on a drive error
         const uint32_t count = std::min(left, kMemoryReadSize);
         if (std::memcmp(readBuffer, image->Data() + address, count) != 0) {
+            context.record.Reach(DriveState::PatchAreaWritten);
             RewriteArea(context, image->Data(), bank, start, length);
             return true;
         }

@@ -27,40 +27,64 @@ std::string NotARegularFileLine(const std::string& kind) {
 
 namespace {
 
-uint64_t ImageBytes(const ImageHeader& header) {
-    uint64_t bytes = 0;
-    const int count = std::min<int>(header.BlockCount(), header.MaxBlockCount());
-    for (int i = 0; i < count; ++i) bytes += header.BlockSize(i);
+struct FileStamp {
+    uint64_t size = 0;
+    int64_t modified = 0;
+};
+
+std::optional<FileStamp> StampOf(const std::string& fileName) {
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(fileName, error);
+    if (error) return std::nullopt;
+    const auto modified = std::filesystem::last_write_time(fileName, error);
+    if (error) return std::nullopt;
+    return FileStamp{static_cast<uint64_t>(size), static_cast<int64_t>(modified.time_since_epoch().count())};
+}
+
+// The file's first `limit` bytes, or nothing when it cannot be opened.
+std::optional<std::vector<uint8_t>> ReadFront(const std::string& fileName, uint64_t limit, bool& noMemory) {
+    noMemory = false;
+    ImageFileReader reader;
+    if (!reader.Open(fileName)) return std::nullopt;
+    std::vector<uint8_t> bytes;
+    try {
+        // Grown as the file delivers: a short file never costs the whole limit.
+        constexpr size_t kStep = 0x10000;
+        while (bytes.size() < limit) {
+            const size_t at = bytes.size();
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(kStep, limit - at));
+            bytes.resize(at + want);
+            const size_t got = reader.Read(bytes.data() + at, want);
+            bytes.resize(at + got);
+            if (got < want) break;
+        }
+    } catch (const std::bad_alloc&) {
+        noMemory = true;
+        return std::nullopt;
+    }
     return bytes;
 }
 
 }  // namespace
 
-uint64_t ImageCopyLength(const ImageHeader& header, const ImageSelection& selection) {
-    const uint64_t blocks = ImageBytes(header);
-    const uint64_t end = std::max(kHeaderSize + blocks, ImageStartOffset(selection) + blocks);
-    return std::min(end, kMaxImageCopy);
-}
-
-ImageCopy::LoadResult ImageCopy::Load(const std::string& fileName, const ImageSelection& selection) {
+ImageCopy::LoadResult ImageCopy::Load(const std::string& fileName) {
+    m_fileName = fileName;
     m_bytes.clear();
-    if (NotARegularFile(fileName)) return LoadResult::NotARegularFile;
-    ImageFileReader reader;
-    if (!reader.Open(fileName)) return LoadResult::CannotOpen;
-    ImageHeader header;
-    const size_t got = reader.ReadHeader(header);
-    try {
-        const uint64_t length = got < kHeaderSize ? got : ImageCopyLength(header, selection);
-        m_bytes.resize(static_cast<size_t>(length));
-    } catch (const std::bad_alloc&) {
-        return LoadResult::NoMemory;
+    m_notAFileKind.clear();
+    if (const std::optional<std::string> kind = NotARegularFile(fileName)) {
+        m_notAFileKind = *kind;
+        return m_result = LoadResult::NotARegularFile;
     }
-    std::copy_n(header.bytes.begin(), std::min(got, m_bytes.size()), m_bytes.begin());
-    if (m_bytes.size() > kHeaderSize) {
-        const size_t rest = reader.Read(m_bytes.data() + kHeaderSize, m_bytes.size() - kHeaderSize);
-        m_bytes.resize(kHeaderSize + rest);
-    }
-    return LoadResult::Loaded;
+    // The stamp is taken before the bytes: a file written meanwhile differs
+    // from it at the next look.
+    const std::optional<FileStamp> stamp = StampOf(fileName);
+    bool noMemory = false;
+    std::optional<std::vector<uint8_t>> bytes = ReadFront(fileName, kMaxImageCopy, noMemory);
+    if (!bytes) return m_result = noMemory ? LoadResult::NoMemory : LoadResult::CannotOpen;
+    m_bytes = std::move(*bytes);
+    m_fileSize = stamp ? stamp->size : m_bytes.size();
+    m_modified = stamp ? stamp->modified : 0;
+    return m_result = LoadResult::Loaded;
 }
 
 ImageHeader ImageCopy::Header() const {
@@ -74,6 +98,17 @@ size_t ImageCopy::Read(uint64_t offset, uint8_t* to, size_t count) const {
     const size_t available = std::min<uint64_t>(count, m_bytes.size() - offset);
     std::copy_n(m_bytes.begin() + static_cast<std::ptrdiff_t>(offset), available, to);
     return available;
+}
+
+bool ImageCopy::SameAsOnDisk() const {
+    if (!Loaded() || NotARegularFile(m_fileName)) return false;
+    const std::optional<FileStamp> stamp = StampOf(m_fileName);
+    if (!stamp || stamp->size != m_fileSize || stamp->modified != m_modified) return false;
+    // A file rewritten within the clock's resolution keeps its time: the
+    // bytes decide.
+    bool noMemory = false;
+    const std::optional<std::vector<uint8_t>> now = ReadFront(m_fileName, kMaxImageCopy, noMemory);
+    return now && *now == m_bytes;
 }
 
 }  // namespace keluflash

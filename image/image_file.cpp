@@ -1,6 +1,7 @@
 #include "image/image_file.h"
 
 #include "image/descramble.h"
+#include "image/image_blocks.h"
 
 namespace keluflash {
 
@@ -10,37 +11,19 @@ std::string ImageWithoutChecksumLine(int32_t index) {
     return "Err:Image " + std::to_string(index) + " has no checksum slot, not selected!!";
 }
 
-std::optional<uint16_t> ComputeFileChecksum(ImageFileReader& reader, const ImageHeader& header, BlockBuffer& buffer) {
-    // A count beyond the length slots would take lengths from the checksum
-    // slots or from past the header.
-    if (!header.BlockCountInRange() || !reader.Seek(kHeaderSize)) return std::nullopt;
-    uint16_t sum = 0;
-    for (int i = 0; i < header.BlockCount(); ++i) {
-        const uint16_t length = header.BlockSize(i);
-        if (!ReadImageBlock(reader, buffer, length, header.Scrambled())) return std::nullopt;
-        sum = AddToChecksum(sum, buffer.Data(), length);
-    }
-    return sum;
-}
-
 std::string ShortBlockLine(int block, uint64_t got, uint16_t size) {
     if (size == 0) return "Err:Block " + std::to_string(block) + " of the firmware file has length 0!!";
     return "Err:Block " + std::to_string(block) + " of the firmware file is short: " + std::to_string(got) + " of " +
            std::to_string(size) + " bytes!!";
 }
 
-bool ValidateImageFile(const std::string& fileName, ImageHeader& header, OperatorReport& report) {
-    ImageCopy copy;
-    return ValidateImageFile(fileName, ImageSelection{}, header, copy, report);
-}
-
-bool ValidateImageFile(const std::string& fileName, const ImageSelection& selection, ImageHeader& header,
-                       ImageCopy& copy, OperatorReport& report) {
-    switch (copy.Load(fileName, selection)) {
+bool ValidateImageFile(const ImageCopy& copy, ImageHeader& header, OperatorReport& report) {
+    switch (copy.Result()) {
         case ImageCopy::LoadResult::Loaded: break;
+        case ImageCopy::LoadResult::NotLoaded:
         case ImageCopy::LoadResult::CannotOpen: report.AddMessage(kMessageOpenFirmwareFileError); return false;
         case ImageCopy::LoadResult::NotARegularFile:
-            report.AddMessage(NotARegularFileLine(NotARegularFile(fileName).value_or("not a file")));
+            report.AddMessage(NotARegularFileLine(copy.NotAFileKind()));
             return false;
         case ImageCopy::LoadResult::NoMemory: report.AddMessage(kMessageMemoryAllocation); return false;
     }
@@ -55,27 +38,18 @@ bool ValidateImageFile(const std::string& fileName, const ImageSelection& select
         report.AddMessage(kMessageBlockCountError);
         return false;
     }
-    auto buffer = BlockBuffer::Allocate();
-    if (!buffer) {
+    const std::optional<BlockSum> blocks = SumBlocks(copy, header, kHeaderSize);
+    if (!blocks) {
         report.AddMessage(kMessageMemoryAllocation);
         return false;
     }
-    uint16_t sum = 0;
-    uint64_t offset = kHeaderSize;
-    for (int i = 0; i < header.BlockCount(); ++i) {
-        const uint16_t size = header.BlockSize(i);
-        const size_t got = copy.Read(offset, buffer->Data(), size);
-        // A block that cannot be read in full (a length of 0 included) says
-        // which block and how much of it is there.
-        if (size == 0 || got < size) {
-            report.AddMessage(ShortBlockLine(i, got, size));
-            return false;
-        }
-        if (header.Scrambled()) DescrambleBlock(buffer->Data(), size);
-        sum = AddToChecksum(sum, buffer->Data(), size);
-        offset += size;
+    // A block that cannot be read in full (a length of 0 included) says
+    // which block and how much of it is there.
+    if (!blocks->complete) {
+        report.AddMessage(ShortBlockLine(blocks->shortBlock, blocks->got, header.BlockSize(blocks->shortBlock)));
+        return false;
     }
-    if (sum != header.Checksum()) {
+    if (blocks->sum != header.Checksum()) {
         report.AddMessage(kMessageFileChecksumError);
         return false;
     }
@@ -117,7 +91,7 @@ std::array<uint8_t, 2> FirmwareIdOf(const uint8_t* block) {
     return {block[kFirmwareIdOffset], block[kFirmwareIdOffset + 1]};
 }
 
-void ScanImages(ImageFileReader& reader, const ImageHeader& header, uint16_t stride, BlockBuffer& window,
+void ScanImages(const ImageCopy& copy, const ImageHeader& header, uint16_t stride, BlockBuffer& window,
                 const ImageVisitor& visit) {
     const uint32_t count = header.IsMultiImage() ? header.Checksum() : 1;
     uint64_t runningOffset = 0;  // at most 65,534 x 65,535: no wrap
@@ -126,7 +100,7 @@ void ScanImages(ImageFileReader& reader, const ImageHeader& header, uint16_t str
         ImageIdentity image;
         image.index = static_cast<int32_t>(k);
         image.offset = kHeaderSize + runningOffset;
-        image.windowComplete = reader.Seek(image.offset) && reader.ReadExactly(window.Data(), window.Size());
+        image.windowComplete = copy.Read(image.offset, window.Data(), window.Size()) == window.Size();
         if (!image.windowComplete) {
             visit(image);
             return;
@@ -142,33 +116,31 @@ void ScanImages(ImageFileReader& reader, const ImageHeader& header, uint16_t str
     }
 }
 
-void OpenImageFile(const std::string& fileName, ImageHeader& header, ImageSelection& selection,
-                   std::string& edit1, const FirmwareIdCheck& checkFirmwareId, OperatorReport& report) {
+void OpenImageFile(const ImageCopy& copy, ImageHeader& header, ImageSelection& selection, std::string& edit1,
+                   const FirmwareIdCheck& checkFirmwareId, OperatorReport& report) {
     // Whatever an earlier open recorded belonged to another file.
     selection = ImageSelection{};
     edit1.clear();
 
-    if (const std::optional<std::string> kind = NotARegularFile(fileName)) {
-        report.AddMessage(NotARegularFileLine(*kind));
-        return;
+    switch (copy.Result()) {
+        case ImageCopy::LoadResult::Loaded: break;
+        case ImageCopy::LoadResult::NotARegularFile: report.AddMessage(NotARegularFileLine(copy.NotAFileKind())); return;
+        case ImageCopy::LoadResult::NoMemory: report.AddMessage(kMessageMemoryAllocation); return;
+        case ImageCopy::LoadResult::NotLoaded:
+        case ImageCopy::LoadResult::CannotOpen: report.AddMessage(OpenFileErrorLine(copy.FileName())); return;
     }
-    ImageFileReader reader;
-    if (!reader.Open(fileName)) {
-        report.AddMessage(OpenFileErrorLine(fileName));
-        return;
-    }
-    reader.ReadHeader(header);
+    header = copy.Header();
     auto window = BlockBuffer::Allocate();
     if (!window) {
         report.AddMessage(kMessageMemoryAllocation);
         return;
     }
-    if (!HasKfsExtension(fileName)) return;
+    if (!HasKfsExtension(copy.FileName())) return;
 
     const bool multi = header.IsMultiImage();
     if (multi) selection.ImageStride = header.StrideFromSlots();
 
-    ScanImages(reader, header, selection.ImageStride, *window, [&](const ImageIdentity& image) {
+    ScanImages(copy, header, selection.ImageStride, *window, [&](const ImageIdentity& image) {
         if (!image.windowComplete) return false;  // ends quietly; earlier records stay
         if (!image.identified) return true;
         selection.FirmwareId = image.firmwareId;

@@ -29,25 +29,17 @@ std::string OpenFileErrorLine(const std::string& fileName);
 // more): "Err:Image %d has no checksum slot, not selected!!".
 std::string ImageWithoutChecksumLine(int32_t index);
 
-// Reads the header into `header`, tests magic and checksum. False after one
-// message line.
-bool ValidateImageFile(const std::string& fileName, ImageHeader& header, OperatorReport& report);
-// The same over one read of the file into `copy` (the bytes the update of the
-// image `selection` names will send): Start validates that copy, and the
-// update works from it.
-bool ValidateImageFile(const std::string& fileName, const ImageSelection& selection, ImageHeader& header,
-                       ImageCopy& copy, OperatorReport& report);
+// The file as the open read it: its header into `header`, then the magic,
+// the block count and the checksum of blocks 0 to BlockCount-1 tested. False
+// after one message line (a copy that could not be read says why).
+bool ValidateImageFile(const ImageCopy& copy, ImageHeader& header, OperatorReport& report);
 // A block the validation cannot read in full:
 // "Err:Block %d of the firmware file is short: %u of %u bytes!!" (a length
 // of 0: "Err:Block %d of the firmware file has length 0!!").
 std::string ShortBlockLine(int block, uint64_t got, uint16_t size);
 
-// The 16-bit sum of blocks 0 to BlockCount-1 from offset 64, descrambled when
-// the header says so, read through `buffer`. Nothing when a block cannot be
-// read in full or the header counts more blocks than it has slots for.
-std::optional<uint16_t> ComputeFileChecksum(ImageFileReader& reader, const ImageHeader& header, BlockBuffer& buffer);
-
-// The open without its dialog: header, extension test, images, identification.
+// The open without its dialog, over the file as `copy` read it: header,
+// extension test, images, identification.
 // Clears `selection` and `edit1` first. `checkFirmwareId` is called for each
 // identified image of a multi-image file (the drive's INQUIRY check); it adds
 // its own message when it fails. An empty check passes every image (tools that
@@ -56,8 +48,8 @@ std::optional<uint16_t> ComputeFileChecksum(ImageFileReader& reader, const Image
 // cleared (so Start refuses the file) and the open ends. `selection.identified`
 // says whether an image was recorded.
 using FirmwareIdCheck = std::function<bool(const std::array<uint8_t, 2>& firmwareId)>;
-void OpenImageFile(const std::string& fileName, ImageHeader& header, ImageSelection& selection,
-                   std::string& edit1, const FirmwareIdCheck& checkFirmwareId, OperatorReport& report);
+void OpenImageFile(const ImageCopy& copy, ImageHeader& header, ImageSelection& selection, std::string& edit1,
+                   const FirmwareIdCheck& checkFirmwareId, OperatorReport& report);
 
 // The text after the last '.' of the path is "kfs" in any letter case.
 bool HasKfsExtension(std::string_view fileName);
@@ -90,10 +82,10 @@ struct ImageIdentity {
 // Visits the images the open visits, in order: one for a single-image file,
 // Checksum many for a multi-image file (`stride` apart). Stops after the first
 // image whose window cannot be read in full (it is visited with
-// windowComplete false), or when `visit` returns false. `reader` must be open;
-// `window` is the open's one window buffer.
+// windowComplete false), or when `visit` returns false. `window` is the
+// open's one window buffer.
 using ImageVisitor = std::function<bool(const ImageIdentity& image)>;
-void ScanImages(ImageFileReader& reader, const ImageHeader& header, uint16_t stride, BlockBuffer& window,
+void ScanImages(const ImageCopy& copy, const ImageHeader& header, uint16_t stride, BlockBuffer& window,
                 const ImageVisitor& visit);
 
 }  // namespace keluflash

@@ -31,13 +31,6 @@ uint64_t BankBytes(int banks) {
     return bytes;
 }
 
-bool Accepted(const CommandRecord& record) {
-    // A command the drive refused with CHECK CONDITION wrote nothing; one the
-    // host gave up on may have reached it.
-    if (record.result.outcome == CommandOutcome::HostFailure) return true;
-    return record.result.Answered() && record.result.scsiStatus == kScsiStatusGood;
-}
-
 }  // namespace
 
 ConsoleView::ConsoleView(std::ostream& out, std::ostream& err, UserInterface& ui, bool drawProgress, bool collect)
@@ -121,7 +114,6 @@ uint64_t ConsoleView::ExpectedDownloadBytes(bool methodB) const {
 }
 
 void ConsoleView::CommandExecuted(const CommandRecord& record) {
-    if (record.direction == kDirectionOut && record.length > 0 && Accepted(record)) m_written = true;
     if (m_step == Step::None) return;
     const bool counted = m_step == Step::ReadBack || m_phase == FlashPhase::Verification
                              ? record.direction == kDirectionIn

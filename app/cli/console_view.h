@@ -44,7 +44,7 @@ public:
     void PhaseStarted(FlashPhase phase) override;
 
     // Every drive command: the bars of the download and the read-back count
-    // its bytes, and whether anything reached the drive is noted.
+    // its bytes.
     void CommandExecuted(const CommandRecord& record) override;
 
     // dump: one step of its own, reading `banks` banks.
@@ -54,14 +54,6 @@ public:
     // A line of the command line's own on standard error, between the steps
     // (nothing with `collect`).
     void Note(const std::string& line);
-
-    // What the run did.
-    std::optional<FlashPhase> LastPhase() const { return m_phase; }
-    bool MethodAStarted() const { return m_methodA; }
-    bool MethodBStarted() const { return m_methodB; }
-    // A command carrying data to the drive went out and was not refused by it
-    // (block writes, WRITE BUFFER, the patch area's memory writes).
-    bool Written() const { return m_written; }
 
 private:
     enum class Step { None, Phase, ReadBack };
@@ -85,7 +77,6 @@ private:
     std::optional<FlashPhase> m_phase;
     bool m_methodA = false;
     bool m_methodB = false;
-    bool m_written = false;
 
     Step m_step = Step::None;
     std::string m_label;

@@ -141,30 +141,11 @@ private:
     Failure m_failure;
 };
 
-const char* ResultName(UpdateResult result) {
-    switch (result) {
-        case UpdateResult::Verified: return "verified";
-        case UpdateResult::VerifyFailed: return "verify-failed";
-        case UpdateResult::FlashFailed: return "flash-failed";
-        case UpdateResult::Refused: return "refused";
-        case UpdateResult::None: break;
-    }
-    return "not-started";
-}
-
 // The options with the command's own files, which the trace may not be.
 CommonOptions WithCommandFiles(const CommonOptions& options, const std::string& file) {
     CommonOptions copy = options;
     copy.commandFiles.push_back(file);
     return copy;
-}
-
-// The last line that says what went wrong ("Err:...", "Status:...").
-std::string LastErrorLine(const std::vector<std::string>& lines) {
-    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
-        if (line->rfind("Err:", 0) == 0 || line->rfind("Status:", 0) == 0 || line->rfind("Time Out", 0) == 0)
-            return *line;
-    return lines.empty() ? std::string() : lines.back();
 }
 
 // Why the image cannot even be read, in the system's words; nothing when it can.
@@ -173,34 +154,38 @@ std::optional<std::string> ImageFileProblem(const std::string& file) {
     return std::nullopt;
 }
 
-// How a flash ended, in one line for a person, and what it means for the drive.
-std::string FlashSummary(UpdateResult result, DownloadFailure failure, const ConsoleView& view) {
-    switch (result) {
-    case UpdateResult::Verified:
-        return std::string(view.MethodAStarted() && view.MethodBStarted()
-                               ? "flashed with method B (WRITE BUFFER) after method A failed, and verified"
-                               : "flashed and verified") +
-               "; the drive starts its new firmware at the next restart";
-    case UpdateResult::VerifyFailed:
-        return "flashed, but the verification failed: the drive's flash may not hold this image; "
-               "flash it again before the machine restarts";
-    case UpdateResult::FlashFailed:
-        if (!view.Written()) return "failed before anything was written: the drive keeps its firmware";
-        // A drive that refused the firmware, or went unanswered before any
-        // trigger, programmed nothing; only after a trigger may it have.
-        if (failure == DownloadFailure::Refused) return "failed, the drive refused the firmware: it keeps its own";
-        if (failure == DownloadFailure::NoAnswer)
-            return "failed during the download, before the drive was told to program: it keeps its firmware";
-        return std::string(view.LastPhase() == FlashPhase::Programming ? "failed while the drive programmed its flash"
-                                                                        : "failed during the download") +
-               ": the drive's firmware may be incomplete; do not restart or power off the machine, "
-               "flash the same image again now";
-    case UpdateResult::Refused:
-    case UpdateResult::None:
-        break;
+// How a flash ended, in one line for a person: what it means for the drive,
+// from the update's own record of it.
+std::string FlashSummary(const UpdateReport& report) {
+    if (report.result == UpdateResult::Verified)
+        return report.fallback ? "flashed with method B (WRITE BUFFER) after method A failed, and verified; "
+                                 "the drive starts its new firmware at the next restart"
+                               : std::string(Advice(DriveState::Verified));
+    return std::string(Advice(report.state));
+}
+
+// The JSON fields every flash answer carries, from the same record.
+void AddReport(nlohmann::json& answer, const UpdateReport& report) {
+    answer["result"] = UpdateResultName(report.result);
+    answer["drive_state"] = DriveStateName(report.state);
+    answer["method"] = report.method == DownloadMethod::WriteBuffer    ? nlohmann::json("B")
+                       : report.method == DownloadMethod::VendorBlocks ? nlohmann::json("A")
+                                                                       : nlohmann::json();
+    answer["fallback"] = report.fallback;
+    answer["written"] = report.Written();
+    answer["verification"] = report.result == UpdateResult::Verified       ? "passed"
+                             : report.result == UpdateResult::VerifyFailed ? "failed"
+                                                                           : "not-run";
+    nlohmann::json checks = nlohmann::json::array();
+    for (const CheckVerdict& check : report.checks)
+        checks.push_back({{"check", check.name}, {"passed", check.passed}, {"line", AnsiToUtf8(check.line)}});
+    answer["checks"] = checks;
+    if (report.blockCount > 0) {
+        answer["image"] = {{"size", report.size},
+                           {"checksum", report.checksum},
+                           {"image_index", report.imageIndex},
+                           {"block_count", report.blockCount}};
     }
-    return view.Written() ? "refused after the patch area was written: the drive keeps its firmware"
-                          : "refused, nothing written: the drive keeps its firmware";
 }
 
 bool Confirm(Session& session, const FlashOptions& flash) {
@@ -240,12 +225,12 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
         const bool agreed = form.CheckUpdate();
         view.FinishSteps(agreed);
         nlohmann::json answer = fields;
+        AddReport(answer, form.LastReport());
         answer["result"] = agreed ? "dry-run-ok" : "refused";
-        answer["written"] = false;
         if (!agreed) {
             if (const std::optional<std::string> problem = ImageFileProblem(flash.file))
                 return session.Fail(ErrorKind::File, *problem, answer);
-            return session.Fail(ErrorKind::Refused, "refused: " + LastErrorLine(view.Lines()), answer);
+            return session.Fail(ErrorKind::Refused, "refused: " + form.LastReport().cause, answer);
         }
         if (!options.json) std::cerr << "dry run: the image and the drive agree; nothing was written\n";
         return session.Succeed(answer);
@@ -266,27 +251,22 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
     if (result == UpdateResult::Verified && flash.reboot && !realRestart && recording.RestartRequests() > 0)
         std::cerr << "simulated drives: the restart was requested, nothing was restarted\n";
 
-    const std::string summary = FlashSummary(result, form.LastDownloadFailure(), view);
+    const UpdateReport& report = form.LastReport();
+    const std::string summary = FlashSummary(report);
     nlohmann::json answer = fields;
-    answer["result"] = ResultName(result);
-    answer["method"] = view.MethodBStarted() ? nlohmann::json("B") : view.MethodAStarted() ? nlohmann::json("A") : nlohmann::json();
-    answer["fallback"] = view.MethodAStarted() && view.MethodBStarted();
-    answer["written"] = view.Written();
-    answer["verification"] = result == UpdateResult::Verified       ? "passed"
-                             : result == UpdateResult::VerifyFailed ? "failed"
-                                                                    : "not-run";
+    AddReport(answer, report);
     answer["summary"] = summary;
     int exitCode = kExitOk;
     if (result == UpdateResult::Verified) {
         if (!options.json) std::cerr << summary + "\n";
         exitCode = session.Succeed(answer);
     } else if (const std::optional<std::string> problem = ImageFileProblem(flash.file);
-               result == UpdateResult::Refused && !view.Written() && problem) {
+               result == UpdateResult::Refused && !report.Written() && problem) {
         exitCode = session.Fail(ErrorKind::File, "refused, nothing written: " + *problem, answer);
     } else {
         // A failure's one line is the summary with the line that says why.
         exitCode = session.Fail(result == UpdateResult::Refused ? ErrorKind::Refused : ErrorKind::Failed,
-                                summary + " (" + LastErrorLine(view.Lines()) + ")", answer);
+                                summary + " (" + report.cause + ")", answer);
     }
     // A signal held back while the drive was written ends the program now,
     // after everything was said.
@@ -301,21 +281,12 @@ int RunVerify(const CommonOptions& commonOptions, const FlashOptions& flash) {
     Session session(options);
     if (!session.Start(recording)) return session.Fail();
     TForm1& form = session.Form();
-    // The open picks the image of a multi-image file; the validation reloads
-    // the header and tests the file as Start does.
+    // The open reads the file and picks the image of a multi-image file; the
+    // read-back compares the drive with that copy.
     form.SetOpenDialogFileName(flash.file);
     form.OpenChosenFile();
-    ImageHeader header;
-    ImageCopy image;
-    bool verified = false;
-    const ImageSelection selection = form.Selection();
-    const bool valid = ValidateImageFile(flash.file, selection, header, image, form);
-    if (valid) {
-        const FlashContext context{form.Atapi(), session.HostClock(), session.View(), form, form,
-                                   header,       selection,              image};
-        verified = VerifyFlash(context);
-        if (verified) form.AddMessage("OK:Verify ok!!");
-    }
+    const bool verified = form.VerifyOpenedImage();
+    const bool valid = form.LastReport().result != UpdateResult::Refused;
     session.View().FinishSteps(verified);
     nlohmann::json answer{{"file", flash.file}, {"result", verified ? "verified" : "verify-failed"}};
     if (verified) return session.Succeed(answer);
@@ -323,8 +294,7 @@ int RunVerify(const CommonOptions& commonOptions, const FlashOptions& flash) {
         answer["result"] = "refused";
         if (const std::optional<std::string> problem = ImageFileProblem(flash.file))
             return session.Fail(ErrorKind::File, *problem, answer);
-        return session.Fail(ErrorKind::Refused, "the image is not valid: " + LastErrorLine(session.View().Lines()),
-                            answer);
+        return session.Fail(ErrorKind::Refused, "the image is not valid: " + form.LastReport().cause, answer);
     }
     return session.Fail(ErrorKind::Failed, "the drive's flash does not match " + flash.file, answer);
 }
@@ -343,8 +313,9 @@ int RunDump(const CommonOptions& commonOptions, const FlashOptions& flash) {
     const ImageHeader header;
     const ImageSelection selection;
     const ImageCopy image;
+    UpdateReport record;
     const FlashContext context{form.Atapi(), session.HostClock(), session.View(), form, form,
-                               header,       selection,              image};
+                               header,       selection,              image,          record};
     uint32_t sum = 0;
     uint64_t bytes = 0;
     ReadBackFailure failure;

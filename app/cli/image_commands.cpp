@@ -17,6 +17,7 @@
 #include "app/cli/file_checks.h"
 #include "app/cli/safe_file.h"
 #include "app/cli/text_escape.h"
+#include "image/image_blocks.h"
 #include "image/image_file.h"
 #include "image/image_file_reader.h"
 #include "image/image_writer.h"
@@ -197,24 +198,27 @@ nlohmann::json ImageInfo(const std::string& fileName) {
     nlohmann::json info;
     info["file"] = AnsiToUtf8(fileName);
 
+    // The file is read once; everything below looks at that copy.
+    ImageCopy copy;
+    copy.Load(fileName);
     CapturedReport report;
     ImageHeader header;
-    info["valid"] = ValidateImageFile(fileName, header, report);
+    info["valid"] = ValidateImageFile(copy, header, report);
     info["message"] = OrNull(!report.lines.empty(), report.lines.empty() ? "" : report.lines.front());
 
-    ImageFileReader reader;
-    const bool opened = reader.Open(fileName);
-    const size_t headerBytes = opened ? reader.ReadHeader(header) : 0;
-    info["header_bytes"] = headerBytes;
+    const bool opened = copy.Loaded();
+    header = copy.Header();
+    info["header_bytes"] = std::min<uint64_t>(copy.Size(), kHeaderSize);
     const bool multi = header.IsMultiImage();
     info["layout"] = multi ? "multi" : "single";
     info["scramble_flag"] = header.ScrambleFlag();
     info["scrambled"] = header.Scrambled();
     info["checksum"] = header.Checksum();
     auto buffer = BlockBuffer::Allocate();
-    const std::optional<uint16_t> computed =
-        opened && buffer ? ComputeFileChecksum(reader, header, *buffer) : std::nullopt;
-    info["computed_checksum"] = OrNull(computed.has_value(), computed.value_or(0));
+    const std::optional<BlockSum> blocks =
+        opened && header.BlockCountInRange() ? SumBlocks(copy, header, kHeaderSize) : std::nullopt;
+    const bool computed = blocks && blocks->complete;
+    info["computed_checksum"] = OrNull(computed, computed ? blocks->sum : 0);
     info["block_count"] = header.BlockCount();
     nlohmann::json sizes = nlohmann::json::array();
     for (int i = 0; i < header.BlockCount() && i < header.MaxBlockCount(); ++i) sizes.push_back(header.BlockSize(i));
@@ -229,7 +233,7 @@ nlohmann::json ImageInfo(const std::string& fileName) {
 
     nlohmann::json images = nlohmann::json::array();
     if (opened && buffer) {
-        ScanImages(reader, header, multi ? header.StrideFromSlots() : 0, *buffer, [&](const ImageIdentity& image) {
+        ScanImages(copy, header, multi ? header.StrideFromSlots() : 0, *buffer, [&](const ImageIdentity& image) {
             images.push_back({{"index", image.index},
                               {"offset", image.offset},
                               {"window_complete", image.windowComplete},
@@ -245,7 +249,7 @@ nlohmann::json ImageInfo(const std::string& fileName) {
     ImageSelection selection;
     std::string edit1;
     CapturedReport openReport;
-    OpenImageFile(fileName, header, selection, edit1, {}, openReport);
+    OpenImageFile(copy, header, selection, edit1, {}, openReport);
     info["selected_image"] = OrNull(selection.identified, selection.ImageIndex);
     info["open_messages"] = openReport.lines;
     info["flashable"] = info["valid"].get<bool>() && selection.identified;

@@ -47,8 +47,9 @@ TEST(Form1Test, PickingADriveMovesEveryLaterCommandToIt) {
     EXPECT_EQ(window.form.StatusPanelText(), "KELU    ZXR-0160K        2.10");
     EXPECT_GT(window.view.controlsChanged, 0);
 
-    EXPECT_TRUE(window.form.CheckVendor());
-    window.form.CheckDriveFamily();  // sends INQUIRY
+    TempDir dir;
+    window.Open(SaveDemoImage(dir).path);
+    window.form.CheckUpdate();  // the checks send INQUIRY
     EXPECT_THAT(window.Drive(0).Commands(), IsEmpty());
     EXPECT_FALSE(window.Drive(1).Commands().empty());
 
@@ -66,9 +67,10 @@ TEST(Form1Test, WithoutADriveStartStaysDisabledAndTheChecksRefuse) {
     window.form.SetOpenDialogFileName("/nonexistent/x.kfs");
     window.Start();
     EXPECT_THAT(window.form.Messages(), IsEmpty()) << "a disabled Start does nothing";
-    EXPECT_FALSE(window.form.CheckVendor());
-    EXPECT_FALSE(window.form.CheckModelMatch());
-    EXPECT_THAT(window.form.Messages(), ElementsAre("Err:No drive selected!!", "Err:No drive selected!!"));
+    TempDir dir;
+    window.Open(SaveDemoImage(dir).path);
+    EXPECT_FALSE(window.form.CheckUpdate());
+    EXPECT_THAT(window.form.Messages(), ElementsAre("Err:No drive selected!!"));
 
     window.form.BitBtn3Click();
     EXPECT_TRUE(window.view.closed);

@@ -21,9 +21,6 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
-const std::string kTookFirmwareNoReturn =
-    "Err:The drive took the firmware and did not come back within 120 s: leave it powered, then verify it.";
-
 // One name per command, 5A commands by their sub-code, consecutive repeats
 // of the ready wait's polls and the read-back's reads folded into one "xN".
 std::vector<std::string> CommandNames(const SimulatedDrive& drive) {
@@ -259,7 +256,8 @@ TEST_F(UpdateTest, NoRefusalWritesAnythingToTheDrive) {
              d.takesWriteBuffer = true;
          },
          {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
-          "Err:Block 3 too long for WRITE BUFFER (65535 bytes)!!", "Err:Flash Fail!!"},
+          "Err:Block 3 too long for WRITE BUFFER (65535 bytes)!!", "Err:Flash Fail!!",
+          AdviceLine(DriveState::BlocksSent)},
          true, isMethodA},
     };
 #if !defined(_WIN32)
@@ -313,14 +311,17 @@ TEST_F(UpdateTest, AnUnknownScrambleFlagFlashesAsPlainWithoutAPatchArea) {
     EXPECT_THAT(window.form.Messages(), ElementsAre("Flashing ..", "Ok:Flash Complete!!", "OK:Verify ok!!"));
 }
 
-// How an update ends once the download has begun.
+// How an update ends once the download has begun, on every machine: the
+// window's lines (as the NT machine gives them), what the report says the
+// drive went through, and the last line, which says what that means.
 TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
     struct Row {
         const char* name;
         std::function<void(SimulatedDriveConfig&)> drive;
-        std::vector<std::string> messages;
+        std::vector<std::string> messages;  // on the NT machine
         UpdateResult result;
-        size_t systemErrorBoxes = 0;  // the drive layer's boxes of a drive that is gone
+        DriveState state;
+        size_t systemErrorBoxes = 0;  // the drive layer's boxes of a drive that is gone (NT)
         std::vector<MachineFault> machineFaults = {};
     };
     const auto noTrigger = [](SimulatedDriveConfig& d) { d.acceptedTriggers = {}; };
@@ -328,8 +329,8 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
     const std::vector<Row> rows = {
         {"method A fails, the drive does not take method B", noTrigger,
          {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
-          "Err:The firmware is not support this device!!(7)"},
-         UpdateResult::FlashFailed},
+          "Err:The firmware is not support this device!!(7)", AdviceLine(DriveState::BlocksSent)},
+         UpdateResult::FlashFailed, DriveState::BlocksSent},
         {"the mode query fails twice",
          [](SimulatedDriveConfig& d) {
              d.acceptedTriggers = {};
@@ -337,16 +338,16 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
              d.faults = {{.opcode = 0x5A, .vendorSubCode = 0xC0, .times = 2}};
          },
          {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
-          "Err:The firmware is not support this device!!(7)"},
-         UpdateResult::FlashFailed},
+          "Err:The firmware is not support this device!!(7)", AdviceLine(DriveState::BlocksSent)},
+         UpdateResult::FlashFailed, DriveState::BlocksSent},
         {"both methods fail",
          [](SimulatedDriveConfig& d) {
              d.acceptedTriggers = {};
              d.takesWriteBuffer = true;
          },
          {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.", "Status:2;SenseCode:5 : 24 : 0;",
-          "Err:Flash Fail.", "Err:Flash Fail!!"},
-         UpdateResult::FlashFailed},
+          "Err:Flash Fail.", "Err:Flash Fail!!", AdviceLine(DriveState::BlocksSent)},
+         UpdateResult::FlashFailed, DriveState::BlocksSent},
         {"method B after a failed method A",
          [](SimulatedDriveConfig& d) {
              d.acceptedTriggers = {{5, 0xF0}};
@@ -354,7 +355,7 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
          },
          {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.", "Ok:Flash Complete!!",
           "OK:Verify ok!!"},
-         UpdateResult::Verified},
+         UpdateResult::Verified, DriveState::Verified},
         // The drive took the trigger: no method B (the drive takes it), no "(7)".
         {"the drive never comes back",
          [](SimulatedDriveConfig& d) {
@@ -362,70 +363,81 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
              d.takesWriteBuffer = true;
          },
          {"Flashing ..", "Time Out Status:1;Debug:Trigger_SenseCode:2 : 4 : 7;", "Err:Flash error,time out 120 Sec",
-          kTookFirmwareNoReturn},
-         UpdateResult::FlashFailed},
+          AdviceLine(DriveState::NeverReady)},
+         UpdateResult::FlashFailed, DriveState::NeverReady},
         {"the drive is lost at the 4th block write",
          [](SimulatedDriveConfig& d) { d.takesWriteBuffer = true; },
          {"Flashing ..", "Status:0x0 ; Err:Flash command(W) has problems.",
-          "Err:Block 3 got no answer (" + gone + "): nothing was programmed, the drive keeps its firmware."},
-         UpdateResult::FlashFailed, 1,
+          "Err:Block 3 got no answer (" + gone + ").", AdviceLine(DriveState::BlocksSent)},
+         UpdateResult::FlashFailed, DriveState::BlocksSent, 1,
          {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 4, .kind = MachineFaultKind::DriveGone}}},
         {"the trigger gets no answer",
          [](SimulatedDriveConfig& d) { d.takesWriteBuffer = true; },
-         {"Flashing ..", "Err:The trigger got no answer (" + gone +
-                             "): the drive may be programming its flash; leave it powered for 120 s, then verify it."},
-         UpdateResult::FlashFailed, 1,
+         {"Flashing ..", "Err:The trigger got no answer (" + gone + ").", AdviceLine(DriveState::TriggerUnanswered)},
+         UpdateResult::FlashFailed, DriveState::TriggerUnanswered, 1,
          {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 9, .kind = MachineFaultKind::DriveGone}}},
         {"the drive is lost in the ready wait",
          [](SimulatedDriveConfig& d) { d.takesWriteBuffer = true; },
-         {"Flashing ..", "Err:The drive took the firmware and is no longer reachable (" + gone +
-                             "): leave it powered for 120 s, reconnect it, then verify it."},
-         UpdateResult::FlashFailed, 1, {{.opcode = 0x00, .nth = 3, .kind = MachineFaultKind::DriveGone}}},
+         {"Flashing ..", "Err:The drive took the firmware and is no longer reachable (" + gone + ").",
+          AdviceLine(DriveState::DriveGone)},
+         UpdateResult::FlashFailed, DriveState::DriveGone, 1,
+         {{.opcode = 0x00, .nth = 3, .kind = MachineFaultKind::DriveGone}}},
         {"the mode query meets no drive",
          noTrigger,
          {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
-          "Err:The drive did not answer the mode query (" + gone +
-              "): nothing was programmed, the drive keeps its firmware."},
-         UpdateResult::FlashFailed, 2, {{.opcode = 0x5A, .vendorSubCode = 0xC0, .kind = MachineFaultKind::DriveGone}}},
+          "Err:The drive did not answer the mode query (" + gone + ").", AdviceLine(DriveState::BlocksSent)},
+         UpdateResult::FlashFailed, DriveState::BlocksSent, 2,
+         {{.opcode = 0x5A, .vendorSubCode = 0xC0, .kind = MachineFaultKind::DriveGone}}},
         {"a read-back read fails",
          [](SimulatedDriveConfig& d) {
              d.faults = {{.opcode = 0x5A, .vendorSubCode = 0x11, .nth = 5}};
          },
          {"Flashing ..", "Ok:Flash Complete!!", "Status:2;SenseCode:4 : 44 : 0; Read bank 0 at 400 failed.",
-          "Err:Verify NG !!"},
-         UpdateResult::VerifyFailed},
+          "Err:Verify NG !!", AdviceLine(DriveState::VerificationFailed)},
+         UpdateResult::VerifyFailed, DriveState::VerificationFailed},
         // Wine drops SG_IO's host status: a block write that timed out reads
         // as written. The drive finds the trigger's sum wrong and programs
         // nothing; the program sees only refused triggers.
         {"a block write times out and the pass-through calls it done",
          [](SimulatedDriveConfig&) {},
          {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
-          "Err:The firmware is not support this device!!(7)"},
-         UpdateResult::FlashFailed, 0,
+          "Err:The firmware is not support this device!!(7)", AdviceLine(DriveState::BlocksSent)},
+         UpdateResult::FlashFailed, DriveState::BlocksSent, 0,
          {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 4, .kind = MachineFaultKind::TimeOutReportedAsGood}}},
     };
     const ImageOnDisk image = SaveDemoImage(dir);
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        SimulatedMachineConfig config;
-        config.platform = SimulatedPlatform::WindowsNt;
-        config.drives = {SimulatedDriveConfig{}};
-        row.drive(config.drives[0]);
-        config.faults = row.machineFaults;
-        WindowBench window(config);
-        window.Open(image.path);
-        window.view.answer = kIdOk;
-        window.Start();
-        EXPECT_THAT(window.form.Messages(), ElementsAreArray(row.messages));
-        EXPECT_EQ(window.form.LastUpdateResult(), row.result);
-        EXPECT_EQ(window.view.boxes.size(), row.result == UpdateResult::Verified ? 1u : 0u);
-        EXPECT_EQ(window.bench.ui.boxes.size(), row.systemErrorBoxes);
-        EXPECT_EQ(window.Controls(), (ControlsState{true, true, true, true}));
-        // Method B is not even asked for unless the drive refused method A.
-        const bool refusedA = std::find(row.messages.begin(), row.messages.end(), "Err:Flash Fail.") != row.messages.end();
-        if (!refusedA) {
-            EXPECT_THAT(CommandsWhere(window.Drive(), [](const auto& c) { return c.IsVendor(0xC0) || c.Opcode() == 0x3B; }),
-                        IsEmpty());
+    for (const SimulatedPlatform platform : kEveryPlatform) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(PlatformTestName(platform) + ": " + row.name);
+            SimulatedMachineConfig config;
+            config.platform = platform;
+            config.drives = {SimulatedDriveConfig{}};
+            row.drive(config.drives[0]);
+            config.faults = row.machineFaults;
+            WindowBench window(config);
+            window.Open(image.path);
+            window.view.answer = kIdOk;
+            window.Start();
+            const UpdateReport& report = window.form.LastReport();
+            if (platform == SimulatedPlatform::WindowsNt) {
+                EXPECT_THAT(window.form.Messages(), ElementsAreArray(row.messages));
+                EXPECT_EQ(window.bench.ui.boxes.size(), row.systemErrorBoxes);
+            }
+            EXPECT_EQ(window.form.LastUpdateResult(), row.result);
+            EXPECT_EQ(report.state, row.state);
+            EXPECT_EQ(window.form.Messages().back(), row.result == UpdateResult::Verified
+                                                         ? std::string("OK:Verify ok!!")
+                                                         : AdviceLine(row.state));
+            EXPECT_EQ(window.view.boxes.size(), row.result == UpdateResult::Verified ? 1u : 0u);
+            EXPECT_EQ(window.Controls(), (ControlsState{true, true, true, true}));
+            // Method B is not even asked for unless the drive refused method A.
+            const bool refusedA =
+                std::find(row.messages.begin(), row.messages.end(), "Err:Flash Fail.") != row.messages.end();
+            if (!refusedA) {
+                EXPECT_THAT(CommandsWhere(window.Drive(),
+                                          [](const auto& c) { return c.IsVendor(0xC0) || c.Opcode() == 0x3B; }),
+                            IsEmpty());
+            }
         }
     }
 }
@@ -463,7 +475,8 @@ TEST_F(UpdateTest, AVerificationThatDoesNotMatchOffersNoRestart) {
         }
     };
     window.Start();
-    EXPECT_THAT(window.form.Messages(), ElementsAre("Flashing ..", "Ok:Flash Complete!!", "Err:Verify NG !!"));
+    EXPECT_THAT(window.form.Messages(), ElementsAre("Flashing ..", "Ok:Flash Complete!!", "Err:Verify NG !!",
+                                                    AdviceLine(DriveState::VerificationFailed)));
     EXPECT_EQ(window.form.LastUpdateResult(), UpdateResult::VerifyFailed);
     EXPECT_THAT(window.view.boxes, IsEmpty());
     EXPECT_EQ(window.system.RestartRequests(), 0);

@@ -7,9 +7,9 @@
 namespace keluflash::test {
 namespace {
 
-SimulatedMachineConfig OneDrive(SimulatedDriveConfig drive, bool ntFamily) {
+SimulatedMachineConfig OneDrive(SimulatedDriveConfig drive, SimulatedPlatform platform) {
     SimulatedMachineConfig config;
-    config.platform = ntFamily ? SimulatedPlatform::WindowsNt : SimulatedPlatform::Windows9x;
+    config.platform = platform;
     config.drives = {std::move(drive)};
     return config;
 }
@@ -17,10 +17,15 @@ SimulatedMachineConfig OneDrive(SimulatedDriveConfig drive, bool ntFamily) {
 }  // namespace
 
 SimulatedBench::SimulatedBench(SimulatedDriveConfig drive, bool ntFamily)
-    : SimulatedBench(OneDrive(std::move(drive), ntFamily)) {}
+    : SimulatedBench(OneDrive(std::move(drive), ntFamily ? SimulatedPlatform::WindowsNt : SimulatedPlatform::Windows9x)) {}
+
+SimulatedBench::SimulatedBench(SimulatedDriveConfig drive, SimulatedPlatform platform)
+    : SimulatedBench(OneDrive(std::move(drive), platform)) {}
 
 SimulatedBench::SimulatedBench(SimulatedMachineConfig config)
-    : machine(std::move(config), ui), atapi(machine.DriveTransport(), machine.Ui()) {
+    : m_machine(MakeSimulatedMachine(std::move(config), ui)),
+      machine(*m_machine),
+      atapi(machine.DriveTransport(), machine.Ui()) {
     // The tests look at what follows the start-up scan.
     for (size_t i = 0; i < machine.DriveCount(); ++i) machine.Drive(i).ClearCommands();
 }
@@ -47,8 +52,19 @@ ImageOnDisk SaveDemoImage(const TempDir& dir, const std::string& name, const Dem
 
 FlashContext MakeContext(SimulatedBench& bench, RecordingReport& report, const ImageOnDisk& image) {
     ImageCopy& copy = image.copies.emplace_back();
-    copy.Load(image.path, image.selection);
-    return FlashContext{bench.atapi, bench.Clock(), bench.ui, report, bench.bar, image.header, image.selection, copy};
+    copy.Load(image.path);
+    UpdateReport& record = image.records.emplace_back();
+    return FlashContext{bench.atapi, bench.Clock(), bench.ui, report, bench.bar, image.header, image.selection, copy,
+                        record};
+}
+
+std::string PlatformTestName(SimulatedPlatform platform) {
+    switch (platform) {
+        case SimulatedPlatform::Host: return "Linux";
+        case SimulatedPlatform::WindowsNt: return "NT";
+        case SimulatedPlatform::Windows9x: return "ASPI";
+    }
+    return "";
 }
 
 bool IsBlockWrite(const RecordedCommand& command) {

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "drive/atapi.h"
-#include "drive/sim/simulated_windows_machine.h"
+#include <memory>
+
+#include "drive/sim/simulated_machine.h"
 #include "flash/flash_context.h"
 #include "image/image_header.h"
 #include "image/image_writer.h"
@@ -21,17 +23,22 @@
 
 namespace keluflash::test {
 
-// One simulated machine (one drive by default) on the pass-through path or
-// the ASPI path, and the drive-access object over it, with the user interface
-// and the progress bar every step is given. The drives' command records start
-// empty after the start-up scan.
+// One simulated machine (one drive by default): Linux with its SG_IO
+// transport, Windows NT with pass-through or Windows 98 with ASPI, and the
+// drive-access object over it, with the user interface and the progress bar
+// every step is given. The drives' command records start empty after the
+// start-up scan.
 class SimulatedBench {
 public:
     explicit SimulatedBench(SimulatedDriveConfig drive = {}, bool ntFamily = true);
+    SimulatedBench(SimulatedDriveConfig drive, SimulatedPlatform platform);
     explicit SimulatedBench(SimulatedMachineConfig config);
     RecordingUi ui;
     RecordingProgressBar bar;
-    SimulatedWindowsMachine machine;
+private:
+    std::unique_ptr<SimulatedMachine> m_machine;
+public:
+    SimulatedMachine& machine;
     TAtapi atapi;
     SimulatedDrive& Drive(size_t index = 0) { return machine.Drive(index); }
     VirtualClock& Clock() { return machine.Clock(); }
@@ -43,8 +50,10 @@ struct ImageOnDisk {
     ImageHeader header;
     ImageSelection selection;
     // The file as each MakeContext read it (a test may change the file
-    // between contexts; earlier contexts keep their copy).
+    // between contexts; earlier contexts keep their copy), and what each
+    // context's steps did to the drive.
     mutable std::deque<ImageCopy> copies;
+    mutable std::deque<UpdateReport> records;
 };
 // Writes a built file; fails the test when the writer refused.
 ImageOnDisk SaveImage(const TempDir& dir, const std::string& name, const ImageWriteResult& built,
@@ -54,6 +63,12 @@ ImageOnDisk SaveDemoImage(const TempDir& dir, const std::string& name = "demo.kf
                           const DemoFirmwareRecipe& recipe = {}, const ImageWriteOptions& options = {});
 
 FlashContext MakeContext(SimulatedBench& bench, RecordingReport& report, const ImageOnDisk& image);
+
+// The machines every fault test runs over: Linux (SG_IO), NT (pass-through)
+// and Windows 98 (ASPI).
+inline constexpr SimulatedPlatform kEveryPlatform[] = {SimulatedPlatform::Host, SimulatedPlatform::WindowsNt,
+                                                       SimulatedPlatform::Windows9x};
+std::string PlatformTestName(SimulatedPlatform platform);
 
 // The commands that change what the drive holds or will program: a block
 // write with data, a trigger, WRITE BUFFER and a memory write.

@@ -71,13 +71,13 @@ TEST(ImagePreflightTest, RefusesWhatTheStepsWouldReadDifferently) {
     // The copy taken at Start holds nothing of a file that was not there.
     ImageOnDisk gone = good;
     gone.path = dir.File("missing.kfs");
-    EXPECT_EQ(refusal(gone), "Err:Read File Error(9)");
+    EXPECT_EQ(refusal(gone), "Err:Block 0 of the firmware file is short: 0 of 65534 bytes!!");
 
     ImageOnDisk cut = good;
     cut.path = dir.File("cut.kfs");
     std::filesystem::copy_file(good.path, cut.path);
     std::filesystem::resize_file(cut.path, 64 + 0x30000);
-    EXPECT_EQ(refusal(cut), "Err:Read File Error(9)");
+    EXPECT_EQ(refusal(cut), "Err:Block 3 of the firmware file is short: 8194 of 65534 bytes!!");
 }
 
 TEST(ImagePreflightTest, TheSelectedImageMustSumToItsOwnChecksum) {

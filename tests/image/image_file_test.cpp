@@ -9,6 +9,7 @@
 #include "image/descramble.h"
 #include "image/image_file_reader.h"
 #include "image/image_writer.h"
+#include "tests/support/loaded_copy.h"
 #include "tests/support/recording_report.h"
 #include "tests/support/temp_dir.h"
 
@@ -94,7 +95,7 @@ TEST(ValidateImageFile, Cases) {
     for (const ValidationCase& c : ValidationCases()) {
         RecordingReport report;
         ImageHeader header;
-        const bool valid = ValidateImageFile(folder.Write("case.kfs", c.file), header, report);
+        const bool valid = ValidateImageFile(test::LoadedCopy(folder.Write("case.kfs", c.file)), header, report);
         EXPECT_EQ(valid, c.valid) << c.name;
         EXPECT_EQ(report.messages, c.lines) << c.name;
         const size_t supplied = std::min(c.file.size(), kHeaderSize);
@@ -108,12 +109,12 @@ TEST(ValidateImageFile, ShortFileNeverLendsBytesFromTheEarlierHeader) {
     TempDir folder;
     RecordingReport report;
     ImageHeader header;
-    ASSERT_TRUE(ValidateImageFile(folder.Write("good.kfs", SmallValidFile()), header, report));
+    ASSERT_TRUE(ValidateImageFile(test::LoadedCopy(folder.Write("good.kfs", SmallValidFile())), header, report));
     // The first 16 bytes of the magic: with the old header's byte 16 = 00
     // behind them they would pass.
     const std::vector<uint8_t> good = SmallValidFile();
     const std::vector<uint8_t> stub(good.begin(), good.begin() + 16);
-    EXPECT_FALSE(ValidateImageFile(folder.Write("stub.kfs", stub), header, report));
+    EXPECT_FALSE(ValidateImageFile(test::LoadedCopy(folder.Write("stub.kfs", stub)), header, report));
     EXPECT_EQ(report.messages, std::vector<std::string>{kMessageNotKeluFileSystem});
     EXPECT_TRUE(std::all_of(header.bytes.begin() + 16, header.bytes.end(), [](uint8_t b) { return b == 0; }));
 }
@@ -123,7 +124,7 @@ TEST(ValidateImageFile, MissingFileKeepsTheHeader) {
     RecordingReport report;
     ImageHeader header;
     header.bytes[0] = 0xAB;
-    EXPECT_FALSE(ValidateImageFile(folder.File("absent.kfs"), header, report));
+    EXPECT_FALSE(ValidateImageFile(test::LoadedCopy(folder.File("absent.kfs")), header, report));
     EXPECT_EQ(report.messages, std::vector<std::string>{kMessageOpenFirmwareFileError});
     EXPECT_EQ(header.bytes[0], 0xAB);
 }
@@ -142,7 +143,7 @@ TEST(ValidateImageFile, LongestScrambledBlockCountsOnlyItsOwnBytes) {
     TempDir folder;
     RecordingReport report;
     ImageHeader header;
-    EXPECT_TRUE(ValidateImageFile(folder.Write("long.kfs", image.bytes), header, report));
+    EXPECT_TRUE(ValidateImageFile(test::LoadedCopy(folder.Write("long.kfs", image.bytes)), header, report));
     EXPECT_TRUE(report.messages.empty());
 }
 
@@ -238,7 +239,7 @@ struct OpenRun {
     std::vector<bool> answers;  // per call; true when the list runs out
 
     void Open(const std::string& fileName) {
-        OpenImageFile(fileName, header, selection, edit1,
+        OpenImageFile(test::LoadedCopy(fileName), header, selection, edit1,
                       [this](const std::array<uint8_t, 2>& id) {
                           const bool pass = checked.size() < answers.size() ? answers[checked.size()] : true;
                           checked.push_back(id);
@@ -328,7 +329,7 @@ TEST(ValidateImageFile, AFolderIsRefusedAtOnce) {
     std::filesystem::create_directory(name);
     RecordingReport report;
     ImageHeader header;
-    EXPECT_FALSE(ValidateImageFile(name, header, report));
+    EXPECT_FALSE(ValidateImageFile(test::LoadedCopy(name), header, report));
     EXPECT_EQ(report.messages, std::vector<std::string>{"Err:The firmware file is a directory, not a file!!"});
     OpenRun run;
     run.Open(name);
@@ -394,10 +395,10 @@ TEST(ScanImages, ImagesLieAStrideApart) {
     const auto image = BuildDemoMultiFirmware(Identities(3), options);
     ASSERT_TRUE(image.ok) << image.error;
     TempDir folder;
-    ImageFileReader reader(folder.Write("multi.kfs", image.bytes));
+    const ImageCopy copy = test::LoadedCopy(folder.Write("multi.kfs", image.bytes));
     auto window = BlockBuffer::Allocate();
     std::vector<ImageIdentity> seen;
-    ScanImages(reader, image.header, image.header.StrideFromSlots(), *window, [&](const ImageIdentity& identity) {
+    ScanImages(copy, image.header, image.header.StrideFromSlots(), *window, [&](const ImageIdentity& identity) {
         seen.push_back(identity);
         return true;
     });

@@ -7,6 +7,7 @@
 
 #include "image/descramble.h"
 #include "image/image_file.h"
+#include "tests/support/loaded_copy.h"
 #include "tests/support/recording_report.h"
 #include "tests/support/temp_dir.h"
 
@@ -49,7 +50,7 @@ TEST(ImageWriter, SingleImageRoundTrips) {
         const std::string name = folder.Write("fw.kfs", image.bytes);
         RecordingReport report;
         ImageHeader header;
-        EXPECT_TRUE(ValidateImageFile(name, header, report)) << report.messages.size();
+        EXPECT_TRUE(ValidateImageFile(test::LoadedCopy(name), header, report)) << report.messages.size();
         EXPECT_EQ(ReadBack(name, header, 64), blocks);
         if (scramble) {
             EXPECT_NE(image.bytes[64 + 1], 0x99) << "the stored bytes are scrambled";
@@ -115,7 +116,7 @@ TEST(ImageWriter, MultiImageChecksumHoldsTheCountAndImageZerosSum) {
     const std::string name = folder.Write("multi.kfs", image.bytes);
     RecordingReport report;
     ImageHeader header;
-    EXPECT_TRUE(ValidateImageFile(name, header, report));
+    EXPECT_TRUE(ValidateImageFile(test::LoadedCopy(name), header, report));
     for (int k = 0; k < 3; ++k) EXPECT_EQ(ReadBack(name, header, 64 + 16u * k), images[k]) << k;
 }
 
@@ -131,7 +132,7 @@ TEST(ImageWriter, BalancingKeepsTheIdentificationAndFirstByte) {
     const std::string name = folder.Write("multi.kfs", image.bytes);
     RecordingReport report;
     ImageHeader header;
-    EXPECT_TRUE(ValidateImageFile(name, header, report));
+    EXPECT_TRUE(ValidateImageFile(test::LoadedCopy(name), header, report));
     const auto back = ReadBack(name, header, 64);
     ASSERT_EQ(back.size(), 2u);
     EXPECT_EQ(back[0], images[0][0]) << "only the last block changes";
@@ -158,10 +159,10 @@ TEST(ImageWriter, DemoFirmwareValidatesAndCarriesItsIdentity) {
     const std::string name = folder.Write("demo.kfs", image.bytes);
     RecordingReport report;
     ImageHeader header;
-    EXPECT_TRUE(ValidateImageFile(name, header, report));
+    EXPECT_TRUE(ValidateImageFile(test::LoadedCopy(name), header, report));
     ImageSelection selection;
     std::string edit1;
-    OpenImageFile(name, header, selection, edit1, {}, report);
+    OpenImageFile(test::LoadedCopy(name), header, selection, edit1, {}, report);
     EXPECT_EQ(edit1, "KELU    ZXR-0160K       1.00");
     EXPECT_EQ(selection.FirmwareId, recipe.firmwareId);
     EXPECT_TRUE(report.messages.empty());

@@ -372,7 +372,7 @@ if group wine && [ -f /kelu/keluflash-cli.exe ]; then
       show "$OUT"
       tr -d '\r' </host/tmp/silent.trace | grep -B 1 -A 2 '"cdb":"5a00384b45a00502' | trace_lines
       if ! never_claims_success; then fail wine-stop-answering "exit $RC, or a line claims success"
-      elif ! grep -q 'the drive refused the firmware: it keeps its own' "$OUT"; then
+      elif ! grep -q 'it programmed nothing and runs its old firmware' "$OUT"; then
         fail wine-stop-answering "the summary does not say that nothing was programmed"
       elif ! grep -q 'stops answering' "$DRIVE_LOG"; then fail wine-stop-answering "the drive never stopped answering"
       elif ! grep -q '^Status:2;SenseCode:5 : 2[46] : 0;' "$OUT"; then
