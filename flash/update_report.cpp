@@ -19,11 +19,11 @@ std::string_view Advice(DriveState state) {
                    "runs its old firmware; flash the same image again";
         case DriveState::TriggerTaken:
             return "the drive took the firmware and is programming its flash: leave it powered, do not restart "
-                   "or flash again, and verify it once it answers";
+                   "and do not start another update; verify it once it answers";
         case DriveState::TriggerUnanswered:
             return "the drive got the firmware but did not answer the command to program it: it may be "
-                   "programming its flash; leave it powered, do not restart or flash again, and verify it once "
-                   "it answers";
+                   "programming its flash; leave it powered, do not restart and do not start another update; "
+                   "verify it once it answers";
         case DriveState::DriveReady:
             return "the drive programmed its flash and answers again, but it was not verified: verify it before "
                    "the machine restarts";
@@ -34,10 +34,10 @@ std::string_view Advice(DriveState state) {
                    "flash the same image again before the machine restarts";
         case DriveState::NeverReady:
             return "the drive took the firmware and did not answer within 120 s: it may still be programming; "
-                   "leave it powered, do not restart or flash again, and verify it later";
+                   "leave it powered, do not restart and do not start another update; verify it later";
         case DriveState::DriveGone:
-            return "the drive took the firmware and then left the system: leave it powered, do not restart or "
-                   "flash again; reconnect it and verify it";
+            return "the drive took the firmware and then left the system: leave it powered, do not restart and "
+                   "do not start another update; reconnect it and verify it";
     }
     return "";
 }

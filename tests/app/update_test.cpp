@@ -158,6 +158,50 @@ TEST_F(UpdateTest, EnabledStateAtEveryMoment) {
 // the drive (no block write, no trigger, no WRITE BUFFER, no memory write);
 // only method B's refusal of a block it cannot carry comes after method A's
 // refused attempt, and then no command of method B is sent.
+// The bytes the checks passed are the bytes that are flashed: a file that
+// changed on disk between Open and Start is refused before any command, in
+// whatever way it changed.
+TEST_F(UpdateTest, AFileChangedAfterTheOpenIsRefusedBeforeAnyCommand) {
+    const ImageOnDisk image = SaveDemoImage(dir);
+    DemoFirmwareRecipe otherModel;
+    otherModel.product = "ZXR-0150K";
+    otherModel.firmwareId = {'K', '5'};
+    const ImageOnDisk other = SaveDemoImage(dir, "other.kfs", otherModel);
+    const auto rewriteKeepingTime = [&](const std::function<void(std::vector<char>&)>& change) {
+        const auto time = std::filesystem::last_write_time(image.path);
+        std::ifstream in(image.path, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        in.close();
+        change(bytes);
+        std::ofstream(image.path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::filesystem::last_write_time(image.path, time);
+    };
+    struct Row {
+        const char* name;
+        std::function<void()> change;
+    };
+    const Row rows[] = {
+        {"replaced by an image for another drive", [&] { std::filesystem::copy_file(other.path, image.path, std::filesystem::copy_options::overwrite_existing); }},
+        {"cut short", [&] { std::filesystem::resize_file(image.path, 64 + 0x10000); }},
+        {"removed", [&] { std::filesystem::remove(image.path); }},
+        {"one byte changed, size and time kept", [&] { rewriteKeepingTime([](std::vector<char>& b) { b[0x2000] ^= 1; }); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SaveDemoImage(dir);
+        WindowBench window;
+        window.Open(image.path);
+        ASSERT_THAT(window.form.Messages(), IsEmpty());
+        row.change();
+        window.Start();
+        EXPECT_THAT(window.form.Messages(), ElementsAre(kMessageFileChanged));
+        EXPECT_THAT(window.Drive().Commands(), IsEmpty()) << "not even STOP UNIT";
+        EXPECT_EQ(window.form.LastUpdateResult(), UpdateResult::Refused);
+        EXPECT_EQ(window.form.LastReport().state, DriveState::Untouched);
+        EXPECT_TRUE(window.form.SelDeviceEnabled());
+    }
+}
+
 TEST_F(UpdateTest, NoRefusalWritesAnythingToTheDrive) {
     struct Row {
         const char* name;

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,9 @@ struct TerminalRun {
 };
 
 // Runs the program on a new pseudo-terminal and types `answer` at the
-// confirmation question.
-TerminalRun RunOnTerminal(const std::vector<std::string>& arguments, const std::string& answer) {
+// confirmation question, after `atPrompt` has run.
+TerminalRun RunOnTerminal(const std::vector<std::string>& arguments, const std::string& answer,
+                          const std::function<void()>& atPrompt = {}) {
     int terminal = -1;
     const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
     if (child == 0) {
@@ -48,6 +50,7 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& arguments, const std::
         if (got <= 0) break;  // EIO once the child has closed the terminal
         run.screen.append(buffer, static_cast<size_t>(got));
         if (!answered && run.screen.find("[y/N] ") != std::string::npos) {
+            if (atPrompt) atPrompt();
             const std::string typed = answer + "\n";
             EXPECT_EQ(::write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
             answered = true;
@@ -146,6 +149,22 @@ TEST_F(FlashTerminalTest, AnsweringNoSaysNothingWasWritten) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_THAT(run.screen, HasSubstr("[y/N] n\r\nkeluflash-cli: not confirmed: nothing was written to the drive\r\n"));
     // The scan's INQUIRY and nothing more.
+    EXPECT_EQ(ReadFile(trace).find("\"direction\":\"out\""), std::string::npos);
+}
+
+// The question is asked about the file as it was read; a file replaced while
+// the question waits is not the one the checks passed, and is never flashed.
+TEST_F(FlashTerminalTest, AFileReplacedAtThePromptIsRefusedAndNothingIsWritten) {
+    // An image for the other drive of a two-drive machine: another model and firmware id.
+    const std::string other = (m_dir / "other.kfs").string();
+    ASSERT_EQ(RunCli("--simulate=two-drives --device 1 demo-image " + other).exitCode, 0);
+    const std::string trace = (m_dir / "trace.jsonl").string();
+    const TerminalRun run = RunOnTerminal({"--simulate", "--trace", trace, "flash", m_image}, "y",
+                                          [&] { std::filesystem::rename(other, m_image); });
+    EXPECT_EQ(run.exitCode, 1) << run.screen;
+    EXPECT_THAT(run.screen, HasSubstr("Err:The firmware file changed after it was opened: open it again!!\r\n"));
+    EXPECT_THAT(run.screen, ::testing::Not(HasSubstr("Flashing ..")));
+    EXPECT_THAT(run.screen, HasSubstr("nothing was written to the drive"));
     EXPECT_EQ(ReadFile(trace).find("\"direction\":\"out\""), std::string::npos);
 }
 

@@ -66,7 +66,7 @@ TEST_F(JsonContractTest, EveryFailureIsOneObjectWithErrorAndKind) {
         {"--simulate flash --yes " + Path("folder"), "file", "Is a directory"},
         {"--simulate flash --yes " + Path("empty.kfs"), "refused", "Err:Not KELU File system!!"},
         {"--simulate=never-ready flash --yes " + Path("demo.kfs"), "failed",
-         "may still be programming; leave it powered, do not restart or flash again"},
+         "may still be programming; leave it powered, do not restart and do not start another update"},
         {"--simulate=lost-drive flash --yes " + Path("demo.kfs"), "failed",
          "never told to program them: it programmed nothing"},
         {"--simulate verify " + Path("demo.kfs"), "failed", "does not match"},
