@@ -13,7 +13,7 @@
 #include "app/recording_system_services.h"
 #include "app/silent_view.h"
 #include "drive/sim/simulated_windows_machine.h"
-#include "image/image_file_reader.h"
+#include "image/image_blocks.h"
 #include "image/image_writer.h"
 
 namespace keluflash {
@@ -89,10 +89,11 @@ void ReadAndDescramble(benchmark::State& state) {
     }
     const ImageHeader& header = image.Header();
     for (auto _ : state) {
-        ImageFileReader reader(image.Path());
-        reader.Seek(kHeaderSize);
+        ImageCopy copy;
+        copy.Load(image.Path());
+        ImageBlocks blocks(copy, header, kHeaderSize);
         for (int i = 0; i < header.BlockCount(); ++i) {
-            if (!ReadImageBlock(reader, *buffer, header.BlockSize(i), header.Scrambled())) {
+            if (!blocks.ReadBlock(i, *buffer)) {
                 state.SkipWithError("short image");
                 return;
             }

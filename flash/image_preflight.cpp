@@ -50,7 +50,7 @@ bool CheckImageBeforeWrites(const FlashContext& context) {
             return false;
         }
     }
-    // The validation at Start sums only the first image; the image that is
+    // The validation sums only the first image; the image that is
     // flashed must match the checksum its trigger carries.
     if (sum != TriggerChecksum(header, context.selection)) {
         report.AddMessage(kMessageFileChecksumError);

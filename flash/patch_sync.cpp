@@ -48,7 +48,7 @@ bool SyncPatchArea(const FlashContext& context) {
         return true;
 
     // The area always comes from the first image of the file: block number
-    // `bank` of the copy taken at Start.
+    // `bank` of the copy the open took.
     uint64_t offset = kHeaderSize;
     for (int k = 0; k < bank; ++k) offset += header.BlockSize(k);
     const uint16_t blockLength = header.BlockSize(bank);

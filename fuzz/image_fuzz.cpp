@@ -31,7 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     NullReport report;
     keluflash::ImageHeader header;
-    const bool valid = keluflash::ValidateImageFile(file, header, report);
+    keluflash::ImageCopy copy;
+    copy.Load(file);
+    const bool valid = keluflash::ValidateImageFile(copy, header, report);
     if (valid && report.lines != 0) std::abort();          // a valid file adds no line
     if (!valid && report.lines > 1) std::abort();          // at most one line
     if (valid && (size < keluflash::kHeaderSize || !header.BlockCountInRange())) std::abort();
@@ -40,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     selection.ImageIndex = 99;  // from an earlier file: must not survive
     std::string edit1 = "stale";
     keluflash::OpenImageFile(
-        file, header, selection, edit1,
+        copy, header, selection, edit1,
         [](const std::array<uint8_t, 2>& id) { return (id[0] & 1) == 0; }, report);
     if (selection.identified) {
         if (selection.ImageIndex < 0 || edit1.size() > keluflash::kModelTextMax) std::abort();

@@ -40,13 +40,6 @@ size_t ImageFileReader::Read(uint8_t* buffer, size_t count) {
     }
 }
 
-size_t ImageFileReader::ReadHeader(ImageHeader& header) {
-    ImageHeader fresh;
-    const size_t got = Read(fresh.bytes.data(), fresh.bytes.size());
-    header = fresh;
-    return got;
-}
-
 std::optional<BlockBuffer> BlockBuffer::Allocate() {
     BlockBuffer buffer;
     try {
@@ -58,13 +51,5 @@ std::optional<BlockBuffer> BlockBuffer::Allocate() {
 }
 
 void BlockBuffer::Clear() { std::fill_n(Data(), Size(), uint8_t{0}); }
-
-bool ReadImageBlock(ImageFileReader& reader, BlockBuffer& buffer, uint16_t length, bool scrambled) {
-    if (length == 0 || !reader.ReadExactly(buffer.Data(), length)) return false;
-    // A block of at most 65,535 bytes rounds up to at most 65,536: the buffer
-    // holds the last group whole.
-    if (scrambled) DescrambleBlock(buffer.Data(), length);
-    return true;
-}
 
 }  // namespace keluflash

@@ -1,8 +1,7 @@
 #pragma once
-// Reading an image file block by block. Every step that needs block data
-// (the validation, the open, the downloads, the patch-area sync) opens the
-// file again by name, reads it through one 64 KiB buffer of its own and
-// closes it; these two types own the file and the buffer.
+// Reading a file as raw bytes, and the page-aligned 64 KiB buffer blocks are
+// read into. The open reads an image file through it once (ImageCopy); the
+// image writer and the command line read other files with it.
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
@@ -34,12 +33,6 @@ public:
     size_t Read(uint8_t* buffer, size_t count);
     // Reads exactly `count` bytes; false when fewer are left.
     bool ReadExactly(uint8_t* buffer, size_t count) { return Read(buffer, count) == count; }
-
-    // Reads the first 64 bytes (from the current position, which is the start
-    // after Open) into `header`. A file shorter than 64 bytes supplies only
-    // what it has: the rest of the header is set to 00, never kept from an
-    // earlier file. Returns the number of bytes the file supplied.
-    size_t ReadHeader(ImageHeader& header);
 
 private:
     std::filebuf m_file;
@@ -74,10 +67,5 @@ private:
     }
     std::vector<uint8_t> m_bytes;
 };
-
-// Reads the next `length` bytes of the file (one block) into the start of the
-// buffer and descrambles them when `scrambled`. False when the block cannot be
-// read in full; a length of 0 counts as unreadable.
-bool ReadImageBlock(ImageFileReader& reader, BlockBuffer& buffer, uint16_t length, bool scrambled);
 
 }  // namespace keluflash

@@ -68,7 +68,7 @@ TEST(ImagePreflightTest, RefusesWhatTheStepsWouldReadDifferently) {
     many.header.SetBlockCount(15);
     EXPECT_EQ(refusal(many), "Err:Firmware file block count error!!");
 
-    // The copy taken at Start holds nothing of a file that was not there.
+    // The copy the open took holds nothing of a file that was not there.
     ImageOnDisk gone = good;
     gone.path = dir.File("missing.kfs");
     EXPECT_EQ(refusal(gone), "Err:Block 0 of the firmware file is short: 0 of 65534 bytes!!");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/descramble.h"
+#include "image/image_blocks.h"
 #include "image/image_file.h"
 #include "tests/support/loaded_copy.h"
 #include "tests/support/recording_report.h"
@@ -25,12 +26,12 @@ PlainBlock Block(size_t size, uint8_t first = 0x02, uint8_t fill = 0x41) {
 
 // Plain blocks as the validation reads them back from the file.
 std::vector<PlainBlock> ReadBack(const std::string& fileName, const ImageHeader& header, uint64_t start) {
-    ImageFileReader reader(fileName);
+    const ImageCopy copy = test::LoadedCopy(fileName);
+    ImageBlocks walk(copy, header, start);
     auto buffer = BlockBuffer::Allocate();
     std::vector<PlainBlock> blocks;
-    reader.Seek(start);
     for (int i = 0; i < header.BlockCount(); ++i) {
-        if (!ReadImageBlock(reader, *buffer, header.BlockSize(i), header.Scrambled())) break;
+        if (!walk.ReadBlock(i, *buffer)) break;
         blocks.emplace_back(buffer->Data(), buffer->Data() + header.BlockSize(i));
     }
     return blocks;
