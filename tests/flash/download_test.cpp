@@ -50,15 +50,16 @@ std::vector<std::string> WithoutRepeatedPolls(std::vector<std::string> names) {
     return names;
 }
 
-class MethodATest : public ::testing::TestWithParam<bool> {
+class MethodATest : public ::testing::TestWithParam<SimulatedPlatform> {
 protected:
-    bool PassThrough() const { return GetParam(); }
+    bool PassThrough() const { return GetParam() != SimulatedPlatform::Windows9x; }
+    SimulatedPlatform Platform() const { return GetParam(); }
     TempDir dir;
     RecordingReport report;
 };
 
 TEST_P(MethodATest, SendsEveryBlockAtItsFixedLengthThenTheTriggerAndWaitsForTheDrive) {
-    SimulatedBench bench({}, PassThrough());
+    SimulatedBench bench({}, Platform());
     const ImageOnDisk image = SaveDemoImage(dir);
     const PlainImage plain = BuildDemoImageBlocks({});
 
@@ -95,7 +96,7 @@ TEST_P(MethodATest, SendsEveryBlockAtItsFixedLengthThenTheTriggerAndWaitsForTheD
 // A scrambled block whose length is not a multiple of 8: descrambling's last
 // group reaches behind the block, and those bytes must not go out with it.
 TEST_P(MethodATest, SendsZerosBehindAScrambledBlockOfOddLength) {
-    SimulatedBench bench({}, PassThrough());
+    SimulatedBench bench({}, Platform());
     DemoFirmwareRecipe recipe;
     recipe.blockSizes = {0x1003, 0x2005, 0x0FFF};
     ImageWriteOptions options;
@@ -115,7 +116,7 @@ TEST_P(MethodATest, SendsZerosBehindAScrambledBlockOfOddLength) {
 TEST_P(MethodATest, AFailedBlockWriteEndsTheDownloadWithItsStatus) {
     SimulatedDriveConfig drive;
     drive.faults = {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 3}};
-    SimulatedBench bench(drive, PassThrough());
+    SimulatedBench bench(drive, Platform());
     const ImageOnDisk image = SaveDemoImage(dir);
 
     EXPECT_FALSE(DownloadMethodA(MakeContext(bench, report, image)));
@@ -129,7 +130,7 @@ TEST_P(MethodATest, AFailedBlockWriteEndsTheDownloadWithItsStatus) {
 TEST_P(MethodATest, TimesOutAfter120SecondsWithThePathsOwnLine) {
     SimulatedDriveConfig drive;
     drive.neverReady = true;
-    SimulatedBench bench(drive, PassThrough());
+    SimulatedBench bench(drive, Platform());
     const ImageOnDisk image = SaveDemoImage(dir);
 
     DownloadFailure failure = DownloadFailure::None;
@@ -153,7 +154,7 @@ TEST_P(MethodATest, ADriveWithoutMediumIsReadyAtOnce) {
     drive.mediumPresent = false;
     drive.programmingMilliseconds = 0;
     drive.resetAfterProgramming = false;
-    SimulatedBench bench(drive, PassThrough());
+    SimulatedBench bench(drive, Platform());
     const ImageOnDisk image = SaveDemoImage(dir);
 
     EXPECT_TRUE(DownloadMethodA(MakeContext(bench, report, image)));
@@ -172,15 +173,16 @@ struct RetryCase {
     const char* failureLine;  // %d: the status the path reports for CHECK CONDITION
 };
 
-class MethodARetryTest : public ::testing::TestWithParam<std::tuple<RetryCase, bool>> {};
+class MethodARetryTest : public ::testing::TestWithParam<std::tuple<RetryCase, SimulatedPlatform>> {};
 
 TEST_P(MethodARetryTest, RetriesTheTriggerAsTheDriveAnswers) {
-    const auto& [row, passThrough] = GetParam();
+    const auto& [row, platform] = GetParam();
+    const bool passThrough = platform != SimulatedPlatform::Windows9x;
     SimulatedDriveConfig drive;
     drive.acceptedTriggers = row.accepted;
     drive.triggerRejections = row.rejections;
     drive.acceptedTriggerSense = row.acceptedSense;
-    SimulatedBench bench(drive, passThrough);
+    SimulatedBench bench(drive, platform);
     TempDir dir;
     RecordingReport report;
     const ImageOnDisk image = SaveDemoImage(dir);
@@ -249,14 +251,13 @@ const RetryCase kRetryCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, MethodARetryTest,
-                         ::testing::Combine(::testing::ValuesIn(kRetryCases), ::testing::Bool()),
+                         ::testing::Combine(::testing::ValuesIn(kRetryCases), ::testing::ValuesIn(kEveryPlatform)),
                          [](const auto& info) {
-                             return std::string(std::get<0>(info.param).name) +
-                                    (std::get<1>(info.param) ? "PassThrough" : "Aspi");
+                             return std::string(std::get<0>(info.param).name) + PlatformTestName(std::get<1>(info.param));
                          });
 
-INSTANTIATE_TEST_SUITE_P(Paths, MethodATest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "PassThrough" : "Aspi"; });
+INSTANTIATE_TEST_SUITE_P(Machines, MethodATest, ::testing::ValuesIn(kEveryPlatform),
+                         [](const auto& info) { return PlatformTestName(info.param); });
 
 // ---------------------------------------------------------------------------
 
@@ -293,15 +294,16 @@ std::vector<Chunk> Chunks(const SimulatedDrive& drive) {
     return chunks;
 }
 
-class MethodBTest : public ::testing::TestWithParam<bool> {
+class MethodBTest : public ::testing::TestWithParam<SimulatedPlatform> {
 protected:
-    bool PassThrough() const { return GetParam(); }
+    bool PassThrough() const { return GetParam() != SimulatedPlatform::Windows9x; }
+    SimulatedPlatform Platform() const { return GetParam(); }
     TempDir dir;
     RecordingReport report;
 };
 
 TEST_P(MethodBTest, SendsEachBlockBehindItsLengthIn16KiBChunks) {
-    SimulatedBench bench(MethodBDrive(), PassThrough());
+    SimulatedBench bench(MethodBDrive(), Platform());
     const struct {
         size_t size;
         std::vector<Chunk> chunks;
@@ -332,7 +334,7 @@ TEST_P(MethodBTest, SendsEachBlockBehindItsLengthIn16KiBChunks) {
 }
 
 TEST_P(MethodBTest, RestartsTheChunkOffsetForEveryBlockAndPausesByPath) {
-    SimulatedBench bench(MethodBDrive(), PassThrough());
+    SimulatedBench bench(MethodBDrive(), Platform());
     DemoFirmwareRecipe recipe;
     recipe.blockSizes = {0x5000, 0x100, 0x4001};
     const ImageOnDisk image = SaveDemoImage(dir, "three.kfs", recipe);
@@ -354,7 +356,7 @@ TEST_P(MethodBTest, RetriesAParameterListLengthErrorWithTheOtherCode) {
     SimulatedDriveConfig drive = MethodBDrive();
     drive.acceptedTriggers = {{5, 0xE0}};
     drive.triggerRejections = {{{5, 0xF0}, {5, 0x1A, 0x00}}};
-    SimulatedBench bench(drive, PassThrough());
+    SimulatedBench bench(drive, Platform());
     const ImageOnDisk image = SaveDemoImage(dir);
 
     ASSERT_TRUE(DownloadMethodB(MakeContext(bench, report, image)));
@@ -375,7 +377,7 @@ TEST_P(MethodBTest, JudgesARefusedRetryByTheSenseThatCameBackWithIt) {
     drive.acceptedTriggers = {};
     drive.triggerRejections = {{{5, 0xF0}, {5, 0x1A, 0x00}}};
     drive.requestSenseClearedByAutoSense = true;
-    SimulatedBench bench(drive, PassThrough());
+    SimulatedBench bench(drive, Platform());
     const ImageOnDisk image = SaveDemoImage(dir);
 
     EXPECT_FALSE(DownloadMethodB(MakeContext(bench, report, image)));
@@ -389,7 +391,7 @@ TEST_P(MethodBTest, JudgesARefusedRetryByTheSenseThatCameBackWithIt) {
 TEST_P(MethodBTest, DoesNotRetryOtherRefusals) {
     SimulatedDriveConfig drive = MethodBDrive();
     drive.acceptedTriggers = {};
-    SimulatedBench bench(drive, PassThrough());
+    SimulatedBench bench(drive, Platform());
     const ImageOnDisk image = SaveDemoImage(dir);
 
     EXPECT_FALSE(DownloadMethodB(MakeContext(bench, report, image)));
@@ -402,7 +404,7 @@ TEST_P(MethodBTest, DoesNotRetryOtherRefusals) {
 TEST_P(MethodBTest, TimesOutWithoutKeepingTheWindowAlive) {
     SimulatedDriveConfig drive = MethodBDrive();
     drive.neverReady = true;
-    SimulatedBench bench(drive, PassThrough());
+    SimulatedBench bench(drive, Platform());
     const ImageOnDisk image = SaveDemoImage(dir);
 
     EXPECT_FALSE(DownloadMethodB(MakeContext(bench, report, image)));
@@ -415,7 +417,7 @@ TEST_P(MethodBTest, TimesOutWithoutKeepingTheWindowAlive) {
 }
 
 TEST_P(MethodBTest, RefusesABlockLongerThanItsBufferBeforeSendingAnything) {
-    SimulatedBench bench(MethodBDrive(), PassThrough());
+    SimulatedBench bench(MethodBDrive(), Platform());
     const ImageOnDisk image = SaveImage(dir, "long.kfs", BuildSingleImageFile(OneBlockOf(0xFFFF)));
 
     EXPECT_FALSE(DownloadMethodB(MakeContext(bench, report, image)));
@@ -424,8 +426,8 @@ TEST_P(MethodBTest, RefusesABlockLongerThanItsBufferBeforeSendingAnything) {
     EXPECT_EQ(bench.Clock().SleptMilliseconds(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, MethodBTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "PassThrough" : "Aspi"; });
+INSTANTIATE_TEST_SUITE_P(Machines, MethodBTest, ::testing::ValuesIn(kEveryPlatform),
+                         [](const auto& info) { return PlatformTestName(info.param); });
 
 }  // namespace
 }  // namespace keluflash::test

@@ -72,17 +72,23 @@ TEST(ReadBackTest, ReadsNothingForNoBlocks) {
 }
 
 TEST(ReadBackTest, AFailedReadFailsTheVerificationEvenAgainstChecksumZero) {
-    SimulatedDriveConfig drive;
-    drive.faults = {{.opcode = 0x5A, .vendorSubCode = 0x11, .nth = 300}};
-    SimulatedBench bench(drive);
-    RecordingReport report;
-    const ImageOnDisk image = HeaderOnly(8, 0);
+    for (const SimulatedPlatform platform : kEveryPlatform) {
+        SCOPED_TRACE(PlatformTestName(platform));
+        SimulatedDriveConfig drive;
+        drive.faults = {{.opcode = 0x5A, .vendorSubCode = 0x11, .nth = 300}};
+        SimulatedBench bench(drive, platform);
+        RecordingReport report;
+        const ImageOnDisk image = HeaderOnly(8, 0);
 
-    EXPECT_FALSE(VerifyFlash(MakeContext(bench, report, image)));
-    // Read 300 is bank 1, address (300 - 257) x 256.
-    EXPECT_THAT(report.messages, ElementsAre("Status:2;SenseCode:4 : 44 : 0; Read bank 1 at 2b00 failed.",
-                                             "Err:Verify NG !!"));
-    EXPECT_EQ(CommandsWhere(bench.Drive(), [](const auto& c) { return c.IsVendor(0x11); }).size(), 300u);
+        EXPECT_FALSE(VerifyFlash(MakeContext(bench, report, image)));
+        // Read 300 is bank 1, address (300 - 257) x 256. ASPI reports its SS_ERR.
+        EXPECT_THAT(report.messages,
+                    ElementsAre(platform == SimulatedPlatform::Windows9x
+                                    ? "Status:4;SenseCode:4 : 44 : 0; Read bank 1 at 2b00 failed."
+                                    : "Status:2;SenseCode:4 : 44 : 0; Read bank 1 at 2b00 failed.",
+                                "Err:Verify NG !!"));
+        EXPECT_EQ(CommandsWhere(bench.Drive(), [](const auto& c) { return c.IsVendor(0x11); }).size(), 300u);
+    }
 }
 
 TEST(ReadBackTest, ComparesWithTheChecksumTheTriggerCarried) {
