@@ -97,7 +97,7 @@ public:
     const ImageCopy& OpenedCopy() const { return m_opened; }
     TAtapi& Atapi() { return m_atapi; }
 
-    // For the CLI and tests: set the open dialog's answer without a dialog.
+    // Sets the open dialog's answer without a dialog.
     void SetOpenDialogFileName(const std::string& fileName) { m_openDialogFileName = fileName; }
     // The open with the dialog's file already chosen (BitBtn1Click after the
     // dialog): the file is read here, once. Does nothing while an update runs.
@@ -105,10 +105,10 @@ public:
 
     // Everything Start does before the first command that writes, and nothing
     // after: the validation, the four checks and the last look at the image.
-    // No command is sent but INQUIRY. For the CLI's --dry-run.
+    // No command is sent but INQUIRY.
     bool CheckUpdate();
     // The read-back of the selected drive against the opened image, as the
-    // end of an update does it. For the CLI's verify.
+    // end of an update does it.
     bool VerifyOpenedImage();
 
 private:

@@ -146,7 +146,9 @@ void AspiTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8
     if (request.data.size() < length) {
         request.data.resize(length);
     }
-    if (length > 0 && data != nullptr && direction == kDirectionOut) {
+    // Data in starts as the caller prepared it too: what the drive does not
+    // send stays the caller's own.
+    if (length > 0 && data != nullptr) {
         std::memcpy(request.data.data(), data, length);
     }
     SrbExecSCSICmd& block = request.block;
@@ -200,7 +202,10 @@ void AspiTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8
         result.senseLength = kAspiSenseLength;
         std::memcpy(result.senseData.data(), block.SenseArea, kAspiSenseLength);
     }
-    if (length > 0 && data != nullptr && direction == kDirectionIn) {
+    // Only a command that completed hands data back: a failed one leaves the
+    // caller's buffer as it was, never the bytes of an earlier command.
+    if (length > 0 && data != nullptr && direction == kDirectionIn && status == kSsComp &&
+        result.outcome == CommandOutcome::Answered) {
         std::memcpy(data, request.data.data(), length);
     }
     request.event.reset();

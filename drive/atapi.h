@@ -71,7 +71,7 @@ public:
     DeviceHandle SelectedHandle() const { return m_selected.handle; }
     const keluflash::Transport& DriveTransport() const { return m_transport; }
 
-    // Sees every command after it ran (the CLI's --trace); null for none.
+    // Sees every command after it ran; null for none.
     void SetCommandObserver(CommandObserver* observer) { m_observer = observer; }
 
 private:

@@ -21,4 +21,24 @@ uint8_t ProgramStatus(const CommandResult& result, bool passThrough) {
     return result.scsiStatus != kScsiStatusGood ? result.scsiStatus : kStatusGood;
 }
 
+std::string NoAnswerCause(const CommandResult& result) {
+    switch (result.outcome) {
+        case CommandOutcome::OsError:
+            if (!result.osErrorText.empty()) {
+                // One line: the system's text without its line break.
+                std::string text = result.osErrorText;
+                while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+                    text.pop_back();
+                return text;
+            }
+            if (result.deviceGone) return "the drive is gone";
+            return "system error " + std::to_string(result.osError);
+        case CommandOutcome::HostFailure:
+            return result.hostFailure == HostFailureKind::TimedOut ? "timed out" : "transport error";
+        case CommandOutcome::NotSent: return "the transport sends no more commands";
+        case CommandOutcome::Answered: break;
+    }
+    return "answered";
+}
+
 }  // namespace keluflash

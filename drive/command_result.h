@@ -55,6 +55,13 @@ struct CommandResult {
 
     // The drive took the command and answered it (whatever the status).
     bool Answered() const { return outcome == CommandOutcome::Answered; }
+    // No answer came from the drive: nothing was sent, the system refused
+    // the call or the drive is gone, or the host gave up without any sense.
+    // Such a command is never taken for done, whatever the status byte says.
+    bool Unanswered() const {
+        return outcome == CommandOutcome::NotSent || outcome == CommandOutcome::OsError ||
+               (outcome == CommandOutcome::HostFailure && senseLength == 0);
+    }
 };
 
 // The key, ASC and ASCQ of sense data in either format: fixed (response code
@@ -67,5 +74,9 @@ SenseTriple ParseSense(const uint8_t* data, size_t length);
 // SCSI status otherwise, and 0 after a system error; on ASPI the request
 // block's status.
 uint8_t ProgramStatus(const CommandResult& result, bool passThrough);
+
+// What a command that got no answer from the drive met, in a few words: the
+// system's text, "timed out", "transport error".
+std::string NoAnswerCause(const CommandResult& result);
 
 }  // namespace keluflash

@@ -34,11 +34,7 @@ void SetFailure(DownloadFailure* failure, DownloadFailure value) {
 }
 
 // The command that just ran got no answer from the drive at all.
-bool NotAnswered(const TAtapi& atapi) {
-    const CommandResult& result = atapi.LastResult();
-    return result.outcome == CommandOutcome::OsError ||
-           (result.outcome == CommandOutcome::HostFailure && result.senseLength == 0);
-}
+bool NotAnswered(const TAtapi& atapi) { return atapi.LastResult().Unanswered(); }
 
 // The drive takes a trigger when it answers with no sense or NOT READY (it is
 // busy programming); the status byte itself is not what decides.
@@ -50,14 +46,14 @@ bool TriggerAccepted(const FlashContext& context, uint8_t triggerStatus, const S
     return false;
 }
 
-// A trigger that got no answer may still have been taken: the drive may be
-// programming its flash now.
-bool TriggerUnanswered(const FlashContext& context, DownloadFailure* failure) {
+// A trigger that got no answer may still have been taken: a drive that starts
+// programming may not finish the command's status in time. The ready wait and
+// the read-back decide; nothing else is sent in between.
+bool TriggerUnanswered(const FlashContext& context) {
     if (!NotAnswered(context.atapi)) return false;
     context.record.Reach(DriveState::TriggerUnanswered);
-    context.report.AddMessage(
-        FormatLine("Err:The trigger got no answer (%s).", NoAnswerCause(context.atapi.LastResult()).c_str()));
-    SetFailure(failure, DownloadFailure::AfterTrigger);
+    context.report.AddMessage(FormatLine("Err:The trigger got no answer (%s): waiting for the drive.",
+                                         NoAnswerCause(context.atapi.LastResult()).c_str()));
     return true;
 }
 
@@ -69,11 +65,14 @@ std::optional<BlockBuffer> AllocateBuffer(const FlashContext& context) {
 
 bool BlockWriteFailed(const FlashContext& context, uint8_t status, int block, DownloadFailure* failure) {
     // Blocks only go to the drive's staging area: without a trigger the flash
-    // keeps the old firmware. One that got no answer may have arrived.
-    if (status == kStatusGood || NotAnswered(context.atapi)) context.record.Reach(DriveState::BlocksSent);
-    if (status == kStatusGood) return false;
-    context.report.AddMessage(FormatLine("Status:0x%x ; Err:Flash command(W) has problems.", status));
-    if (NotAnswered(context.atapi)) {
+    // keeps the old firmware. One that got no answer may have arrived; it is
+    // never counted as sent, whatever the status byte says.
+    const bool unanswered = NotAnswered(context.atapi);
+    if (status == kStatusGood || unanswered) context.record.Reach(DriveState::BlocksSent);
+    if (status == kStatusGood && !unanswered) return false;
+    if (status != kStatusGood)
+        context.report.AddMessage(FormatLine("Status:0x%x ; Err:Flash command(W) has problems.", status));
+    if (unanswered) {
         context.report.AddMessage(FormatLine("Err:Block %d got no answer (%s).", block,
                                              NoAnswerCause(context.atapi.LastResult()).c_str()));
         SetFailure(failure, DownloadFailure::NoAnswer);
@@ -93,17 +92,25 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
     const uint32_t started = context.clock.TickCount();
     for (;;) {
         const uint8_t status = atapi.TestUnitReady();
-        const SenseTriple sense = atapi.LastResult().sense;
-        if (status == kStatusGood || (sense.key == kSenseNotReady && sense.asc == kAscMediumNotPresent)) {
+        const CommandResult& result = atapi.LastResult();
+        const SenseTriple sense = result.sense;
+        // A poll with no answer (a time-out, a host error, an ASPI layer that
+        // does not find the drive while it restarts) means not ready yet.
+        if ((status == kStatusGood && !result.Unanswered()) ||
+            (sense.key == kSenseNotReady && sense.asc == kAscMediumNotPresent)) {
             atapi.TestUnitReady();
             context.record.Reach(DriveState::DriveReady);
             return true;
         }
-        // A drive the system no longer reaches does not come back by polling.
-        if (atapi.LastResult().outcome == CommandOutcome::OsError) {
-            context.record.Reach(DriveState::DriveGone);
+        // A drive the system no longer reaches does not come back by polling:
+        // a pass-through call the system refuses (the drive gone, its handle
+        // invalid), or a transport that sends nothing more.
+        if ((result.outcome == CommandOutcome::OsError && atapi.NtFlag()) ||
+            result.outcome == CommandOutcome::NotSent) {
+            const bool gone = result.outcome == CommandOutcome::OsError;
+            context.record.Reach(gone ? DriveState::DriveGone : DriveState::NeverReady);
             context.report.AddMessage(FormatLine("Err:The drive took the firmware and is no longer reachable (%s).",
-                                                 NoAnswerCause(atapi.LastResult()).c_str()));
+                                                 NoAnswerCause(result).c_str()));
             SetFailure(failure, DownloadFailure::AfterTrigger);
             return false;
         }
@@ -127,26 +134,6 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
 }
 
 }  // namespace
-
-std::string NoAnswerCause(const CommandResult& result) {
-    switch (result.outcome) {
-        case CommandOutcome::OsError:
-            if (!result.osErrorText.empty()) {
-                // One line: the system's text without its line break.
-                std::string text = result.osErrorText;
-                while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-                    text.pop_back();
-                return text;
-            }
-            if (result.deviceGone) return "the drive is gone";
-            return "system error " + std::to_string(result.osError);
-        case CommandOutcome::HostFailure:
-            return result.hostFailure == HostFailureKind::TimedOut ? "timed out" : "transport error";
-        case CommandOutcome::NotSent: return "not sent";
-        case CommandOutcome::Answered: break;
-    }
-    return "answered";
-}
 
 uint16_t MethodATransferLength(int block) {
     return (block == 1 || block == 2) ? 0xF000 : 0xFFFE;
@@ -192,10 +179,10 @@ bool DownloadMethodA(const FlashContext& context, DownloadFailure* failure) {
             sense = atapi.LastResult().sense;
         }
     }
-    if (TriggerUnanswered(context, failure)) return false;
-    if (!TriggerAccepted(context, triggerStatus, sense)) return false;
-
-    context.record.Reach(DriveState::TriggerTaken);
+    if (!TriggerUnanswered(context)) {
+        if (!TriggerAccepted(context, triggerStatus, sense)) return false;
+        context.record.Reach(DriveState::TriggerTaken);
+    }
     SetFailure(failure, DownloadFailure::AfterTrigger);
     context.report.SetProgress(80);
     if (retried) context.clock.Sleep(kMethodARetryPauseMilliseconds);
@@ -259,10 +246,10 @@ bool DownloadMethodB(const FlashContext& context, DownloadFailure* failure) {
             sense = SenseTriple{senseData[2], senseData[12], senseData[13]};
         }
     }
-    if (TriggerUnanswered(context, failure)) return false;
-    if (!TriggerAccepted(context, triggerStatus, sense)) return false;
-
-    context.record.Reach(DriveState::TriggerTaken);
+    if (!TriggerUnanswered(context)) {
+        if (!TriggerAccepted(context, triggerStatus, sense)) return false;
+        context.record.Reach(DriveState::TriggerTaken);
+    }
     SetFailure(failure, DownloadFailure::AfterTrigger);
     context.report.SetProgress(80);
     if (atapi.NtFlag()) context.clock.Sleep(kMethodBPassThroughPauseMilliseconds);

@@ -54,8 +54,5 @@ bool DownloadMethodA(const FlashContext& context, DownloadFailure* failure = nul
 // (method A, tried first, sends at most 0xFFFE bytes of it anyway).
 bool DownloadMethodB(const FlashContext& context, DownloadFailure* failure = nullptr);
 
-// What a command that got no answer from the drive met: the system's text, a
-// time-out, a transport error.
-std::string NoAnswerCause(const CommandResult& result);
 
 }  // namespace keluflash

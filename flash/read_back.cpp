@@ -1,6 +1,8 @@
 #include "flash/read_back.h"
 
+#include <algorithm>
 #include <array>
+
 
 #include "flash/message_format.h"
 
@@ -19,10 +21,18 @@ bool ReadFlashBanks(const FlashContext& context, int bankCount, const FlashPiece
             piece.fill(0);
             const uint8_t status =
                 context.atapi.VendorReadMemory(piece.data(), static_cast<uint8_t>(bank), static_cast<uint16_t>(address));
-            if (status != kStatusGood) {
+            const CommandResult& result = context.atapi.LastResult();
+            std::string cause;
+            if (result.Unanswered()) {
+                cause = NoAnswerCause(result);
+            } else if (status == kStatusGood && result.residual != 0) {
+                cause = FormatLine("short read: %u of %u bytes", static_cast<unsigned>(kReadBackPiece - std::min(result.residual, kReadBackPiece)),
+                                   static_cast<unsigned>(kReadBackPiece));
+            }
+            if (status != kStatusGood || !cause.empty()) {
                 if (failure)
                     *failure = ReadBackFailure{static_cast<uint8_t>(bank), static_cast<uint16_t>(address), status,
-                                               context.atapi.LastResult().sense};
+                                               result.sense, cause};
                 return false;
             }
             visit(static_cast<uint8_t>(bank), static_cast<uint16_t>(address), piece.data());
@@ -49,10 +59,11 @@ bool VerifyFlash(const FlashContext& context) {
     const std::optional<uint16_t> sum = ReadBackChecksum(context, &failure);
     // A read that fails is a failed verification, never a sum of 0.
     if (!sum) {
-        context.report.AddMessage(FormatLine("Status:%x;SenseCode:%x : %x : %x; Read bank %u at %x failed.",
+        context.report.AddMessage(FormatLine("Status:%x;SenseCode:%x : %x : %x; Read bank %u at %x failed%s%s.",
                                              failure.status, failure.sense.key, failure.sense.asc,
                                              failure.sense.ascq, static_cast<unsigned>(failure.bank),
-                                             static_cast<unsigned>(failure.address)));
+                                             static_cast<unsigned>(failure.address),
+                                             failure.cause.empty() ? "" : ": ", failure.cause.c_str()));
     } else if (*sum == TriggerChecksum(context.header, context.selection)) {
         return true;
     }

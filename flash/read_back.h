@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "flash/flash_context.h"
 
@@ -24,11 +25,15 @@ struct ReadBackFailure {
     uint16_t address = 0;
     uint8_t status = 0;
     SenseTriple sense;
+    // Why a read that looked done is not: no answer came, or fewer bytes than
+    // asked for. Empty when the drive refused the read.
+    std::string cause;
 };
 
 // Reads banks 0 to bankCount-1 the way the read-back does, moving the bar and
-// keeping the window alive before every read. On a failed read it stops and
-// returns false, with that read in `failure`.
+// keeping the window alive before every read. On a failed read (refused,
+// unanswered, or short: a piece is never summed from bytes that did not come)
+// it stops and returns false, with that read in `failure`.
 bool ReadFlashBanks(const FlashContext& context, int bankCount, const FlashPieceVisitor& visit,
                     ReadBackFailure* failure = nullptr);
 

@@ -1,8 +1,7 @@
 #pragma once
 // Writing image files: from plain blocks to a .kfs file with its header and
-// checksums, single- or multi-image, plain or scrambled. Used by
-// `keluflash-cli pack`, the demo and the tests; plus a realistic demo firmware
-// for a given drive identity.
+// checksums, single- or multi-image, plain or scrambled; and a realistic
+// demo firmware for a given drive identity.
 #include <array>
 #include <cstddef>
 #include <cstdint>

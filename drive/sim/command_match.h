@@ -2,7 +2,8 @@
 // Which commands an injected fault takes, for the drive's own errors and for
 // the machine's: every command whose CDB byte 0 is `opcode` (and, for 5A,
 // byte 5 is `vendorSubCode`), all commands without an opcode; with `nth` only
-// the Nth such command (1-based); at most `times` in all.
+// the Nth such command (1-based); the first `after` such commands pass; at
+// most `times` in all.
 #include <cstdint>
 #include <vector>
 
@@ -24,7 +25,8 @@ public:
             if (fault.opcode && cdb[0] != *fault.opcode) continue;
             if (fault.vendorSubCode && (cdb[0] != kVendorOpcode || cdb[5] != *fault.vendorSubCode)) continue;
             const uint64_t seen = ++m_matches[i];
-            if (firing == nullptr && m_fired[i] < fault.times && (!fault.nth || *fault.nth == seen)) {
+            if (firing == nullptr && m_fired[i] < fault.times && (!fault.nth || *fault.nth == seen) &&
+                seen > fault.after) {
                 ++m_fired[i];
                 firing = &fault;
             }

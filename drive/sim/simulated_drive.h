@@ -44,6 +44,7 @@ struct CommandFault {
     std::optional<uint8_t> opcode = std::nullopt;
     std::optional<uint8_t> vendorSubCode = std::nullopt;
     std::optional<uint64_t> nth = std::nullopt;
+    uint64_t after = 0;
     uint32_t times = ~0u;                    // fires at most this often
     uint8_t scsiStatus = kScsiStatusCheckCondition;
     SenseTriple sense{4, 0x44, 0};           // byte 2 is written whole (0x25 is not sense key 5)

@@ -42,6 +42,7 @@ struct MachineFault {
     std::optional<uint8_t> opcode = std::nullopt;
     std::optional<uint8_t> vendorSubCode = std::nullopt;
     std::optional<uint64_t> nth = std::nullopt;
+    uint64_t after = 0;                      // the first `after` matching commands pass
     uint32_t times = ~0u;
     MachineFaultKind kind = MachineFaultKind::HostError;
     bool executes = false;                   // the drive still carries the command out

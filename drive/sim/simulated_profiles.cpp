@@ -84,6 +84,37 @@ std::vector<SimulatedProfile> MakeProfiles() {
     SimulatedMachineConfig lost;
     lost.faults = {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 4, .kind = MachineFaultKind::DriveGone}};
     profiles.push_back({"lost-drive", "the drive disappears at the fourth block write", lost});
+    // The faults where no answer comes, each of which must never read as
+    // success: the update decides on what the drive answered.
+    SimulatedMachineConfig triggerUnanswered;
+    triggerUnanswered.faults = {{.opcode = 0x5A,
+                                 .vendorSubCode = 0xA0,
+                                 .nth = 9,
+                                 .kind = MachineFaultKind::HostTimeOut,
+                                 .executes = true}};
+    profiles.push_back({"trigger-unanswered",
+                        "the drive takes the trigger of an 8-block image, and the trigger's answer times out",
+                        triggerUnanswered});
+    SimulatedMachineConfig slowReady;
+    slowReady.faults = {{.opcode = 0x00, .times = 3, .kind = MachineFaultKind::HostTimeOut}};
+    profiles.push_back({"slow-ready", "the first three TEST UNIT READYs after the trigger time out, then the drive "
+                                      "is ready",
+                        slowReady});
+    SimulatedMachineConfig blockTimeout;
+    blockTimeout.faults = {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 3, .kind = MachineFaultKind::HostTimeOut}};
+    profiles.push_back({"block-timeout", "the third block write times out and never reaches the drive", blockTimeout});
+    // Two drives of one model; the INQUIRY of the first (selected) fails
+    // after the scan, so the last answer the ASPI layer saw is the second's.
+    SimulatedDriveConfig sibling;
+    sibling.firmwareId = {0x4B, 0x32};
+    SimulatedMachineConfig aspiInquiry = aspi;
+    aspiInquiry.drives = {SimulatedDriveConfig{}, sibling};
+    aspiInquiry.windows.aspiAddresses = {{0, 1, 0}, {0, 2, 0}};
+    aspiInquiry.faults = {{.drive = 0, .opcode = 0x12, .after = 1, .kind = MachineFaultKind::AspiStatus, .aspiStatus = 4}};
+    profiles.push_back({"aspi-inquiry-fails",
+                        "two ZXR-0131K behind ASPI (firmware ids 4B31 and 4B32); the first one's INQUIRY fails after "
+                        "the scan",
+                        aspiInquiry});
 
     return profiles;
 }

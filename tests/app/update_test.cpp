@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -367,6 +368,10 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
         DriveState state;
         size_t systemErrorBoxes = 0;  // the drive layer's boxes of a drive that is gone (NT)
         std::vector<MachineFault> machineFaults = {};
+        // Where ASPI ends elsewhere: its layer cannot tell a drive that is gone
+        // from one that restarts, so the wait goes on to its end.
+        std::optional<DriveState> aspiState = std::nullopt;
+        bool blockUnanswered = false;  // no trigger may follow
     };
     const auto noTrigger = [](SimulatedDriveConfig& d) { d.acceptedTriggers = {}; };
     const std::string gone = "The device is not connected.";
@@ -415,17 +420,41 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
           "Err:Block 3 got no answer (" + gone + ").", AdviceLine(DriveState::BlocksSent)},
          UpdateResult::FlashFailed, DriveState::BlocksSent, 1,
          {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 4, .kind = MachineFaultKind::DriveGone}}},
-        {"the trigger gets no answer",
+        // A trigger with no answer may have been taken: the wait and the
+        // read-back decide, and method B never follows.
+        {"the drive is gone at the trigger",
          [](SimulatedDriveConfig& d) { d.takesWriteBuffer = true; },
-         {"Flashing ..", "Err:The trigger got no answer (" + gone + ").", AdviceLine(DriveState::TriggerUnanswered)},
-         UpdateResult::FlashFailed, DriveState::TriggerUnanswered, 1,
-         {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 9, .kind = MachineFaultKind::DriveGone}}},
+         {"Flashing ..", "Err:The trigger got no answer (" + gone + "): waiting for the drive.",
+          "Err:The drive took the firmware and is no longer reachable (" + gone + ").",
+          AdviceLine(DriveState::DriveGone)},
+         UpdateResult::FlashFailed, DriveState::DriveGone, 2,
+         {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 9, .kind = MachineFaultKind::DriveGone}},
+         DriveState::NeverReady},
+        {"the trigger's answer times out, then the drive is ready",
+         [](SimulatedDriveConfig& d) { d.takesWriteBuffer = true; },
+         {"Flashing ..", "Err:The trigger got no answer (timed out): waiting for the drive.", "Ok:Flash Complete!!",
+          "OK:Verify ok!!"},
+         UpdateResult::Verified, DriveState::Verified, 0,
+         {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 9, .kind = MachineFaultKind::HostTimeOut, .executes = true}}},
+        {"the first polls after the trigger time out",
+         [](SimulatedDriveConfig&) {},
+         {"Flashing ..", "Ok:Flash Complete!!", "OK:Verify ok!!"},
+         UpdateResult::Verified, DriveState::Verified, 0,
+         {{.opcode = 0x00, .times = 3, .kind = MachineFaultKind::HostTimeOut}}},
+        // No block write is taken as sent without an answer: the update stops
+        // before the trigger, and no "(7)".
+        {"a block write times out",
+         [](SimulatedDriveConfig& d) { d.takesWriteBuffer = true; },
+         {"Flashing ..", "Err:Block 2 got no answer (timed out).", AdviceLine(DriveState::BlocksSent)},
+         UpdateResult::FlashFailed, DriveState::BlocksSent, 0,
+         {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 3, .kind = MachineFaultKind::HostTimeOut}},
+         std::nullopt, true},
         {"the drive is lost in the ready wait",
          [](SimulatedDriveConfig& d) { d.takesWriteBuffer = true; },
          {"Flashing ..", "Err:The drive took the firmware and is no longer reachable (" + gone + ").",
           AdviceLine(DriveState::DriveGone)},
          UpdateResult::FlashFailed, DriveState::DriveGone, 1,
-         {{.opcode = 0x00, .nth = 3, .kind = MachineFaultKind::DriveGone}}},
+         {{.opcode = 0x00, .nth = 3, .kind = MachineFaultKind::DriveGone}}, DriveState::NeverReady},
         {"the mode query meets no drive",
          noTrigger,
          {"Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
@@ -467,11 +496,14 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
                 EXPECT_THAT(window.form.Messages(), ElementsAreArray(row.messages));
                 EXPECT_EQ(window.bench.ui.boxes.size(), row.systemErrorBoxes);
             }
+            const DriveState state =
+                platform == SimulatedPlatform::Windows9x && row.aspiState ? *row.aspiState : row.state;
             EXPECT_EQ(window.form.LastUpdateResult(), row.result);
-            EXPECT_EQ(report.state, row.state);
+            EXPECT_EQ(report.state, state);
             EXPECT_EQ(window.form.Messages().back(), row.result == UpdateResult::Verified
                                                          ? std::string("OK:Verify ok!!")
-                                                         : AdviceLine(row.state));
+                                                         : AdviceLine(state));
+            if (row.blockUnanswered) EXPECT_THAT(CommandsWhere(window.Drive(), IsTrigger), IsEmpty());
             EXPECT_EQ(window.view.boxes.size(), row.result == UpdateResult::Verified ? 1u : 0u);
             EXPECT_EQ(window.Controls(), (ControlsState{true, true, true, true}));
             // Method B is not even asked for unless the drive refused method A.
@@ -484,6 +516,24 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
             }
         }
     }
+}
+
+// Two drives of one model behind ASPI; the selected one's INQUIRY fails after
+// the scan. The check must see no identity at all, never the answer the
+// layer last gave for the other drive: an image for the other drive is
+// refused and nothing is written.
+TEST_F(UpdateTest, AFailedInquiryOnAspiNeverLendsTheOtherDrivesIdentity) {
+    SimulatedMachineConfig config = FindSimulatedProfile("aspi-inquiry-fails")->config;
+    DemoFirmwareRecipe forSecond;
+    forSecond.firmwareId = config.drives[1].firmwareId;
+    const ImageOnDisk image = SaveDemoImage(dir, "second.kfs", forSecond);
+    WindowBench window(config);
+    window.Open(image.path);
+    window.Start();
+    EXPECT_THAT(window.form.Messages(), ElementsAre("Err:The firmware is not support this device!!(4)"));
+    for (const RecordedCommand& command : window.Drive(0).Commands())
+        EXPECT_FALSE(IsWritingCommand(command)) << CdbText(command);
+    EXPECT_EQ(window.form.LastReport().state, DriveState::Untouched);
 }
 
 // Wine drops SG_IO's host status: an INQUIRY that timed out at the scan

@@ -90,7 +90,9 @@ TEST_F(SummaryTest, EverySetUpEndsWithOneStoryAndNeverAdvisesAFlashWhileTheDrive
             EXPECT_EQ(messages.back(), "OK:Verify ok!!");
         } else {
             EXPECT_EQ(summary, Advice(state));
-            if (state != DriveState::Untouched) EXPECT_EQ(messages.back(), AdviceLine(state));
+            if (state != DriveState::Untouched) {
+                EXPECT_EQ(messages.back(), AdviceLine(state));
+            }
         }
         if (MayBeProgramming(state)) {
             EXPECT_THAT(json.out + json.err + text.out + text.err, Not(HasSubstr("flash again")));

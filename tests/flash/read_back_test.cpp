@@ -91,6 +91,29 @@ TEST(ReadBackTest, AFailedReadFailsTheVerificationEvenAgainstChecksumZero) {
     }
 }
 
+// A read that got no answer, or brought fewer bytes than asked for, fails the
+// verification with its cause: its piece is never summed as zeros, even where
+// zeros would match (an erased flash against a checksum of 0).
+TEST(ReadBackTest, AReadWithoutAnAnswerOrShortIsNeverSummedAsZeros) {
+    for (const SimulatedPlatform platform : kEveryPlatform) {
+        SCOPED_TRACE(PlatformTestName(platform));
+        SimulatedMachineConfig config;
+        config.platform = platform;
+        // Under Wine the time-out comes back GOOD with nothing moved; on the
+        // other machines it is a host error.
+        config.faults = {{.opcode = 0x5A, .vendorSubCode = 0x11, .nth = 300,
+                          .kind = MachineFaultKind::TimeOutReportedAsGood}};
+        SimulatedBench bench(config);
+        for (int bank = 0; bank < 8; ++bank)
+            std::fill(bench.Drive().MutableBank(bank).begin(), bench.Drive().MutableBank(bank).end(), 0);
+        RecordingReport report;
+        EXPECT_FALSE(VerifyFlash(MakeContext(bench, report, HeaderOnly(8, 0))));
+        ASSERT_EQ(report.messages.size(), 2u);
+        EXPECT_THAT(report.messages[0], ::testing::HasSubstr("Read bank 1 at 2b00 failed: "));
+        EXPECT_EQ(report.messages[1], "Err:Verify NG !!");
+    }
+}
+
 TEST(ReadBackTest, ComparesWithTheChecksumTheTriggerCarried) {
     SimulatedBench bench;
     RecordingReport report;

@@ -204,6 +204,11 @@ if group native && start_drive /tmp/silent.log --profile default --stop-answerin
   if ! never_claims_success; then fail stop-answering "exit $RC, or a line claims success"
   elif ! grep -q '^Err:' "$OUT"; then fail stop-answering "no Err: line says what went wrong"
   elif [ "$took" -lt 20 ]; then fail stop-answering "no command waited for the 20 s time-out"
+  elif ! grep -q '^Err:Block [0-9]* got no answer' "$OUT"; then
+    # A build that reads only the status byte takes the timed-out write as sent.
+    fail stop-answering "the block write that timed out was not said to have got no answer"
+  elif grep -q '"cdb":"5a00384b45a004' /tmp/silent.trace; then
+    fail stop-answering "a trigger followed a block write that got no answer"
   elif ! sed -n '/stops answering/,$p' "$DRIVE_LOG" | grep -qE 'Reset|disabled'; then
     fail stop-answering "the host never reset the drive"
   else pass stop-answering; fi
