@@ -1,5 +1,7 @@
 #include "app/cli/console_system_services.h"
 
+#include <iostream>
+
 #include "flash/download.h"
 
 namespace keluflash::cli {
@@ -11,6 +13,14 @@ std::string DriveWriteNotice() {
 
 ConsoleSystemServices::ConsoleSystemServices(SystemServices& restart)
     : m_restart(restart), m_signals(DriveWriteNotice()) {}
+
+void ConsoleSystemServices::RequestRestart() {
+    if (m_signals.Held() != 0) {
+        std::cerr << "keluflash-cli: a signal arrived during the update: the machine is not restarted\n";
+        return;
+    }
+    m_restart.RequestRestart();
+}
 
 void ConsoleSystemServices::UpdateBegins() {
 #if defined(__linux__)

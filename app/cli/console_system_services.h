@@ -18,7 +18,9 @@ std::string DriveWriteNotice();
 class ConsoleSystemServices final : public SystemServices {
 public:
     explicit ConsoleSystemServices(SystemServices& restart);
-    void RequestRestart() override { m_restart.RequestRestart(); }
+    // A signal held during the update asked for the program to end: the
+    // machine is then not restarted (and the program says so).
+    void RequestRestart() override;
     void UpdateBegins() override;
     void UpdateEnds() override;
     void DriveWriteBegins() override { m_signals.Begin(); }

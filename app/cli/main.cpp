@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <exception>
 #include <optional>
@@ -10,6 +11,11 @@
 #include <sstream>
 #include <string_view>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "app/cli/cli_options.h"
 #include "app/cli/command_output.h"
@@ -101,6 +107,12 @@ int main(int argc, char** argv) {
     const bool json = std::any_of(argv + 1, argv + argc, [](const char* word) { return std::string_view(word) == "--json"; });
 
 #if !defined(_WIN32)
+    // Started with standard input, output or error closed, the next file
+    // opened would take its number: message lines would go into the trace
+    // file or the drive's node. Each closed one is /dev/null instead.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) return kExitFailed;
+    }
     // A reader that goes away (| head -n1) must not end an update: a failed
     // write to standard output is ignored instead.
     std::signal(SIGPIPE, SIG_IGN);

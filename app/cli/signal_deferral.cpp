@@ -1,5 +1,6 @@
 #include "app/cli/signal_deferral.h"
 
+#include <iterator>
 #include <utility>
 
 #if !defined(_WIN32)
@@ -16,8 +17,15 @@ SignalDeferral::SignalDeferral(std::string notice) : m_notice(std::move(notice))
     sigaddset(&m_signals, SIGINT);
     sigaddset(&m_signals, SIGTERM);
     sigaddset(&m_signals, SIGHUP);
+    sigaddset(&m_signals, SIGQUIT);
 #endif
 }
+
+#if !defined(_WIN32)
+namespace {
+constexpr int kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+}  // namespace
+#endif
 
 SignalDeferral::~SignalDeferral() {
     End();
@@ -33,6 +41,13 @@ void SignalDeferral::Begin() {
     if (!m_blocked) {
         pthread_sigmask(SIG_BLOCK, &m_signals, &m_previous);
         m_blocked = true;
+    }
+    if (!m_stopsIgnored) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &ignore, &m_stopActions[i]);
+        m_stopsIgnored = true;
     }
     m_stop = false;
     // The watcher inherits the blocked mask and takes the signals itself, so
@@ -57,6 +72,10 @@ void SignalDeferral::End() {
     if (m_watcher.joinable()) {
         m_stop = true;
         m_watcher.join();
+    }
+    if (m_stopsIgnored) {
+        for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &m_stopActions[i], nullptr);
+        m_stopsIgnored = false;
     }
     if (m_blocked && m_held.load() == 0) {
         pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);

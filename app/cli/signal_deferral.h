@@ -1,7 +1,9 @@
 #pragma once
-// Holds back SIGINT, SIGTERM and SIGHUP while the drive is written: a ^C, a
-// closed terminal or a `kill` then neither ends the program in the middle of
-// the download nor between the trigger and the drive's return. The first
+// Holds back SIGINT, SIGTERM, SIGHUP and SIGQUIT while the drive is written:
+// a ^C, a ^\, a closed terminal or a `kill` then neither ends the program in
+// the middle of the download nor between the trigger and the drive's return;
+// ^Z and a background terminal's stop signals are ignored meanwhile, so the
+// update is never stopped half-way either. The first
 // such signal is noted and answered once on standard error; after the update
 // it ends the program as it would have at once. Only on POSIX systems.
 #include <atomic>
@@ -43,6 +45,8 @@ private:
 #if !defined(_WIN32)
     sigset_t m_signals{};
     sigset_t m_previous{};
+    struct sigaction m_stopActions[3] {};
+    bool m_stopsIgnored = false;
 #endif
 };
 

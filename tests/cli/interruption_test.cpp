@@ -4,13 +4,17 @@
 // goes away (| head -n1) does not stop it either.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -108,6 +112,94 @@ TEST_F(InterruptionTest, SignalsWhileTheDriveIsWrittenWaitForTheUpdateToEnd) {
     // Then the first signal ends the program, as it would have at once.
     ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
     EXPECT_EQ(WTERMSIG(status), SIGINT);
+}
+
+// ^\ is held like ^C (and ends the program after the update, with its own
+// signal); ^Z and a background terminal's stop are ignored while the drive is
+// written, so the update is never stopped half-way.
+TEST_F(InterruptionTest, QuitIsHeldAndStopsAreIgnoredWhileTheDriveIsWritten) {
+    struct Row {
+        int signal;
+        bool endsAfter;  // the held signal ends the program once the update is over
+    };
+    for (const Row row : {Row{SIGQUIT, true}, Row{SIGTSTP, false}, Row{SIGTTOU, false}}) {
+        SCOPED_TRACE(strsignal(row.signal));
+        const Child child = Spawn({"--simulate", "--real-time", "flash", "--yes", Image()});
+        std::string out;
+        ASSERT_TRUE(ReadUntil(child.out, "Flashing ..\n", out));
+        ASSERT_EQ(kill(child.pid, row.signal), 0);
+        // Waited for first: a stopped program would keep its pipes open. Its
+        // few lines fit the pipes meanwhile.
+        int status = 0;
+        ASSERT_EQ(waitpid(child.pid, &status, WUNTRACED), child.pid);
+        EXPECT_FALSE(WIFSTOPPED(status)) << "stopped half-way";
+        if (WIFSTOPPED(status)) {
+            kill(child.pid, SIGKILL);
+            waitpid(child.pid, &status, 0);
+            close(child.out);
+            close(child.err);
+            continue;
+        }
+        out += ReadAll(child.out);
+        const std::string err = ReadAll(child.err);
+        EXPECT_EQ(out, "Flashing ..\nOk:Flash Complete!!\nOK:Verify ok!!\n") << err;
+        if (row.endsAfter) {
+            ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+            EXPECT_EQ(WTERMSIG(status), row.signal);
+        } else {
+            ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+        }
+    }
+}
+
+// A signal held during the update asked for the program to end: --reboot
+// then restarts nothing, and says so.
+TEST_F(InterruptionTest, AHeldSignalCancelsTheRestart) {
+    const Child child = Spawn({"--simulate", "--real-time", "flash", "--yes", "--reboot", Image()});
+    std::string out;
+    ASSERT_TRUE(ReadUntil(child.out, "Flashing ..\n", out));
+    ASSERT_EQ(kill(child.pid, SIGTERM), 0);
+    out += ReadAll(child.out);
+    const std::string err = ReadAll(child.err);
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+    EXPECT_THAT(out, HasSubstr("OK:Verify ok!!"));
+    EXPECT_THAT(err, HasSubstr("a signal arrived during the update: the machine is not restarted"));
+    EXPECT_THAT(err, ::testing::Not(HasSubstr("the restart was requested")));
+}
+
+// Started with standard output and error closed, the program's lines go
+// nowhere, never into the next file it opens (here the trace).
+TEST_F(InterruptionTest, ClosedStandardStreamsNeverLendTheirNumbersToFiles) {
+    const std::string trace = (m_dir / "trace.jsonl").string();
+    const std::string command = std::string(KELUFLASH_CLI_PROGRAM) + " --simulate --trace " + Quoted(trace) +
+                                " flash --yes " + Quoted(Image()) + " </dev/null 1>&- 2>&-";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string written = ReadFile(trace);
+    EXPECT_THAT(written, HasSubstr("\"cdb\""));
+    EXPECT_THAT(written, ::testing::Not(HasSubstr("Flashing ..")));
+    EXPECT_THAT(written, ::testing::Not(HasSubstr("OK:Verify ok!!")));
+}
+
+// The sleep and shutdown lock is asked of a system bus that accepts and never
+// answers: the update goes on without the lock after a few seconds.
+TEST_F(InterruptionTest, ABusThatNeverAnswersDoesNotHoldTheUpdate) {
+    const std::string path = (m_dir / "mute.sock").string();
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::copy(path.begin(), path.end(), address.sun_path);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);  // the kernel accepts; nobody answers
+    const auto started = std::chrono::steady_clock::now();
+    const CliRun run = RunCliAfter("DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + Quoted(path), "--simulate flash --yes " + Image());
+    const auto took = std::chrono::steady_clock::now() - started;
+    close(listener);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_LT(took, std::chrono::seconds(30));
 }
 
 TEST_F(InterruptionTest, AReaderThatGoesAwayDoesNotStopTheUpdate) {
