@@ -20,6 +20,9 @@ struct CommonOptions {
     // The files the command reads or writes: the trace may be none of them.
     std::vector<std::string> commandFiles;
     bool realTime = false;                    // --real-time: simulated drives take real time
+    // The command writes or reads the flash: each drive is opened for this
+    // program alone (flash, verify, dump).
+    bool exclusive = false;
 };
 
 // Exit codes.

@@ -45,17 +45,18 @@ std::optional<int> ParseIndex(const std::string& text) {
 #if defined(__linux__)
 struct DriveSetup::HostDrives {
     HostLinuxKernel kernel;
-    SgIoTransport sgIo{kernel};
+    SgIoTransport sgIo;
     Transport* transport = &sgIo;
     SteadyClock clock;
-    explicit HostDrives(UserInterface&) {}
+    HostDrives(UserInterface&, bool exclusive) : sgIo(kernel, "/dev", exclusive) {}
 };
 #elif defined(_WIN32)
 struct DriveSetup::HostDrives {
     Win32DrivePorts ports;
     std::unique_ptr<Transport> transport;
     Win32Clock& clock = ports.clock;
-    explicit HostDrives(UserInterface& ui) : transport(MakeWindowsTransport(ports.Ports(ui))) {}
+    // An exclusive open is Linux's (O_EXCL); the Windows ports open as they always did.
+    HostDrives(UserInterface& ui, bool) : transport(MakeWindowsTransport(ports.Ports(ui))) {}
 };
 #endif
 
@@ -87,7 +88,7 @@ std::unique_ptr<DriveSetup> DriveSetup::Create(const CommonOptions& options, Use
     }
 #if defined(__linux__) || defined(_WIN32)
     auto setup = std::make_unique<DriveSetup>(Key{});
-    setup->m_host = std::make_unique<HostDrives>(ui);
+    setup->m_host = std::make_unique<HostDrives>(ui, options.exclusive);
     setup->m_clock = &setup->m_host->clock;
     Transport& transport = *setup->m_host->transport;
     return Finish(std::move(setup), transport, ui, options, error);

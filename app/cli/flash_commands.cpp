@@ -148,6 +148,13 @@ CommonOptions WithCommandFiles(const CommonOptions& options, const std::string& 
     return copy;
 }
 
+// flash, verify and dump: the drive is this program's alone while they run.
+CommonOptions ForTheFlash(const CommonOptions& options, const std::string& file) {
+    CommonOptions copy = WithCommandFiles(options, file);
+    copy.exclusive = true;
+    return copy;
+}
+
 // Why the image cannot even be read, in the system's words; nothing when it can.
 std::optional<std::string> ImageFileProblem(const std::string& file) {
     if (const std::optional<std::string> why = ReadProblem(file)) return "cannot read " + file + ": " + *why;
@@ -202,7 +209,7 @@ bool Confirm(Session& session, const FlashOptions& flash) {
 }
 
 int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
-    const CommonOptions options = WithCommandFiles(commonOptions, flash.file);
+    const CommonOptions options = ForTheFlash(commonOptions, flash.file);
     // Without --reboot nothing restarts, and a simulated machine never
     // restarts the real one.
     RecordingSystemServices recording;
@@ -276,7 +283,7 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
 }
 
 int RunVerify(const CommonOptions& commonOptions, const FlashOptions& flash) {
-    const CommonOptions options = WithCommandFiles(commonOptions, flash.file);
+    const CommonOptions options = ForTheFlash(commonOptions, flash.file);
     RecordingSystemServices recording;
     Session session(options);
     if (!session.Start(recording)) return session.Fail();
@@ -300,7 +307,7 @@ int RunVerify(const CommonOptions& commonOptions, const FlashOptions& flash) {
 }
 
 int RunDump(const CommonOptions& commonOptions, const FlashOptions& flash) {
-    const CommonOptions options = WithCommandFiles(commonOptions, flash.out);
+    const CommonOptions options = ForTheFlash(commonOptions, flash.out);
     // The file is made before any drive is touched: a name that cannot be
     // written is found at once, and an existing one is never destroyed.
     std::string error;

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 #include <thread>
 
@@ -13,9 +15,10 @@ namespace keluflash {
 
 std::vector<OpticalDriveNode> HostLinuxKernel::OpticalDrives() { return FindOpticalDrives(m_sysfsRoot); }
 
-int HostLinuxKernel::Open(const std::string& path) {
-    // O_NONBLOCK: no medium is needed to open a drive.
-    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+int HostLinuxKernel::Open(const std::string& path, bool exclusive) {
+    // O_NONBLOCK: no medium is needed to open a drive (and an exclusive open
+    // of a node another program holds fails with EBUSY instead of waiting).
+    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | (exclusive ? O_EXCL : 0));
     return fd >= 0 ? fd : -(errno != 0 ? errno : EIO);
 }
 
@@ -45,6 +48,21 @@ bool HostLinuxKernel::StillPresent(const std::string& nodeName) {
         }
         std::this_thread::sleep_for(kStep);
     }
+}
+
+std::string HostLinuxKernel::MountPoint(const std::string& blockName) {
+    // /proc/self/mounts: "device mount-point type options 0 0", the mount
+    // point with its spaces written as \040.
+    std::ifstream mounts("/proc/self/mounts");
+    const std::string device = "/dev/" + blockName;
+    std::string line;
+    while (std::getline(mounts, line)) {
+        std::istringstream fields(line);
+        std::string source;
+        std::string target;
+        if (fields >> source >> target && source == device) return target;
+    }
+    return {};
 }
 
 }  // namespace keluflash

@@ -18,8 +18,10 @@ public:
     virtual ~LinuxKernel() = default;
     // The optical drives, in srN number order.
     virtual std::vector<OpticalDriveNode> OpticalDrives() = 0;
-    // open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC): a descriptor, or -errno.
-    virtual int Open(const std::string& path) = 0;
+    // open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC), with O_EXCL when
+    // `exclusive` (sg then refuses a second opener, and a block node whose
+    // disc is mounted, with EBUSY): a descriptor, or -errno.
+    virtual int Open(const std::string& path, bool exclusive) = 0;
     virtual void Close(int fd) = 0;
     // ioctl(fd, SG_IO, &header): 0 when the call went through (the outcome of
     // the command is in the header), else the errno of the failed call.
@@ -29,6 +31,9 @@ public:
     // DID_ERROR, and its nodes leave sysfs moments later, so a gone device is
     // waited for a short, bounded while.
     virtual bool StillPresent(const std::string& nodeName) = 0;
+    // Where a disc in the drive with block node `blockName` ("sr0") is
+    // mounted; empty when it is not.
+    virtual std::string MountPoint(const std::string& blockName) = 0;
 };
 
 // This machine's kernel; sysfs read under `sysfsRoot` (a fixture tree in tests).
@@ -36,10 +41,11 @@ class HostLinuxKernel final : public LinuxKernel {
 public:
     explicit HostLinuxKernel(std::filesystem::path sysfsRoot = "/sys") : m_sysfsRoot(std::move(sysfsRoot)) {}
     std::vector<OpticalDriveNode> OpticalDrives() override;
-    int Open(const std::string& path) override;
+    int Open(const std::string& path, bool exclusive) override;
     void Close(int fd) override;
     int SgIo(int fd, sg_io_hdr_t& header) override;
     bool StillPresent(const std::string& nodeName) override;
+    std::string MountPoint(const std::string& blockName) override;
 
 private:
     std::filesystem::path m_sysfsRoot;

@@ -43,8 +43,8 @@ std::string OpenFailureText(int error, const std::string& path) {
     }
 }
 
-SgIoTransport::SgIoTransport(LinuxKernel& kernel, std::string devRoot)
-    : m_kernel(kernel), m_devRoot(std::move(devRoot)) {}
+SgIoTransport::SgIoTransport(LinuxKernel& kernel, std::string devRoot, bool exclusive)
+    : m_kernel(kernel), m_devRoot(std::move(devRoot)), m_exclusive(exclusive) {}
 
 SgIoTransport::~SgIoTransport() { CloseAll(); }
 
@@ -73,13 +73,22 @@ int SgIoTransport::Scan(DeviceTable& table, const Identify& identify) {
                                   std::vector<std::string>(nodes.begin() + 1, nodes.end())});
             continue;
         }
+        // A mounted disc is in use: no firmware is written under it.
+        if (m_exclusive) {
+            if (const std::string mountPoint = m_kernel.MountPoint(node.blockName); !mountPoint.empty()) {
+                m_unlisted.push_back({nodes.front(),
+                                      "the disc in " + block + " is mounted at " + mountPoint + ": unmount it first",
+                                      std::vector<std::string>(nodes.begin() + 1, nodes.end())});
+                continue;
+            }
+        }
         // The reason shown is the first failure that is not a missing node:
         // when both nodes refuse, the sg node's permission is the one to fix.
         int reportedError = 0;
         std::string reportedPath;
         OpenDrive opened;
         for (const std::string& path : nodes) {
-            const int fd = m_kernel.Open(path);
+            const int fd = m_kernel.Open(path, m_exclusive);
             if (fd >= 0) {
                 opened.fd = fd;
                 opened.path = path;
@@ -91,6 +100,9 @@ int SgIoTransport::Scan(DeviceTable& table, const Identify& identify) {
                 reportedError = -fd;
                 reportedPath = path;
             }
+            // A node another program holds is that program's drive: its other
+            // node must not let a second update in beside it.
+            if (-fd == EBUSY) break;
         }
         if (opened.fd < 0) {
             std::vector<std::string> others;

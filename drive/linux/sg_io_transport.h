@@ -30,7 +30,9 @@ std::string OpenFailureText(int error, const std::string& path);
 class SgIoTransport final : public Transport {
 public:
     // Device nodes are named under `devRoot` ("/dev").
-    explicit SgIoTransport(LinuxKernel& kernel, std::string devRoot = "/dev");
+    // `exclusive`: for a command that writes or reads the flash, each drive
+    // is opened with O_EXCL, and a drive with a mounted disc is not used.
+    explicit SgIoTransport(LinuxKernel& kernel, std::string devRoot = "/dev", bool exclusive = false);
     ~SgIoTransport() override;
     SgIoTransport(const SgIoTransport&) = delete;
     SgIoTransport& operator=(const SgIoTransport&) = delete;
@@ -56,6 +58,7 @@ private:
 
     LinuxKernel& m_kernel;
     std::string m_devRoot;
+    bool m_exclusive;
     // Handle k (1-based) is m_open[k - 1]; 0 stays "no drive".
     std::vector<OpenDrive> m_open;
     std::vector<UnlistedDrive> m_unlisted;

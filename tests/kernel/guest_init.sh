@@ -126,6 +126,23 @@ if group native && start_drive /tmp/default.log --profile default --flash-file /
   elif ! flash_equals /kelu/plain.flash; then fail plain-flash "the drive's flash differs from the image's blocks"
   else pass plain-flash; fi
 
+  # A second program while the first flashes: the drive is the first's alone
+  # (O_EXCL on the sg node, and no way round through the sr node).
+  begin two-programs
+  keluflash-cli flash --yes --device "$SG" /kelu/plain.kfs >/tmp/first.out 2>&1 &
+  first=$!
+  for i in $(seq 400); do grep -q '^Flashing' /tmp/first.out && break; usleep 50000; done
+  run_flash second keluflash-cli flash --yes --device "$SG" /kelu/plain.kfs
+  second=$RC
+  wait "$first"
+  RC=$?
+  OUT=/tmp/first.out
+  if [ "$second" != 1 ] || ! grep -q 'device busy' /tmp/second.out; then
+    fail two-programs "the second program was not refused as the drive is busy (exit $second)"
+  elif grep -q '^Flashing' /tmp/second.out; then fail two-programs "the second program began an update"
+  elif ! flashed_and_verified; then fail two-programs "the first update did not end verified (exit $RC)"
+  else pass two-programs; fi
+
   begin scrambled-flash
   run_flash scrambled keluflash-cli flash --yes --device "$SG" /kelu/scrambled.kfs
   if ! flashed_and_verified; then fail scrambled-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"

@@ -34,7 +34,14 @@ public:
     int seenFd = -1;
 
     std::vector<OpticalDriveNode> OpticalDrives() override { return drives; }
-    int Open(const std::string& path) override {
+    std::map<std::string, std::string> mounts;       // block name -> mount point
+    std::vector<bool> exclusiveOpens;
+    std::string MountPoint(const std::string& blockName) override {
+        const auto found = mounts.find(blockName);
+        return found != mounts.end() ? found->second : std::string();
+    }
+    int Open(const std::string& path, bool exclusive) override {
+        exclusiveOpens.push_back(exclusive);
         if (const auto error = openErrors.find(path); error != openErrors.end()) return -error->second;
         opened.push_back(path);
         open.push_back(m_next);
@@ -103,6 +110,28 @@ TEST_F(SgIoTransportTest, ScanListsEveryDriveAtItsNodeAndSaysWhyOneIsMissing) {
         EXPECT_TRUE(transport.PassThrough());
     }
     EXPECT_TRUE(kernel.open.empty()) << "every node the scan opened is closed with the transport";
+}
+
+// For a command that writes or reads the flash the drive is ours alone: every
+// node is opened with O_EXCL; a node another program holds is refused
+// without trying its other node; a drive whose disc is mounted is not used.
+TEST_F(SgIoTransportTest, AnExclusiveScanTakesNoDriveAnotherProgramHoldsOrWithAMountedDisc) {
+    kernel.drives = {Node(0, "sg0"), Node(1, "sg1"), Node(2, "sg2")};
+    kernel.openErrors = {{"/dev/sg1", EBUSY}};
+    kernel.mounts = {{"sr2", "/media/disc"}};
+    SgIoTransport transport(kernel, "/dev", true);
+    EXPECT_EQ(transport.Scan(table, AnswerInquiry), 1);
+    EXPECT_EQ(kernel.opened, std::vector<std::string>{"/dev/sg0"});
+    EXPECT_EQ(kernel.exclusiveOpens, (std::vector<bool>{true, true}));
+    ASSERT_EQ(transport.Unlisted().size(), 2u);
+    EXPECT_EQ(transport.Unlisted()[0].reason, "device busy: another program holds /dev/sg1");
+    EXPECT_EQ(transport.Unlisted()[1].reason, "the disc in /dev/sr2 is mounted at /media/disc: unmount it first");
+
+    // The window and `list` look without taking the drive.
+    kernel.exclusiveOpens.clear();
+    SgIoTransport shared(kernel);
+    shared.Scan(table, AnswerInquiry);
+    EXPECT_EQ(kernel.exclusiveOpens.front(), false);
 }
 
 TEST_F(SgIoTransportTest, TheTableHoldsTwentyDrivesAndNamesTheRest) {

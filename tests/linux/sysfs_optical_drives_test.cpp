@@ -97,7 +97,7 @@ TEST(HostLinuxKernel, OpensNodesAndTheKernelRefusesSgIoOnAPlainFile) {
     fixture.Node("sg0");
     HostLinuxKernel kernel(fixture.Sys());
     ASSERT_EQ(kernel.OpticalDrives().size(), 1u);
-    const int fd = kernel.Open((fixture.Dev() / "sg0").string());
+    const int fd = kernel.Open((fixture.Dev() / "sg0").string(), false);
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(IsOpen(fd));
     sg_io_hdr_t header{};
@@ -105,7 +105,7 @@ TEST(HostLinuxKernel, OpensNodesAndTheKernelRefusesSgIoOnAPlainFile) {
     EXPECT_EQ(kernel.SgIo(fd, header), ENOTTY);
     kernel.Close(fd);
     EXPECT_FALSE(IsOpen(fd));
-    EXPECT_EQ(kernel.Open((fixture.Dev() / "sr9").string()), -ENOENT);
+    EXPECT_EQ(kernel.Open((fixture.Dev() / "sr9").string(), false), -ENOENT);
 }
 
 // The reasons the scan gives for the drives it could not list, one a line.

@@ -43,7 +43,8 @@ std::vector<OpticalDriveNode> SimulatedLinuxMachine::OpticalDrives() {
     return nodes;
 }
 
-int SimulatedLinuxMachine::Open(const std::string& path) {
+// One program runs on a simulated machine: an exclusive open is like any other.
+int SimulatedLinuxMachine::Open(const std::string& path, bool) {
     for (size_t i = 0; i < DriveCount(); ++i) {
         const bool generic = path == "/dev/" + NodeName("sg", i);
         const bool block = path == "/dev/" + NodeName("sr", i);

@@ -29,7 +29,8 @@ private:
         bool blockNode;
     };
     std::vector<OpticalDriveNode> OpticalDrives() override;
-    int Open(const std::string& path) override;
+    int Open(const std::string& path, bool exclusive) override;
+    std::string MountPoint(const std::string&) override { return {}; }
     void Close(int fd) override;
     int SgIo(int fd, sg_io_hdr_t& header) override;
     bool StillPresent(const std::string& nodeName) override;
