@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "drive/aspi_request.h"
 #include "drive/transport.h"
-#include "drive/windows_ports.h"
+#include "drive/windows/aspi_request.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 
