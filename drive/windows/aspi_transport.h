@@ -42,8 +42,6 @@ public:
     std::string DevicePath(const DeviceEntry& device) const override;
 
     bool Loaded() const { return m_library != nullptr; }
-    // True once a request was retired: no further command is sent.
-    bool Stuck() const { return m_stuck; }
 
 private:
     // One SC_EXEC_SCSI_CMD block with the data buffer and event it points to.
