@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "drive/sim/scsi_opcodes.h"
+#include "drive/scsi_opcodes.h"
 
 namespace keluflash {
 
