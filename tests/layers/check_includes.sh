@@ -25,6 +25,10 @@ declare -A kMayInclude=(
   [flash]="flash image drive"
   [app]="app flash image drive"
 )
+# The sub-folders of core folders that are not core: the systems' back ends
+# and the front ends. A new sub-folder must be put in one of the two lists, so
+# that none escapes the check.
+kNotCore=" drive/linux drive/win32 drive/sim/linux app/cli app/linux app/qt app/win32 app/pictures "
 
 # The headers of the C++20 standard library; the C library's own <*.h> names
 # and everything else are the system's or a toolkit's.
@@ -47,6 +51,14 @@ refuse() {
 
 for folder in "${!kMayInclude[@]}"; do
   [ -d "$root/$folder" ] || continue
+  for sub in "$root/$folder"/*/; do
+    [ -d "$sub" ] || continue
+    sub=${sub#"$root"/}
+    sub=${sub%/}
+    if [ -z "${kMayInclude[$sub]+core}" ] && [[ $kNotCore != *" $sub "* ]]; then
+      refuse "$sub/" "a folder in no layer: put it in kMayInclude or kNotCore of this check"
+    fi
+  done
   for file in "$root/$folder"/*; do
     case $file in *.h | *.hpp | *.inl | *.cpp | *.cc) ;; *) continue ;; esac
     where=${file#"$root"/}
