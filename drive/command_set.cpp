@@ -4,6 +4,7 @@
 #include <array>
 
 #include "drive/atapi.h"
+#include "drive/scsi_opcodes.h"
 
 namespace keluflash {
 
@@ -11,23 +12,23 @@ namespace {
 
 using Cdb = std::array<uint8_t, 12>;
 
-constexpr Cdb kTestUnitReady{0x00};
-constexpr Cdb kInquiry{0x12, 0x00, 0x00, 0x00, 0x32};
-constexpr Cdb kRequestSense{0x03, 0x00, 0x00, 0x00, 0x12};
-constexpr Cdb kStopPlayScan{0x4E};
-constexpr Cdb kStopUnit{0x1B};
-constexpr Cdb kWriteBufferDownload{0x3B, 0x05, 0x01};  // download microcode and save, buffer 1
-// Vendor commands: 5A 00 38, the signature 4B 45, then the sub-code.
-constexpr Cdb kVendorWriteBlock{0x5A, 0x00, 0x38, 0x4B, 0x45, 0xA0};
-constexpr Cdb kVendorQueryMode{0x5A, 0x00, 0x38, 0x4B, 0x45, 0xC0};
-constexpr Cdb kVendorReadMemory{0x5A, 0x00, 0x38, 0x4B, 0x45, 0x11};
-constexpr Cdb kVendorReadPatchInfo{0x5A, 0x00, 0x38, 0x4B, 0x45, 0xA3};
-constexpr Cdb kVendorWriteMemory{0x5A, 0x00, 0x38, 0x4B, 0x45, 0xA2};
-
 constexpr uint32_t kRequestSenseLength = 18;
-constexpr uint32_t kQueryModeLength = 10;
-constexpr uint32_t kReadMemoryLength = 256;
-constexpr uint32_t kPatchInfoLength = 65536;  // travels with the transport only, no CDB byte holds it
+
+constexpr Cdb kTestUnitReady{kOpTestUnitReady};
+constexpr Cdb kInquiry{kOpInquiry, 0x00, 0x00, 0x00, kInquiryLength};
+constexpr Cdb kRequestSense{kOpRequestSense, 0x00, 0x00, 0x00, kRequestSenseLength};
+constexpr Cdb kStopPlayScan{kOpStopPlayScan};
+constexpr Cdb kStopUnit{kOpStartStopUnit};
+constexpr Cdb kWriteBufferDownload{kOpWriteBuffer, 0x05, 0x01};  // download microcode and save, buffer 1
+
+constexpr Cdb Vendor(uint8_t subCode) {
+    return {kOpVendor, 0x00, kVendorPrefix[0], kVendorPrefix[1], kVendorPrefix[2], subCode};
+}
+constexpr Cdb kVendorWriteBlock = Vendor(kSubWriteBlock);
+constexpr Cdb kVendorQueryMode = Vendor(kSubQueryMode);
+constexpr Cdb kVendorReadMemory = Vendor(kSubReadMemory);
+constexpr Cdb kVendorReadPatchInfo = Vendor(kSubReadPatchInfo);
+constexpr Cdb kVendorWriteMemory = Vendor(kSubWriteMemory);
 
 void PutBigEndian16(Cdb& cdb, size_t at, uint16_t value) {
     cdb[at] = static_cast<uint8_t>(value >> 8);

@@ -1,7 +1,6 @@
 #include "app/cli/command_output.h"
 
 #include <iostream>
-#include <system_error>
 
 #include "app/cli/cli_options.h"
 #include "app/cli/text_escape.h"
@@ -40,7 +39,5 @@ int ReportFailure(bool json, ErrorKind kind, const std::string& error, nlohmann:
     }
     return ExitCodeOf(kind);
 }
-
-std::string SystemReason(int errorNumber) { return std::generic_category().message(errorNumber); }
 
 }  // namespace keluflash::cli

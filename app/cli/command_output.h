@@ -32,7 +32,4 @@ void PrintJson(std::ostream& out, nlohmann::json document);
 int ReportFailure(bool json, ErrorKind kind, const std::string& error,
                   nlohmann::json fields = nlohmann::json::object());
 
-// The system's text for an errno value ("No such file or directory").
-std::string SystemReason(int errorNumber);
-
 }  // namespace keluflash::cli

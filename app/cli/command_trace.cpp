@@ -7,8 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/cli/command_output.h"
 #include "app/cli/file_checks.h"
+#include "drive/errno_text.h"
 #include "image/descramble.h"
 
 namespace keluflash::cli {
@@ -56,7 +56,7 @@ std::optional<std::string> CheckTraceTarget(const std::string& path, bool force,
     }
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (std::filesystem::is_directory(status)) return SystemReason(EISDIR);
+    if (std::filesystem::is_directory(status)) return ErrnoText(EISDIR);
     if (std::filesystem::is_regular_file(status) && !force)
         return std::string("it exists (pass --force to add the trace at its end)");
     return std::nullopt;
@@ -65,7 +65,7 @@ std::optional<std::string> CheckTraceTarget(const std::string& path, bool force,
 CommandTrace::CommandTrace(const std::string& path, Clock& clock) : m_file(nullptr, &std::fclose), m_clock(clock) {
     errno = 0;
     m_file.reset(std::fopen(path.c_str(), "ab"));
-    if (!m_file) m_failure = SystemReason(errno != 0 ? errno : EACCES);
+    if (!m_file) m_failure = ErrnoText(errno != 0 ? errno : EACCES);
 }
 
 void CommandTrace::CommandExecuted(const CommandRecord& record) {
@@ -89,7 +89,7 @@ void CommandTrace::CommandExecuted(const CommandRecord& record) {
     const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     errno = 0;
     if (std::fwrite(text.data(), 1, text.size(), m_file.get()) != text.size() || std::fflush(m_file.get()) != 0)
-        m_failure = SystemReason(errno != 0 ? errno : EIO);
+        m_failure = ErrnoText(errno != 0 ? errno : EIO);
 }
 
 }  // namespace keluflash::cli

@@ -15,7 +15,7 @@
 #include "drive/steady_clock.h"
 #elif defined(_WIN32)
 #include "drive/win32/win32_drive_ports.h"
-#include "drive/windows_transport.h"
+#include "drive/windows/windows_transport.h"
 #endif
 
 namespace keluflash::cli {

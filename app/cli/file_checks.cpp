@@ -6,7 +6,7 @@
 #include <memory>
 #include <system_error>
 
-#include "app/cli/command_output.h"
+#include "drive/errno_text.h"
 
 namespace keluflash::cli {
 
@@ -16,11 +16,11 @@ std::optional<std::string> ReadProblem(const std::string& path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (error) return error.message();
-    if (fs::is_directory(status)) return SystemReason(EISDIR);
+    if (fs::is_directory(status)) return ErrnoText(EISDIR);
     if (!fs::is_regular_file(status)) return std::string("not a regular file");
     errno = 0;
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) return SystemReason(errno != 0 ? errno : EACCES);
+    if (!file) return ErrnoText(errno != 0 ? errno : EACCES);
     return std::nullopt;
 }
 

@@ -9,7 +9,7 @@
 #include <unistd.h>
 #endif
 
-#include "app/cli/command_output.h"
+#include "drive/errno_text.h"
 
 namespace keluflash::cli {
 
@@ -70,7 +70,7 @@ std::optional<SafeFileWriter> SafeFileWriter::Begin(const std::string& target, b
     const fs::file_status status = fs::status(target, statusError);
     if (fs::exists(status)) {
         if (fs::is_directory(status)) {
-            error = "cannot write " + target + ": " + SystemReason(EISDIR);
+            error = "cannot write " + target + ": " + ErrnoText(EISDIR);
             return std::nullopt;
         }
         if (!fs::is_regular_file(status)) {
@@ -85,14 +85,14 @@ std::optional<SafeFileWriter> SafeFileWriter::Begin(const std::string& target, b
     const fs::path path(target);
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     if (!fs::is_directory(folder, statusError)) {
-        error = "cannot write " + target + ": " + SystemReason(ENOENT) + " (the folder " + folder.string() + ")";
+        error = "cannot write " + target + ": " + ErrnoText(ENOENT) + " (the folder " + folder.string() + ")";
         return std::nullopt;
     }
     const std::string temporary = TemporaryName(path);
     errno = 0;
     std::FILE* file = CreateNew(temporary);
     if (file == nullptr) {
-        error = "cannot create a file in " + folder.string() + ": " + SystemReason(errno != 0 ? errno : EACCES);
+        error = "cannot create a file in " + folder.string() + ": " + ErrnoText(errno != 0 ? errno : EACCES);
         return std::nullopt;
     }
     return SafeFileWriter(target, temporary, file, force);
@@ -106,7 +106,7 @@ void SafeFileWriter::Write(const uint8_t* data, size_t size) {
 
 bool SafeFileWriter::Commit(std::string& error) {
     const auto fail = [&](int number) {
-        error = "cannot write " + m_target + ": " + SystemReason(number != 0 ? number : EIO);
+        error = "cannot write " + m_target + ": " + ErrnoText(number != 0 ? number : EIO);
         return false;
     };
     if (m_writeError != 0) return fail(m_writeError);

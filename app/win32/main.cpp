@@ -12,7 +12,7 @@
 #include "drive/win32/unique_handle.h"
 #include "drive/win32/win32_drive_ports.h"
 #include "drive/win32/windows_api.h"
-#include "drive/windows_transport.h"
+#include "drive/windows/windows_transport.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     using namespace keluflash;

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "drive/linux/system_error_message.h"
+#include "drive/errno_text.h"
 
 namespace keluflash {
 
@@ -22,7 +22,7 @@ std::string LowerFirst(std::string text) {
 void FailWithErrno(CommandResult& result, int error, bool gone) {
     result.outcome = CommandOutcome::OsError;
     result.osError = static_cast<uint32_t>(error);
-    result.osErrorText = SystemErrorMessage(error);
+    result.osErrorText = ErrnoText(error);
     result.deviceGone = gone;
 }
 
@@ -39,7 +39,7 @@ std::string OpenFailureText(int error, const std::string& path) {
     case EBUSY:
         return "device busy: another program holds " + path;
     default:
-        return LowerFirst(SystemErrorMessage(error)) + ": " + path;
+        return LowerFirst(ErrnoText(error)) + ": " + path;
     }
 }
 

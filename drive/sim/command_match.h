@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace keluflash {
+#include "drive/scsi_opcodes.h"
 
-inline constexpr uint8_t kVendorOpcode = 0x5A;
+namespace keluflash {
 
 // Counts, per fault of one list, the commands it matched and the times it
 // fired; the first fault that fires wins.
@@ -23,7 +23,7 @@ public:
         for (size_t i = 0; i < faults.size(); ++i) {
             const Fault& fault = faults[i];
             if (fault.opcode && cdb[0] != *fault.opcode) continue;
-            if (fault.vendorSubCode && (cdb[0] != kVendorOpcode || cdb[5] != *fault.vendorSubCode)) continue;
+            if (fault.vendorSubCode && (cdb[0] != kOpVendor || cdb[5] != *fault.vendorSubCode)) continue;
             const uint64_t seen = ++m_matches[i];
             if (firing == nullptr && m_fired[i] < fault.times && (!fault.nth || *fault.nth == seen) &&
                 seen > fault.after) {

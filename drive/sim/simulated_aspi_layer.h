@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "drive/aspi_request.h"
 #include "drive/sim/simulated_machine.h"
 #include "drive/sim/simulated_windows_counters.h"
-#include "drive/windows_ports.h"
+#include "drive/windows/aspi_request.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 

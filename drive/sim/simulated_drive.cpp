@@ -3,26 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
-#include "drive/sim/scsi_opcodes.h"
+#include "drive/scsi_opcodes.h"
 
 namespace keluflash {
 
 namespace {
-
-constexpr uint8_t kSubWriteBlock = 0xA0;
-constexpr uint8_t kSubQueryMode = 0xC0;
-constexpr uint8_t kSubReadMemory = 0x11;
-constexpr uint8_t kSubReadPatchInfo = 0xA3;
-constexpr uint8_t kSubWriteMemory = 0xA2;
 
 constexpr uint8_t kBlockWriteMode = 5;
 constexpr uint8_t kWriteBufferDownloadSave = 0x05;
 constexpr uint8_t kWriteBufferId = 0x01;
 
 constexpr size_t kInquiryAnswerLength = 96;     // additional length 0x5B
-constexpr size_t kQueryModeLength = 10;
-constexpr size_t kMemoryReadLength = 256;
-constexpr size_t kPatchInfoLength = 65536;
 
 constexpr SenseTriple kNoSense{0, 0, 0};
 constexpr SenseTriple kNotReadyInProgress{2, 0x04, 0x07};
@@ -287,7 +278,7 @@ ScsiResult SimulatedDrive::WriteBuffer(const std::array<uint8_t, 12>& cdb, const
 
 ScsiResult SimulatedDrive::VendorCommand(const std::array<uint8_t, 12>& cdb, uint8_t* data, uint32_t length,
                                          uint8_t direction) {
-    if (cdb[2] != 0x38 || cdb[3] != 0x4B || cdb[4] != 0x45) {
+    if (!IsVendorCommand(cdb.data())) {
         return Check(kInvalidField);
     }
     switch (cdb[5]) {
@@ -323,10 +314,10 @@ ScsiResult SimulatedDrive::VendorCommand(const std::array<uint8_t, 12>& cdb, uin
             if (direction != kDirectionIn && length > 0) return Check(kDataPhaseError);
             const size_t address = Be16(&cdb[6]);
             const size_t bank = cdb[9];
-            if (bank >= m_banks.size() || address + kMemoryReadLength > kSimulatedBankSize) {
+            if (bank >= m_banks.size() || address + kReadMemoryLength > kSimulatedBankSize) {
                 return Check(kAddressOutOfRange);
             }
-            return Good(DataIn(m_banks[bank].data() + address, kMemoryReadLength, data, length));
+            return Good(DataIn(m_banks[bank].data() + address, kReadMemoryLength, data, length));
         }
         case kSubReadPatchInfo: {
             if (direction != kDirectionIn && length > 0) return Check(kDataPhaseError);

@@ -13,6 +13,7 @@
 
 #include "drive/command_result.h"
 #include "drive/device_entry.h"
+#include "drive/scsi_opcodes.h"
 #include "drive/sim/command_match.h"
 #include "drive/sim/virtual_clock.h"
 
@@ -114,7 +115,7 @@ struct RecordedCommand {
     ScsiResult result;
 
     uint8_t Opcode() const { return cdb[0]; }
-    bool IsVendor(uint8_t subCode) const { return cdb[0] == 0x5A && cdb[5] == subCode; }
+    bool IsVendor(uint8_t subCode) const { return cdb[0] == kOpVendor && cdb[5] == subCode; }
 };
 
 class SimulatedDrive {

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "drive/command_result.h"
-#include "drive/nt_pass_through_transport.h"
 #include "drive/sim/simulated_windows_errors.h"
+#include "drive/windows/nt_pass_through_transport.h"
 
 namespace keluflash {
 

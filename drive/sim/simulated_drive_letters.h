@@ -9,7 +9,7 @@
 
 #include "drive/sim/simulated_machine.h"
 #include "drive/sim/simulated_windows_counters.h"
-#include "drive/windows_ports.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 

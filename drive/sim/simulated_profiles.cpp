@@ -1,4 +1,5 @@
 // The named simulated set-ups that --simulate[=NAME] and the demo offer.
+#include "drive/scsi_opcodes.h"
 #include "drive/sim/simulated_machine.h"
 
 namespace keluflash {
@@ -82,7 +83,7 @@ std::vector<SimulatedProfile> MakeProfiles() {
     profiles.push_back({"two-drives", "a ZXR-0131K and a ZXR-0150K (firmware id K5)", two});
 
     SimulatedMachineConfig lost;
-    lost.faults = {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 4, .kind = MachineFaultKind::DriveGone}};
+    lost.faults = {{.opcode = kOpVendor, .vendorSubCode = kSubWriteBlock, .nth = 4, .kind = MachineFaultKind::DriveGone}};
     profiles.push_back({"lost-drive", "the drive disappears at the fourth block write", lost});
     // The faults where no answer comes, each of which must never read as
     // success: the update decides on what the drive answered.

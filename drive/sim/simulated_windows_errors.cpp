@@ -1,6 +1,6 @@
 #include "drive/sim/simulated_windows_errors.h"
 
-#include "drive/nt_pass_through_transport.h"
+#include "drive/windows/nt_pass_through_transport.h"
 
 namespace keluflash {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "drive/windows_ports.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 
@@ -16,7 +16,7 @@ inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr uint32_t kErrorMessageNotFound = 317;
-// kErrorDeviceNotConnected (1167): drive/nt_pass_through_transport.h
+// kErrorDeviceNotConnected (1167): drive/windows/nt_pass_through_transport.h
 
 // FormatMessageA over the built-in texts and a machine's own.
 class SimulatedSystemErrorText final : public SystemErrorText {

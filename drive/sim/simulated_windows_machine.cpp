@@ -1,6 +1,6 @@
 #include "drive/sim/simulated_windows_machine.h"
 
-#include "drive/windows_transport.h"
+#include "drive/windows/windows_transport.h"
 
 namespace keluflash {
 

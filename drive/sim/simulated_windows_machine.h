@@ -10,7 +10,7 @@
 #include "drive/sim/simulated_drive_letters.h"
 #include "drive/sim/simulated_machine.h"
 #include "drive/sim/simulated_windows_errors.h"
-#include "drive/windows_ports.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 

@@ -1,10 +1,10 @@
-// Our declaration of the pass-through request (drive/pass_through_request.h,
+// Our declaration of the pass-through request (drive/windows/pass_through_request.h,
 // written without any system header) against the system's own: mingw-w64's
 // <ntddscsi.h>. A field out of place fails the Windows build.
 #include <cstddef>
 
-#include "drive/pass_through_request.h"
 #include "drive/win32/windows_api.h"
+#include "drive/windows/pass_through_request.h"
 
 #include <winioctl.h>
 #include <ntddscsi.h>

@@ -1,7 +1,7 @@
 #pragma once
 // ASPI for Win32 through the real WNASPI32.DLL: the system directory, the
 // library with its two entry points, and the completion events.
-#include "drive/windows_ports.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "drive/windows_ports.h"
 #include "drive/win32/unique_handle.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 

@@ -1,13 +1,13 @@
 #pragma once
 // Every drive port of a real Windows machine in one place, for main() to
 // build once and hand to the Windows transport.
-#include "drive/windows_ports.h"
 #include "drive/win32/win32_aspi_port.h"
 #include "drive/win32/win32_clock.h"
 #include "drive/win32/win32_drive_letter_port.h"
 #include "drive/win32/win32_pass_through_port.h"
 #include "drive/win32/win32_platform_port.h"
 #include "drive/win32/win32_system_error_text.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 

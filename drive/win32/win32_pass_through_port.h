@@ -1,7 +1,7 @@
 #pragma once
 // SCSI pass-through: DeviceIoControl(IOCTL_SCSI_PASS_THROUGH_DIRECT) with the
 // request buffer as it is, in and out.
-#include "drive/windows_ports.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The platform choice: GetVersionExA tells the NT family (pass-through path)
 // from Windows 95/98/Me (ASPI path).
-#include "drive/windows_ports.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 

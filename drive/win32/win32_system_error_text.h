@@ -1,6 +1,6 @@
 #pragma once
 // The system's text for an error code, as FormatMessageA gives it.
-#include "drive/windows_ports.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 

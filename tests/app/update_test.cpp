@@ -503,7 +503,9 @@ TEST_F(UpdateTest, EveryWayTheDownloadAndVerificationEnd) {
             EXPECT_EQ(window.form.Messages().back(), row.result == UpdateResult::Verified
                                                          ? std::string("OK:Verify ok!!")
                                                          : AdviceLine(state));
-            if (row.blockUnanswered) EXPECT_THAT(CommandsWhere(window.Drive(), IsTrigger), IsEmpty());
+            if (row.blockUnanswered) {
+                EXPECT_THAT(CommandsWhere(window.Drive(), IsTrigger), IsEmpty());
+            }
             EXPECT_EQ(window.view.boxes.size(), row.result == UpdateResult::Verified ? 1u : 0u);
             EXPECT_EQ(window.Controls(), (ControlsState{true, true, true, true}));
             // Method B is not even asked for unless the drive refused method A.

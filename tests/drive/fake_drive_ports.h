@@ -11,12 +11,12 @@
 #include <tuple>
 #include <vector>
 
-#include "drive/aspi_transport.h"
 #include "drive/atapi.h"
-#include "drive/nt_pass_through_transport.h"
 #include "drive/sim/virtual_clock.h"
-#include "drive/windows_ports.h"
-#include "drive/windows_transport.h"
+#include "drive/windows/aspi_transport.h"
+#include "drive/windows/nt_pass_through_transport.h"
+#include "drive/windows/windows_ports.h"
+#include "drive/windows/windows_transport.h"
 #include "tests/support/recording_ui.h"
 
 namespace keluflash::test {

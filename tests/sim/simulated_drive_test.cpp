@@ -1,8 +1,8 @@
 // The simulated drive's firmware model, command by command.
 #include "drive/sim/simulated_drive.h"
 
-#include "drive/pass_through_request.h"
 #include "drive/sim/simulated_machine.h"
+#include "drive/windows/pass_through_request.h"
 
 #include <gtest/gtest.h>
 

@@ -1,16 +1,16 @@
 // The simulated machine's ports: pass-through, ASPI, drive letters, error
 // texts and the named profiles, and TAtapi running over them.
-#include "drive/nt_pass_through_transport.h"
-#include "tests/support/recording_ui.h"
 #include "drive/sim/simulated_windows_machine.h"
+#include "drive/windows/nt_pass_through_transport.h"
+#include "tests/support/recording_ui.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <set>
 
-#include "drive/aspi_request.h"
 #include "drive/atapi.h"
+#include "drive/windows/aspi_request.h"
 #include "image/image_writer.h"
 
 namespace keluflash {

@@ -13,11 +13,11 @@
 
 #include "app/form1.h"
 #include "app/recording_system_services.h"
-#include "drive/aspi_transport.h"
 #include "drive/atapi.h"
-#include "drive/windows_transport.h"
 #include "drive/win32/win32_drive_ports.h"
 #include "drive/win32/windows_api.h"
+#include "drive/windows/aspi_transport.h"
+#include "drive/windows/windows_transport.h"
 #include "tests/app/window_fixture.h"
 #include "tests/drive/fake_drive_ports.h"
 #include "tests/flash/flash_fixture.h"

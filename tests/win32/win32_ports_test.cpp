@@ -6,9 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "drive/aspi_transport.h"
 #include "drive/atapi.h"
-#include "drive/windows_transport.h"
 #include "drive/win32/win32_aspi_port.h"
 #include "drive/win32/win32_clock.h"
 #include "drive/win32/win32_drive_letter_port.h"
@@ -17,6 +15,8 @@
 #include "drive/win32/win32_platform_port.h"
 #include "drive/win32/win32_system_error_text.h"
 #include "drive/win32/windows_api.h"
+#include "drive/windows/aspi_transport.h"
+#include "drive/windows/windows_transport.h"
 #include "tests/drive/fake_drive_ports.h"
 
 namespace keluflash {

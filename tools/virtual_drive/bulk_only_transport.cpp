@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "drive/sim/scsi_opcodes.h"
+#include "drive/scsi_opcodes.h"
 
 namespace keluflash::virtual_drive {
 
@@ -94,15 +94,15 @@ std::optional<DataPhase> IntendedDataPhase(const std::array<uint8_t, 16>& cdb) {
     }
     // 5A is MODE SENSE(10) to everyone else: only the drive's own signature
     // makes it one of its vendor commands.
-    if (cdb[2] != 0x38 || cdb[3] != 0x4B || cdb[4] != 0x45) {
+    if (!IsVendorCommand(cdb.data())) {
         return std::nullopt;
     }
     switch (cdb[5]) {
-        case 0xA0: return DataPhase{kDirectionOut, Be16(&cdb[8])};   // block write; 0 is the trigger
-        case 0xC0: return DataPhase{kDirectionIn, 10};               // query mode
-        case 0x11: return DataPhase{kDirectionIn, 256};              // read memory
-        case 0xA3: return DataPhase{kDirectionIn, 65536};            // read patch information
-        case 0xA2: return DataPhase{kDirectionOut, cdb[11]};         // write memory
+        case kSubWriteBlock: return DataPhase{kDirectionOut, Be16(&cdb[8])};
+        case kSubQueryMode: return DataPhase{kDirectionIn, kQueryModeLength};
+        case kSubReadMemory: return DataPhase{kDirectionIn, kReadMemoryLength};
+        case kSubReadPatchInfo: return DataPhase{kDirectionIn, kPatchInfoLength};
+        case kSubWriteMemory: return DataPhase{kDirectionOut, cdb[11]};
         default: return DataPhase{};
     }
 }

@@ -4,15 +4,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "drive/sim/scsi_opcodes.h"
+#include "drive/scsi_opcodes.h"
 
 namespace keluflash {
 
 namespace {
-
-constexpr unsigned kDidTimeOut = 0x03;
-constexpr unsigned kDidError = 0x07;
-constexpr unsigned kDriverSense = 0x08;
 
 std::string NodeName(const char* prefix, size_t drive) { return prefix + std::to_string(drive); }
 
@@ -97,15 +93,15 @@ int SimulatedLinuxMachine::SgIo(int fd, sg_io_hdr_t& header) {
         // As usb-storage does when the device goes: the command in flight
         // fails with DID_ERROR, every later call on the node with ENODEV.
         m_goneReported[node->drive] = true;
-        header.host_status = kDidError;
+        header.host_status = kSgHostError;
         return 0;
     }
     if (delivery.fault == MachineFaultKind::OsError) return static_cast<int>(delivery.osError);
     if (delivery.fault == MachineFaultKind::NeverCompletes || delivery.fault == MachineFaultKind::HostTimeOut) {
         Clock().Advance(header.timeout);
-        header.host_status = kDidTimeOut;
+        header.host_status = kSgHostTimeOut;
     } else if (delivery.fault) {
-        header.host_status = kDidError;
+        header.host_status = kSgHostError;
     }
     const ScsiResult& result = delivery.scsi;
     header.status = result.scsiStatus;
@@ -116,7 +112,7 @@ int SimulatedLinuxMachine::SgIo(int fd, sg_io_hdr_t& header) {
         const size_t count = std::min<size_t>(header.mx_sb_len, result.sense.size());
         std::memcpy(header.sbp, result.sense.data(), count);
         header.sb_len_wr = static_cast<unsigned char>(count);
-        header.driver_status = kDriverSense;
+        header.driver_status = kSgDriverSense;
     }
     return 0;
 }

@@ -28,9 +28,9 @@
 #include <memory>
 #include <string>
 
-#include "drive/aspi_request.h"
 #include "drive/sim/simulated_windows_machine.h"
 #include "drive/win32/windows_api.h"
+#include "drive/windows/aspi_request.h"
 #include "tests/win32/wnaspi32/simulated_aspi_statistics.h"
 
 namespace keluflash {

@@ -1,4 +1,4 @@
-#include "drive/aspi_transport.h"
+#include "drive/windows/aspi_transport.h"
 
 #include <algorithm>
 #include <array>

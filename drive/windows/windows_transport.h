@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "drive/transport.h"
-#include "drive/windows_ports.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "drive/aspi_request.h"
 #include "drive/transport.h"
-#include "drive/windows_ports.h"
+#include "drive/windows/aspi_request.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 
@@ -42,8 +42,6 @@ public:
     std::string DevicePath(const DeviceEntry& device) const override;
 
     bool Loaded() const { return m_library != nullptr; }
-    // True once a request was retired: no further command is sent.
-    bool Stuck() const { return m_stuck; }
 
 private:
     // One SC_EXEC_SCSI_CMD block with the data buffer and event it points to.

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "drive/pass_through_request.h"
 #include "drive/transport.h"
-#include "drive/windows_ports.h"
+#include "drive/windows/pass_through_request.h"
+#include "drive/windows/windows_ports.h"
 
 namespace keluflash {
 

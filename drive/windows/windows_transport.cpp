@@ -1,7 +1,7 @@
-#include "drive/windows_transport.h"
+#include "drive/windows/windows_transport.h"
 
-#include "drive/aspi_transport.h"
-#include "drive/nt_pass_through_transport.h"
+#include "drive/windows/aspi_transport.h"
+#include "drive/windows/nt_pass_through_transport.h"
 
 namespace keluflash {
 

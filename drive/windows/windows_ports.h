@@ -9,7 +9,7 @@
 
 #include "drive/device_entry.h"
 #include "drive/host_ports.h"
-#include "drive/pass_through_request.h"
+#include "drive/windows/pass_through_request.h"
 
 namespace keluflash {
 

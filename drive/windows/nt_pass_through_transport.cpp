@@ -1,4 +1,4 @@
-#include "drive/nt_pass_through_transport.h"
+#include "drive/windows/nt_pass_through_transport.h"
 
 #include <array>
 
