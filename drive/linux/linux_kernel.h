@@ -29,6 +29,11 @@ public:
     // DID_ERROR, and its nodes leave sysfs moments later, so a gone device is
     // waited for a short, bounded while.
     virtual bool StillPresent(const std::string& nodeName) = 0;
+    // For the operator's fix when a node does not open: the group that owns
+    // it ("cdrom"), and the programs that hold it open ("wodim (pid 812)"),
+    // as far as the system shows them to this user. Empty when unknown.
+    virtual std::string NodeGroup(const std::string&) { return {}; }
+    virtual std::string NodeHolders(const std::string&) { return {}; }
 };
 
 // This machine's kernel; sysfs read under `sysfsRoot` (a fixture tree in tests).
@@ -40,6 +45,8 @@ public:
     void Close(int fd) override;
     int SgIo(int fd, sg_io_hdr_t& header) override;
     bool StillPresent(const std::string& nodeName) override;
+    std::string NodeGroup(const std::string& path) override;
+    std::string NodeHolders(const std::string& path) override;
 
 private:
     std::filesystem::path m_sysfsRoot;

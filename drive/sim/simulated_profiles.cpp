@@ -85,6 +85,13 @@ std::vector<SimulatedProfile> MakeProfiles() {
     lost.faults = {{.opcode = 0x5A, .vendorSubCode = 0xA0, .nth = 4, .kind = MachineFaultKind::DriveGone}};
     profiles.push_back({"lost-drive", "the drive disappears at the fourth block write", lost});
 
+    // What a user outside the drive's group (Linux) or a limited user
+    // (Windows) meets: the drive is there, and its nodes refuse to open.
+    SimulatedMachineConfig noAccess;
+    noAccess.linuxAccess.unopenable = {0};
+    noAccess.windows.unopenableCdromLetters = {'D'};
+    profiles.push_back({"no-access", "the default drive, which this user may not open (permission denied)", noAccess});
+
     return profiles;
 }
 
