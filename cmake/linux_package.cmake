@@ -51,7 +51,8 @@ install(FILES ${dist}/modules-load-sg.conf DESTINATION lib/modules-load.d RENAME
 if(KELUFLASH_TESTS)
   add_test(NAME man_pages_test
            COMMAND ${CMAKE_SOURCE_DIR}/tests/packaging/man_pages_test.sh ${dist}/man
-                   $<TARGET_FILE:keluflash-cli> $<$<TARGET_EXISTS:keluflash-demo>:$<TARGET_FILE:keluflash-demo>>)
+                   $<TARGET_FILE:keluflash-cli> $<$<TARGET_EXISTS:keluflash-demo>:$<TARGET_FILE:keluflash-demo>>
+                   $<$<TARGET_EXISTS:keluflash>:$<TARGET_FILE:keluflash>>)
   set_tests_properties(man_pages_test PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 endif()
 
