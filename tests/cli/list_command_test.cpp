@@ -81,6 +81,7 @@ TEST(KeluflashCliList, HelpNamesTheSimulatedMachines) {
     const CliRun run = RunCli("--help");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.out.find("--simulate[=NAME]"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nUsage: keluflash-cli [OPTIONS]"), std::string::npos) << "no path, only the name: " << run.out;
     EXPECT_NE(run.out.find("  default "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("list"), std::string::npos);
 }
