@@ -38,7 +38,9 @@ foreach(page ${man_pages})
 endforeach()
 install(FILES ${dist}/keluflash-cli.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME keluflash-cli)
-install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+# keluflash's licence and the notices of the libraries compiled into the
+# programs; tools/check_notices.sh keeps it complete.
+install(FILES ${dist}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${generated}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(TARGET keluflash)
   install(FILES ${generated}/org.keluflash.keluflash.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
