@@ -56,6 +56,10 @@ if(KELUFLASH_TESTS)
                    $<TARGET_FILE:keluflash-cli> $<$<TARGET_EXISTS:keluflash-demo>:$<TARGET_FILE:keluflash-demo>>
                    $<$<TARGET_EXISTS:keluflash>:$<TARGET_FILE:keluflash>>)
   set_tests_properties(man_pages_test PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  # The completion in a real bash, against the same --help.
+  add_test(NAME completion_test
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/packaging/completion_test.sh ${dist}/keluflash-cli.bash-completion
+                   $<TARGET_FILE:keluflash-cli>)
 endif()
 
 # The Debian package.
