@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/restart_offer.h"
+#include "app/unusable_drives.h"
 #include "flash/compatibility_checks.h"
 #include "image/image_file.h"
 
@@ -38,6 +39,9 @@ TForm1::TForm1(TAtapi& atapi, Clock& clock, SystemServices& system, View& view)
 void TForm1::FormCreate() {
     m_caption = kWindowCaption;
     m_view.CaptionChanged();
+    // A drive that was found but cannot be used is said, with the fix, rather
+    // than left out of the list without a word.
+    for (const std::string& line : UnusableDriveLines(m_atapi.DriveTransport())) AddMessage(line);
 }
 
 void TForm1::SelDeviceChange(int index) {

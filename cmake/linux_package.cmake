@@ -38,7 +38,9 @@ foreach(page ${man_pages})
 endforeach()
 install(FILES ${dist}/keluflash-cli.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME keluflash-cli)
-install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+# keluflash's licence and the notices of the libraries compiled into the
+# programs; tools/check_notices.sh keeps it complete.
+install(FILES ${dist}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${generated}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(TARGET keluflash)
   install(FILES ${generated}/org.keluflash.keluflash.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
@@ -51,8 +53,13 @@ install(FILES ${dist}/modules-load-sg.conf DESTINATION lib/modules-load.d RENAME
 if(KELUFLASH_TESTS)
   add_test(NAME man_pages_test
            COMMAND ${CMAKE_SOURCE_DIR}/tests/packaging/man_pages_test.sh ${dist}/man
-                   $<TARGET_FILE:keluflash-cli> $<$<TARGET_EXISTS:keluflash-demo>:$<TARGET_FILE:keluflash-demo>>)
+                   $<TARGET_FILE:keluflash-cli> $<$<TARGET_EXISTS:keluflash-demo>:$<TARGET_FILE:keluflash-demo>>
+                   $<$<TARGET_EXISTS:keluflash>:$<TARGET_FILE:keluflash>>)
   set_tests_properties(man_pages_test PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  # The completion in a real bash, against the same --help.
+  add_test(NAME completion_test
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/packaging/completion_test.sh ${dist}/keluflash-cli.bash-completion
+                   $<TARGET_FILE:keluflash-cli>)
 endif()
 
 # The Debian package.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drive/command_result.h"
@@ -17,11 +18,28 @@ namespace keluflash {
 
 using DeviceTable = std::array<DeviceEntry, kDeviceTableSize>;
 
+// Why a drive the scan saw is not in the table, as far as the operator's fix
+// depends on it.
+enum class UnlistedCause {
+    Other,               // the system's own reason; no fix known
+    NodePermission,      // the user may not open the device node (Linux)
+    NeedsAdministrator,  // the drive letter is denied to a limited user (Windows NT)
+    InUse,               // another program holds the drive
+    TableFull,           // the device table (or the letter list) has no room
+};
+
 // A drive the scan saw but could not put into the table, and why.
 struct UnlistedDrive {
+    UnlistedDrive(std::string path, std::string reason, std::vector<std::string> otherNames,
+                  UnlistedCause cause = UnlistedCause::Other)
+        : path(std::move(path)), reason(std::move(reason)), otherNames(std::move(otherNames)), cause(cause) {}
+
     std::string path;
     std::string reason;
     std::vector<std::string> otherNames;
+    UnlistedCause cause = UnlistedCause::Other;
+    std::string owningGroup;  // the node's group, when the system tells it ("cdrom")
+    std::string holders;      // who holds it, when the system tells it ("cdrecord (pid 812)")
 };
 
 class Transport {

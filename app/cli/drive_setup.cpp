@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/cli/command_trace.h"
+#include "app/unusable_drives.h"
 #include "drive/sim/paced_clock.h"
 #include "drive/sim/simulated_machine.h"
 
@@ -148,10 +149,18 @@ void DriveSetup::CollectDrives() {
     m_drives.clear();
     for (int i = 0; i < count; ++i) {
         const DeviceEntry& entry = m_atapi->Device(i);
-        m_drives.push_back(SeenDrive{i, transport.DevicePath(entry), transport.OtherNames(entry), {}});
+        SeenDrive& drive = m_drives.emplace_back();
+        drive.tableIndex = i;
+        drive.path = transport.DevicePath(entry);
+        drive.otherNames = transport.OtherNames(entry);
     }
     for (const UnlistedDrive& unlisted : transport.Unlisted()) {
-        m_drives.push_back(SeenDrive{-1, unlisted.path, unlisted.otherNames, unlisted.reason});
+        SeenDrive& drive = m_drives.emplace_back();
+        drive.path = unlisted.path;
+        drive.otherNames = unlisted.otherNames;
+        drive.failure = unlisted.reason;
+        drive.fix = UnusableDriveFix(unlisted);
+        drive.unusable = UnusableDriveText(unlisted);
     }
 }
 
@@ -162,6 +171,18 @@ std::string DriveSetup::DevicePath(int tableIndex) const {
         }
     }
     return {};
+}
+
+bool DriveSetup::NoneUsable() const {
+    return !m_drives.empty() && std::none_of(m_drives.begin(), m_drives.end(),
+                                             [](const SeenDrive& drive) { return drive.tableIndex >= 0; });
+}
+
+std::string DriveSetup::NoneUsableText() const {
+    std::string text = "found " + std::to_string(m_drives.size()) +
+                       (m_drives.size() == 1 ? " optical drive" : " optical drives") + ", but none can be used";
+    for (size_t i = 0; i < m_drives.size(); ++i) text += (i == 0 ? ": " : "; ") + m_drives[i].unusable;
+    return text;
 }
 
 std::optional<int> DriveSetup::SelectDevice(const std::string& device, std::string& error) {
@@ -187,16 +208,13 @@ std::optional<int> DriveSetup::SelectDevice(const std::string& device, std::stri
             return std::nullopt;
         }
         if (named->tableIndex < 0) {
-            error = device + ": " + named->failure;
+            error = "cannot use " + named->unusable;
             return std::nullopt;
         }
         index = named->tableIndex;
     }
     if (!index) {
-        error = "no optical drive found";
-        for (const SeenDrive& drive : m_drives) {
-            error += "; " + drive.path + ": " + drive.failure;
-        }
+        error = NoneUsable() ? NoneUsableText() : "no optical drive found";
         return std::nullopt;
     }
     m_atapi->SelectDevice(m_atapi->Device(*index));

@@ -27,6 +27,8 @@ struct SeenDrive {
     std::string path;            // "/dev/sg1", "\\\\.\\D:", "ASPI 0:1:0"
     std::vector<std::string> otherNames;  // further names --device takes ("/dev/sr0")
     std::string failure;         // why it is not in the table; empty when it is
+    std::string fix;             // what the user can do about it; empty when nothing is known
+    std::string unusable;        // device, reason and fix in one text; empty for a table entry
 };
 
 struct SetupError {
@@ -85,6 +87,10 @@ public:
     const std::vector<SeenDrive>& Drives() const { return m_drives; }
     // The name --device and the listing use for a table entry.
     std::string DevicePath(int tableIndex) const;
+    // Drives were found, and none of them can be used.
+    bool NoneUsable() const;
+    // "found 2 optical drives, but none can be used: /dev/sg0 (...): fix; ...".
+    std::string NoneUsableText() const;
 
     // --device: empty for entry 0, a table index, or one of a drive's names.
     // Selects the entry in TAtapi and returns its index; nullopt with the

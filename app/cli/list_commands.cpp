@@ -1,6 +1,7 @@
 // keluflash-cli list: the optical drives the scan found, one per line
 // (index, device, identification text, revision), and the drives it could
-// not open with the reason.
+// not open with the reason and the fix. Drives found and none usable is a
+// failure: a script must not take it for "no drive here".
 #include <CLI/CLI.hpp>
 
 #include <iostream>
@@ -29,8 +30,9 @@ int RunList(const CommonOptions& options) {
         nlohmann::json unavailable = nlohmann::json::array();
         for (const SeenDrive& drive : setup->Drives()) {
             if (drive.tableIndex < 0) {
-                unavailable.push_back(
-                    {{"device", AnsiToUtf8(drive.path)}, {"reason", AnsiToUtf8(drive.failure)}});
+                unavailable.push_back({{"device", AnsiToUtf8(drive.path)},
+                                       {"reason", AnsiToUtf8(drive.failure)},
+                                       {"fix", AnsiToUtf8(drive.fix)}});
                 continue;
             }
             const DeviceEntry& entry = atapi.Device(drive.tableIndex);
@@ -44,13 +46,15 @@ int RunList(const CommonOptions& options) {
         nlohmann::json listing{{"drives", drives}, {"unavailable", unavailable}};
         if (const std::string lost = setup->TraceFailure(); !lost.empty())
             listing["trace_error"] = lost;
+        if (setup->NoneUsable()) return ReportFailure(true, ErrorKind::Drive, setup->NoneUsableText(), listing);
         PrintJson(std::cout, listing);
         return kExitOk;
     }
 
     for (const SeenDrive& drive : setup->Drives()) {
         if (drive.tableIndex < 0) {
-            std::cout << "-  " << PrintableText(drive.path) << "  " << PrintableText(drive.failure) << "\n";
+            std::cout << "-  " << PrintableText(drive.path) << "  " << PrintableText(drive.failure)
+                      << (drive.fix.empty() ? "" : ": " + PrintableText(drive.fix)) << "\n";
             continue;
         }
         // The drive list's line: identification text, a blank, the revision.
@@ -63,6 +67,11 @@ int RunList(const CommonOptions& options) {
     }
     if (const std::string lost = setup->TraceFailure(); !lost.empty())
         std::cerr << "keluflash-cli: " + lost + "\n";
+    if (setup->NoneUsable()) {
+        // The lines above name each drive with its fix already.
+        std::cerr << "keluflash-cli: none of the optical drives found can be used\n";
+        return ExitCodeOf(ErrorKind::Drive);
+    }
     return kExitOk;
 }
 

@@ -117,7 +117,8 @@ int main(int argc, char** argv) {
     // write to standard output is ignored instead.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    CLI::App app{"keluflash-cli: rewrite the firmware of KELU CD/DVD drives from a .kfs image"};
+    // Named here: the usage line names the program, not the path it was started by.
+    CLI::App app{"keluflash-cli: rewrite the firmware of KELU CD/DVD drives from a .kfs image", "keluflash-cli"};
     app.formatter(std::make_shared<HelpFormatter>());
     app.require_subcommand(1);
     // Global options are taken after the command as well: list --json.

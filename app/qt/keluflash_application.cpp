@@ -11,7 +11,23 @@ void ShowException(const std::exception& error) {
     box.exec();
 }
 
-KeluApplication::KeluApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+void AnswerHelpWithoutDisplay(int argc, char** argv, QCommandLineParser& parser) {
+    bool asked = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray word(argv[i]);
+        asked = asked || word == "--help" || word == "-h" || word == "-?" || word == "--help-all" ||
+                word == "--version" || word == "-v";
+    }
+    if (!asked) return;
+    int count = argc;
+    QCoreApplication core(count, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(KELUFLASH_VERSION));
+    parser.process(core);  // prints and exits
+}
+
+KeluApplication::KeluApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationVersion(QStringLiteral(KELUFLASH_VERSION));
+}
 
 bool KeluApplication::notify(QObject* receiver, QEvent* event) {
     try {

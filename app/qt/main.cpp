@@ -9,6 +9,13 @@
 #include "drive/steady_clock.h"
 
 int main(int argc, char** argv) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Rewrites the firmware of KELU CD/DVD drives from .kfs image files, in a window.\n"
+                       "It takes no arguments; keluflash-cli does the same from a terminal."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    keluflash::AnswerHelpWithoutDisplay(argc, argv, parser);
     keluflash::KeluApplication app(argc, argv);
     keluflash::QtUserInterface ui;
     keluflash::HostLinuxKernel kernel;

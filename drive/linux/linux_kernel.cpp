@@ -1,7 +1,9 @@
 #include "drive/linux/linux_kernel.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,6 +65,43 @@ std::string HostLinuxKernel::MountPoint(const std::string& blockName) {
         if (fields >> source >> target && source == device) return target;
     }
     return {};
+}
+
+std::string HostLinuxKernel::NodeGroup(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {};
+    std::vector<char> buffer(4096);
+    struct group entry {};
+    struct group* found = nullptr;
+    if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+        return std::to_string(info.st_gid);
+    }
+    return found->gr_name;
+}
+
+std::string HostLinuxKernel::NodeHolders(const std::string& path) {
+    // Every process's open descriptors under /proc; those of other users are
+    // hidden from an unprivileged caller, which then learns nothing more.
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path node = fs::weakly_canonical(path, error);
+    if (error) return {};
+    std::string holders;
+    for (fs::directory_iterator process("/proc", error), end; !error && process != end; process.increment(error)) {
+        const std::string pid = process->path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code fdError;
+        for (fs::directory_iterator fd(process->path() / "fd", fdError); !fdError && fd != end;
+             fd.increment(fdError)) {
+            std::error_code linkError;
+            if (fs::read_symlink(fd->path(), linkError) != node || linkError) continue;
+            std::string name;
+            std::getline(std::ifstream(process->path() / "comm"), name);
+            holders += (holders.empty() ? "" : ", ") + (name.empty() ? "a program" : name) + " (pid " + pid + ")";
+            break;
+        }
+    }
+    return holders;
 }
 
 }  // namespace keluflash

@@ -34,6 +34,11 @@ public:
     // Where a disc in the drive with block node `blockName` ("sr0") is
     // mounted; empty when it is not.
     virtual std::string MountPoint(const std::string& blockName) = 0;
+    // For the operator's fix when a node does not open: the group that owns
+    // it ("cdrom"), and the programs that hold it open ("wodim (pid 812)"),
+    // as far as the system shows them to this user. Empty when unknown.
+    virtual std::string NodeGroup(const std::string&) { return {}; }
+    virtual std::string NodeHolders(const std::string&) { return {}; }
 };
 
 // This machine's kernel; sysfs read under `sysfsRoot` (a fixture tree in tests).
@@ -46,6 +51,8 @@ public:
     int SgIo(int fd, sg_io_hdr_t& header) override;
     bool StillPresent(const std::string& nodeName) override;
     std::string MountPoint(const std::string& blockName) override;
+    std::string NodeGroup(const std::string& path) override;
+    std::string NodeHolders(const std::string& path) override;
 
 private:
     std::filesystem::path m_sysfsRoot;

@@ -28,18 +28,18 @@ void FailWithErrno(CommandResult& result, int error, bool gone) {
 
 }  // namespace
 
-std::string OpenFailureText(int error, const std::string& path) {
+std::string OpenFailureText(int error) {
     switch (error) {
     case EACCES:
     case EPERM:
     case EROFS:
-        return "permission denied: run as root or with access to " + path;
+        return "permission denied";
     case ENOENT:
-        return "no device node " + path;
+        return "no device node";
     case EBUSY:
-        return "device busy: another program holds " + path;
+        return "device busy";
     default:
-        return LowerFirst(ErrnoText(error)) + ": " + path;
+        return LowerFirst(ErrnoText(error));
     }
 }
 
@@ -69,8 +69,8 @@ int SgIoTransport::Scan(DeviceTable& table, const Identify& identify) {
         nodes.push_back(block);
 
         if (count == kDeviceTableSize) {
-            m_unlisted.push_back({nodes.front(), "the device table holds 20 drives",
-                                  std::vector<std::string>(nodes.begin() + 1, nodes.end())});
+            m_unlisted.emplace_back(nodes.front(), "the device table holds 20 drives",
+                                    std::vector<std::string>(nodes.begin() + 1, nodes.end()), UnlistedCause::TableFull);
             continue;
         }
         // A mounted disc is in use: no firmware is written under it.
@@ -109,7 +109,15 @@ int SgIoTransport::Scan(DeviceTable& table, const Identify& identify) {
             for (const std::string& path : nodes) {
                 if (path != reportedPath) others.push_back(path);
             }
-            m_unlisted.push_back({reportedPath, OpenFailureText(reportedError, reportedPath), others});
+            UnlistedDrive unlisted(reportedPath, OpenFailureText(reportedError), others);
+            if (reportedError == EACCES || reportedError == EPERM || reportedError == EROFS) {
+                unlisted.cause = UnlistedCause::NodePermission;
+                unlisted.owningGroup = m_kernel.NodeGroup(reportedPath);
+            } else if (reportedError == EBUSY) {
+                unlisted.cause = UnlistedCause::InUse;
+                unlisted.holders = m_kernel.NodeHolders(reportedPath);
+            }
+            m_unlisted.push_back(std::move(unlisted));
             continue;
         }
         for (const std::string& path : nodes) {

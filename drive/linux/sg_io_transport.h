@@ -23,9 +23,9 @@ inline constexpr unsigned kSgDriverTimeout = 0x06;
 inline constexpr unsigned kSgDriverSense = 0x08;
 inline constexpr unsigned kSgTimeoutMilliseconds = 20000;
 
-// Why a node could not be opened, for the operator
-// ("permission denied: run as root or with access to /dev/sg1").
-std::string OpenFailureText(int error, const std::string& path);
+// Why a node could not be opened, for the operator ("permission denied");
+// the fix is the application's to tell.
+std::string OpenFailureText(int error);
 
 class SgIoTransport final : public Transport {
 public:

@@ -44,7 +44,7 @@ unsigned SimulatedDriveLetters::DriveType(char letter) {
 
 DeviceHandle SimulatedDriveLetters::Open(char letter) {
     const std::optional<size_t> drive = DriveAtLetter(letter);
-    if (!drive) return kInvalidHandle;
+    if (!drive || Unopenable(letter)) return kInvalidHandle;
     const DeviceHandle handle = m_nextHandle;
     m_nextHandle += kHandleStep;
     m_handles.emplace_back(handle, *drive);
@@ -63,9 +63,14 @@ void SimulatedDriveLetters::Close(DeviceHandle handle) {
 
 std::string SimulatedDriveLetters::DevicePath(char letter) { return std::string("\\\\.\\") + letter + ":"; }
 
+uint32_t SimulatedDriveLetters::OpenError(char letter) {
+    if (Unopenable(letter)) return kErrorAccessDenied;
+    return DriveAtLetter(letter) ? 0 : kErrorFileNotFound;
+}
+
 std::string SimulatedDriveLetters::OpenFailure(char letter) {
-    if (DriveAtLetter(letter)) return "";
-    return Unopenable(letter) ? "Access is denied." : "The system cannot find the file specified.";
+    if (Unopenable(letter)) return "Access is denied.";
+    return DriveAtLetter(letter) ? "" : "The system cannot find the file specified.";
 }
 
 bool SimulatedDriveLetters::DeviceIoControl(DeviceHandle handle, PassThroughBuffer& buffer, uint32_t& lastError) {

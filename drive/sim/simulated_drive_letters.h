@@ -23,6 +23,7 @@ public:
     void Close(DeviceHandle handle) override;
     std::string DevicePath(char letter) override;
     std::string OpenFailure(char letter) override;
+    uint32_t OpenError(char letter) override;
 
     bool DeviceIoControl(DeviceHandle handle, PassThroughBuffer& buffer, uint32_t& lastError) override;
 

@@ -82,7 +82,9 @@ struct SimulatedWindowsConfig {
     // Drive letters (pass-through path).
     std::vector<char> driveLetters;          // of drive i; default 'D' + i
     std::map<char, unsigned> otherLetterTypes;  // e.g. {'C', 3}; every other letter is 1 (no root dir)
-    std::vector<char> unopenableCdromLetters;   // type 5, but CreateFile fails (access denied)
+    // Type 5, but CreateFile fails (access denied), with a drive behind the
+    // letter or without.
+    std::vector<char> unopenableCdromLetters;
 
     // System error texts beyond the built-in ones (codes 2, 5, 6, 87, 121, 1117, 1167, ...).
     std::map<uint32_t, std::string> errorTexts;

@@ -117,6 +117,13 @@ std::vector<SimulatedProfile> MakeProfiles() {
                         "the scan",
                         aspiInquiry});
 
+    // What a user outside the drive's group (Linux) or a limited user
+    // (Windows) meets: the drive is there, and its nodes refuse to open.
+    SimulatedMachineConfig noAccess;
+    noAccess.linuxAccess.unopenable = {0};
+    noAccess.windows.unopenableCdromLetters = {'D'};
+    profiles.push_back({"no-access", "the default drive, which this user may not open (permission denied)", noAccess});
+
     return profiles;
 }
 

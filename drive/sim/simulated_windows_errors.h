@@ -11,12 +11,12 @@
 namespace keluflash {
 
 inline constexpr uint32_t kErrorFileNotFound = 2;
-inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr uint32_t kErrorMessageNotFound = 317;
-// kErrorDeviceNotConnected (1167): drive/windows/nt_pass_through_transport.h
+// kErrorAccessDenied (5): drive/windows/windows_ports.h; kErrorDeviceNotConnected (1167):
+// drive/windows/nt_pass_through_transport.h
 
 // FormatMessageA over the built-in texts and a machine's own.
 class SimulatedSystemErrorText final : public SystemErrorText {

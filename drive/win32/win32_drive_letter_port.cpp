@@ -40,6 +40,8 @@ void Win32DriveLetterPort::Close(DeviceHandle handle) {
     if (owned != m_handles.end()) m_handles.erase(owned);
 }
 
+uint32_t Win32DriveLetterPort::OpenError(char letter) { return m_openErrors[LetterIndex(letter)]; }
+
 std::string Win32DriveLetterPort::OpenFailure(char letter) {
     const uint32_t error = m_openErrors[LetterIndex(letter)];
     if (error == 0) return {};

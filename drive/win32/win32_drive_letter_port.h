@@ -17,6 +17,7 @@ public:
     void Close(DeviceHandle handle) override;
     std::string DevicePath(char letter) override;
     std::string OpenFailure(char letter) override;
+    uint32_t OpenError(char letter) override;
 
 private:
     std::vector<UniqueHandle> m_handles;

@@ -28,8 +28,12 @@ int NtPassThroughTransport::Scan(DeviceTable& table, const Identify& identify) {
         }
         m_scanHandle = m_ports.driveLetters.Open(letter);
         if (m_scanHandle == kInvalidHandle) {
-            m_unlisted.push_back({m_ports.driveLetters.DevicePath(letter), m_ports.driveLetters.OpenFailure(letter),
-                                  {std::string(1, letter) + ":"}});
+            const uint32_t error = m_ports.driveLetters.OpenError(letter);
+            m_unlisted.emplace_back(m_ports.driveLetters.DevicePath(letter), m_ports.driveLetters.OpenFailure(letter),
+                                    std::vector<std::string>{std::string(1, letter) + ":"},
+                                    error == kErrorAccessDenied       ? UnlistedCause::NeedsAdministrator
+                                    : error == kErrorSharingViolation ? UnlistedCause::InUse
+                                                                      : UnlistedCause::Other);
             continue;
         }
         m_paths[m_scanHandle] = m_ports.driveLetters.DevicePath(letter);
@@ -43,9 +47,9 @@ int NtPassThroughTransport::Scan(DeviceTable& table, const Identify& identify) {
         if (count < kListLimit) {
             ++count;
         } else {
-            m_unlisted.push_back({m_ports.driveLetters.DevicePath(letter),
-                                  "only the first four CD-ROM drive letters are listed",
-                                  {std::string(1, letter) + ":"}});
+            m_unlisted.emplace_back(m_ports.driveLetters.DevicePath(letter),
+                                    "only the first four CD-ROM drive letters are listed",
+                                    std::vector<std::string>{std::string(1, letter) + ":"}, UnlistedCause::TableFull);
         }
     }
     return count;

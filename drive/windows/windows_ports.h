@@ -74,7 +74,13 @@ public:
     // not be opened (empty when it was).
     virtual std::string DevicePath(char letter) = 0;
     virtual std::string OpenFailure(char letter) = 0;
+    // The system's error code of that failure (5: access denied); 0 when the
+    // open succeeded or the code is not known.
+    virtual uint32_t OpenError(char) { return 0; }
 };
+
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorSharingViolation = 32;
 
 // FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM) into a buffer of `capacity`
 // characters. nullopt when it fails, with the failure's own error code.

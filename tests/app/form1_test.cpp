@@ -40,6 +40,43 @@ TEST(Form1Test, ListsEveryDriveAndSelectsTheFirst) {
     EXPECT_THAT(window.form.Messages(), IsEmpty());
 }
 
+// A drive the user may not open is not listed, and the message list says
+// which one, why and what to do; the usable drive is still the selected one.
+TEST(Form1Test, ADriveThatCannotBeOpenedIsNamedWithReasonAndFix) {
+    struct Case {
+        const char* name;
+        SimulatedMachineConfig config;
+        const char* line;
+    };
+    std::vector<Case> cases;
+    SimulatedMachineConfig nt = TwoDrives();
+    nt.platform = SimulatedPlatform::WindowsNt;
+    nt.windows.unopenableCdromLetters = {'E'};
+    cases.push_back({"a limited user on Windows NT", nt,
+                     "Cannot use \\\\.\\E: (Access is denied.): run keluflash as administrator"});
+#if defined(__linux__)
+    SimulatedMachineConfig linuxMachine = TwoDrives();
+    linuxMachine.linuxAccess.unopenable = {1};
+    cases.push_back({"a user outside the drive's group on Linux", linuxMachine,
+                     "Cannot use /dev/sg1 (permission denied): log in at the machine's own seat, or add yourself to "
+                     "the group that owns /dev/sg1 (cdrom)"});
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The machine of the case's platform (the bench's is always a Windows one).
+        RecordingView view;
+        const std::unique_ptr<SimulatedMachine> machine = MakeSimulatedMachine(c.config, view);
+        TAtapi atapi(machine->DriveTransport(), machine->Ui());
+        RecordingSystemServices system;
+        TForm1 form(atapi, machine->Clock(), system, view);
+        form.FormCreate();
+        EXPECT_THAT(form.SelDeviceItems(), ElementsAre("KELU    ZXR-0131K        1.00"));
+        EXPECT_TRUE(form.BitBtn2Enabled());
+        EXPECT_THAT(form.Messages(), ElementsAre(c.line));
+        EXPECT_THAT(view.shown, ElementsAre(c.line)) << "the view is told, not only the state";
+    }
+}
+
 TEST(Form1Test, PickingADriveMovesEveryLaterCommandToIt) {
     WindowBench window(TwoDrives());
     window.form.SelDeviceChange(1);

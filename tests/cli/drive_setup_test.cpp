@@ -105,7 +105,7 @@ TEST_F(DriveSetupTest, DrivesOutsideTheTableAreNamedWithTheReason) {
 
     std::string why;
     EXPECT_EQ(setup->SelectDevice("F:", why), std::nullopt);
-    EXPECT_EQ(why, "F:: Access is denied.");
+    EXPECT_EQ(why, "cannot use \\\\.\\F: (Access is denied.): run keluflash as administrator");
     ASSERT_EQ(setup->SelectDevice("H:", why), 3);
     EXPECT_EQ(atapi.SelectedHandle(), atapi.Device(3).handle);
     ASSERT_EQ(setup->SelectDevice("1", why), 1);
@@ -121,7 +121,8 @@ TEST_F(DriveSetupTest, NoDriveToSelect) {
     ASSERT_NE(setup, nullptr);
     std::string why;
     EXPECT_EQ(setup->SelectDevice("", why), std::nullopt);
-    EXPECT_EQ(why, "no optical drive found; \\\\.\\D:: Access is denied.");
+    EXPECT_EQ(why, "found 1 optical drive, but none can be used: \\\\.\\D: (Access is denied.): run keluflash as "
+                   "administrator");
 }
 
 TEST_F(DriveSetupTest, AspiDrivesAreNamedByTheirAddress) {

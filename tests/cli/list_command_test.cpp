@@ -36,6 +36,37 @@ TEST(KeluflashCliList, TextLinesShowIndexDeviceIdentificationAndRevision) {
               "1  /dev/sg1  KELU    ZXR-0150K        1.10\n");
 }
 
+// A drive this user may not open: every command names it with the reason and
+// the fix, and a drive found but unusable is a failure, not "no drive".
+TEST(KeluflashCliList, ADriveThatCannotBeOpenedIsNamedWithReasonAndFix) {
+    const std::string fix =
+        "log in at the machine's own seat, or add yourself to the group that owns /dev/sg0 (cdrom)";
+    const CliRun list = RunCli("--simulate=no-access list");
+    EXPECT_EQ(list.exitCode, 1);
+    EXPECT_EQ(list.out, "-  /dev/sg0  permission denied: " + fix + "\n");
+    EXPECT_EQ(list.err, "keluflash-cli: none of the optical drives found can be used\n");
+
+    const CliRun json = RunCli("--simulate=no-access list --json");
+    EXPECT_EQ(json.exitCode, 1);
+    const nlohmann::json listing = nlohmann::json::parse(json.out);
+    EXPECT_TRUE(listing["drives"].empty());
+    ASSERT_EQ(listing["unavailable"].size(), 1u);
+    EXPECT_EQ(listing["unavailable"][0]["device"], "/dev/sg0");
+    EXPECT_EQ(listing["unavailable"][0]["reason"], "permission denied");
+    EXPECT_EQ(listing["unavailable"][0]["fix"], fix);
+    EXPECT_EQ(listing["kind"], "drive");
+
+    const std::string none = "found 1 optical drive, but none can be used: /dev/sg0 (permission denied): " + fix;
+    const CliRun flash = RunCli("--simulate=no-access flash --yes /nonexistent.kfs");
+    EXPECT_EQ(flash.exitCode, 1);
+    EXPECT_EQ(flash.err, "keluflash-cli: " + none + "\n");
+    const CliRun flashJson = RunCli("--simulate=no-access flash --json --yes /nonexistent.kfs");
+    EXPECT_EQ(flashJson.exitCode, 1);
+    EXPECT_EQ(nlohmann::json::parse(flashJson.out)["error"], none);
+    const CliRun named = RunCli("--simulate=no-access flash --device /dev/sr0 --yes /nonexistent.kfs");
+    EXPECT_EQ(named.err, "keluflash-cli: cannot use /dev/sg0 (permission denied): " + fix + "\n");
+}
+
 TEST(KeluflashCliList, UsageErrorsExitWithTwo) {
     const CliRun unknown = RunCli("--simulate=no-such-machine list");
     EXPECT_EQ(unknown.exitCode, 2);
@@ -50,6 +81,7 @@ TEST(KeluflashCliList, HelpNamesTheSimulatedMachines) {
     const CliRun run = RunCli("--help");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.out.find("--simulate[=NAME]"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nUsage: keluflash-cli [OPTIONS]"), std::string::npos) << "no path, only the name: " << run.out;
     EXPECT_NE(run.out.find("  default "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("list"), std::string::npos);
 }

@@ -54,6 +54,8 @@ public:
         presenceAsked.push_back(nodeName);
         return present;
     }
+    std::string NodeGroup(const std::string& path) override { return "group of " + path; }
+    std::string NodeHolders(const std::string& path) override { return "holder of " + path; }
     int SgIo(int fd, sg_io_hdr_t& header) override {
         ++calls;
         seenFd = fd;
@@ -104,9 +106,16 @@ TEST_F(SgIoTransportTest, ScanListsEveryDriveAtItsNodeAndSaysWhyOneIsMissing) {
         EXPECT_EQ(transport.DevicePath(table[2]), "/dev/sr4");
         EXPECT_EQ(table[2].IdentificationText(), "KELU    ZXR-0131K       ");
         EXPECT_EQ(table[2].RevisionText(), "1.00");
-        ASSERT_EQ(transport.Unlisted().size(), 2u);
-        EXPECT_EQ(transport.Unlisted()[0].reason, "permission denied: run as root or with access to /dev/sg3");
-        EXPECT_EQ(transport.Unlisted()[1].reason, "permission denied: run as root or with access to /dev/sr3");
+        const std::vector<UnlistedDrive> unlisted = transport.Unlisted();
+        ASSERT_EQ(unlisted.size(), 2u);
+        // The node named is the one whose group or holder the fix names.
+        const UnlistedDrive& sg3 = unlisted[0];
+        EXPECT_EQ(sg3.path, "/dev/sg3");
+        EXPECT_EQ(sg3.reason, "permission denied");
+        EXPECT_EQ(sg3.cause, UnlistedCause::NodePermission);
+        EXPECT_EQ(sg3.owningGroup, "group of /dev/sg3");
+        EXPECT_EQ(unlisted[1].path, "/dev/sr3");
+        EXPECT_EQ(unlisted[1].owningGroup, "group of /dev/sr3");
         EXPECT_TRUE(transport.PassThrough());
     }
     EXPECT_TRUE(kernel.open.empty()) << "every node the scan opened is closed with the transport";
@@ -124,7 +133,7 @@ TEST_F(SgIoTransportTest, AnExclusiveScanTakesNoDriveAnotherProgramHoldsOrWithAM
     EXPECT_EQ(kernel.opened, std::vector<std::string>{"/dev/sg0"});
     EXPECT_EQ(kernel.exclusiveOpens, (std::vector<bool>{true, true}));
     ASSERT_EQ(transport.Unlisted().size(), 2u);
-    EXPECT_EQ(transport.Unlisted()[0].reason, "device busy: another program holds /dev/sg1");
+    EXPECT_EQ(transport.Unlisted()[0].reason, "device busy");
     EXPECT_EQ(transport.Unlisted()[1].reason, "the disc in /dev/sr2 is mounted at /media/disc: unmount it first");
 
     // The window and `list` look without taking the drive.
@@ -140,6 +149,18 @@ TEST_F(SgIoTransportTest, TheTableHoldsTwentyDrivesAndNamesTheRest) {
     EXPECT_EQ(transport.Scan(table, AnswerInquiry), kDeviceTableSize);
     ASSERT_EQ(transport.Unlisted().size(), 2u);
     EXPECT_EQ(transport.Unlisted()[1].path, "/dev/sg21");
+    EXPECT_EQ(transport.Unlisted()[1].cause, UnlistedCause::TableFull);
+}
+
+TEST_F(SgIoTransportTest, ANodeInUseNamesItsHolder) {
+    kernel.drives = {Node(0, "sg0")};
+    kernel.openErrors = {{"/dev/sg0", EBUSY}, {"/dev/sr0", EBUSY}};  // fake
+    SgIoTransport transport(kernel);
+    EXPECT_EQ(transport.Scan(table, AnswerInquiry), 0);
+    ASSERT_EQ(transport.Unlisted().size(), 1u);
+    EXPECT_EQ(transport.Unlisted()[0].reason, "device busy");
+    EXPECT_EQ(transport.Unlisted()[0].cause, UnlistedCause::InUse);
+    EXPECT_EQ(transport.Unlisted()[0].holders, "holder of /dev/sg0");
 }
 
 // The kernel's resid is what did not move; a count a driver got wrong is
@@ -319,10 +340,10 @@ TEST_F(SgIoTransportTest, TAtapiScansAndShowsTheSystemsTextForAGoneDrive) {
     EXPECT_EQ(ui.texts, std::vector<std::string>{"No such device\n"});
 }
 
-TEST(OpenFailureText, SaysWhatToDo) {
-    EXPECT_EQ(OpenFailureText(EPERM, "/dev/sg3"), "permission denied: run as root or with access to /dev/sg3");
-    EXPECT_EQ(OpenFailureText(EBUSY, "/dev/sg3"), "device busy: another program holds /dev/sg3");
-    EXPECT_EQ(OpenFailureText(ENXIO, "/dev/sg3"), "no such device or address: /dev/sg3");
+TEST(OpenFailureText, SaysWhy) {
+    EXPECT_EQ(OpenFailureText(EPERM), "permission denied");
+    EXPECT_EQ(OpenFailureText(EBUSY), "device busy");
+    EXPECT_EQ(OpenFailureText(ENXIO), "no such device or address");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -116,7 +117,7 @@ std::string UnlistedReasons(const Fixture& fixture) {
     transport.Scan(table, [](const DeviceEntry&, uint8_t*) { return uint8_t{1}; });
     std::string reasons;
     for (const auto& unlisted : transport.Unlisted()) {
-        reasons += unlisted.reason + "\n";
+        reasons += unlisted.reason + (unlisted.owningGroup.empty() ? "" : " (group " + unlisted.owningGroup + ")") + "\n";
     }
     return reasons;
 }
@@ -164,8 +165,24 @@ TEST(HostLinuxKernel, AnUnreadableNodeIsNamedWithItsReason) {
     fixture.Node("sr0");
     fs::permissions(fixture.Dev() / "sg1", fs::perms::none);
     fs::permissions(fixture.Dev() / "sr0", fs::perms::none);
-    EXPECT_EQ(UnlistedReasonsAsUnprivileged(fixture),
-              "permission denied: run as root or with access to " + (fixture.Dev() / "sg1").string() + "\n");
+    // The group the fix names is the node's own, as the system reports it.
+    struct stat info {};
+    ASSERT_EQ(::stat((fixture.Dev() / "sg1").c_str(), &info), 0);
+    const struct group* owner = ::getgrgid(info.st_gid);
+    ASSERT_NE(owner, nullptr);
+    EXPECT_EQ(UnlistedReasonsAsUnprivileged(fixture), "permission denied (group " + std::string(owner->gr_name) + ")\n");
+}
+
+TEST(HostLinuxKernel, NamesTheProgramsThatHoldANode) {
+    Fixture fixture;
+    fixture.Node("sg0");
+    HostLinuxKernel kernel(fixture.Sys());
+    const std::string node = (fixture.Dev() / "sg0").string();
+    EXPECT_EQ(kernel.NodeHolders(node), "");
+    const int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_THAT(kernel.NodeHolders(node), ::testing::HasSubstr("(pid " + std::to_string(::getpid()) + ")"));
+    ::close(fd);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # What a Windows user downloads: keluflash-VERSION-win32.zip holds exactly the
-# two programs, stripped, README.txt and LICENSE.txt in one folder, and the
+# two programs, stripped, README.txt, LICENSE.txt and THIRD-PARTY.txt in one folder, and the
 # programs load with nothing beside them (only system DLLs, every function on
 # the XP SP3 list).
 #   tools/windows/check_release.sh BUILD_DIR
@@ -18,7 +18,8 @@ trap 'rm -rf "$work"' EXIT
 failed=0
 fail() { echo "FAILED: $*" >&2; failed=1; }
 
-expected=$(printf '%s\n' "$name/LICENSE.txt" "$name/README.txt" "$name/keluflash-cli.exe" "$name/keluflash.exe")
+expected=$(printf '%s\n' "$name/LICENSE.txt" "$name/README.txt" "$name/THIRD-PARTY.txt" "$name/keluflash-cli.exe" \
+                          "$name/keluflash.exe")
 found=$(cd "$work" && find . -type f | sed 's|^\./||' | sort)
 [ "$found" = "$expected" ] || fail "the zip holds"$'\n'"$found"$'\n'"instead of"$'\n'"$expected"
 
@@ -30,6 +31,7 @@ for exe in keluflash.exe keluflash-cli.exe; do
 done
 grep -q "XP SP3" "$work/$name/README.txt" || fail "README.txt names no supported Windows"
 grep -q "MIT License" "$work/$name/LICENSE.txt" || fail "LICENSE.txt is not the licence"
+grep -q "GCC Runtime Library Exception" "$work/$name/THIRD-PARTY.txt" || fail "THIRD-PARTY.txt lacks the runtime's notice"
 "$root/tools/windows/check_imports.sh" "$root/tools/windows/xp-sp3-imports.txt" \
   "$work/$name/keluflash.exe" "$work/$name/keluflash-cli.exe" || failed=1
 [ $failed = 0 ] && echo "ok: $name.zip: $(tr '\n' ' ' <<<"$found")"

@@ -69,11 +69,10 @@ private:
 
 int main(int argc, char** argv) {
     using namespace keluflash;
-    KeluApplication app(argc, argv);
-
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("The KELUFlash window over simulated KELU drives."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption profileOption(QStringLiteral("profile"),
                                            QStringLiteral("One simulated set-up instead of the demo's five drives."),
                                            QStringLiteral("name"));
@@ -83,6 +82,8 @@ int main(int argc, char** argv) {
                                          QStringLiteral("index"), QStringLiteral("0"));
     const QCommandLineOption fastOption(QStringLiteral("fast"), QStringLiteral("No pacing: everything at once."));
     parser.addOptions({profileOption, runOption, driveOption, fastOption});
+    AnswerHelpWithoutDisplay(argc, argv, parser);
+    KeluApplication app(argc, argv);
     parser.process(app);
 
     SimulatedMachineConfig config = DemoMachineConfig();
