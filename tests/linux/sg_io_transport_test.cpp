@@ -126,7 +126,7 @@ TEST_F(SgIoTransportTest, ScanListsEveryDriveAtItsNodeAndSaysWhyOneIsMissing) {
 // without trying its other node; a drive whose disc is mounted is not used.
 TEST_F(SgIoTransportTest, AnExclusiveScanTakesNoDriveAnotherProgramHoldsOrWithAMountedDisc) {
     kernel.drives = {Node(0, "sg0"), Node(1, "sg1"), Node(2, "sg2")};
-    kernel.openErrors = {{"/dev/sg1", EBUSY}};
+    kernel.openErrors = {{"/dev/sg1", EBUSY}};  // the scripted (fake) kernel's node
     kernel.mounts = {{"sr2", "/media/disc"}};
     SgIoTransport transport(kernel, "/dev", true);
     EXPECT_EQ(transport.Scan(table, AnswerInquiry), 1);
