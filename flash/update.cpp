@@ -168,7 +168,8 @@ bool FirmwareUpdate::FlashImage() {
     m_report.method = DownloadMethod::WriteBuffer;
     m_report.fallback = true;
     if (DownloadMethodB(Context(), &failure)) return true;
-    m_lines.AddMessage("Err:Flash Fail!!");
+    // The checksum refusal is the cause and stays the last line.
+    if (failure != DownloadFailure::ChecksumRefused) m_lines.AddMessage("Err:Flash Fail!!");
     return false;
 }
 
