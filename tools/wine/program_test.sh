@@ -103,7 +103,7 @@ list_lines() { timeout 60 wine "$probe" lines "$caption" 2>/dev/null | tr -d '\r
 
 (cd "$work" && exec wine "$window") >"$work/window.log" 2>&1 &
 launcher=$!
-wid=$(wait_window "$caption" 60)
+wid=$(wait_window "$caption" 120)
 if [ -z "$wid" ]; then
   fail "keluflash.exe showed no window \"$caption\""
   kill "$launcher" 2>/dev/null
