@@ -70,7 +70,14 @@ public:
     void SetProgress(int value) override;
     void SetProgressRange(int min, int max) override;        // the bar's range, set directly
     void SetProgressPosition(int position) override;          // the bar's position, set directly and repainted
-    void PhaseStarted(FlashPhase phase) override { m_view.PhaseStarted(phase); }
+    // The status bar's panel names the step while an update runs, and counts
+    // the seconds of the ready wait, when the bar stands still.
+    void PhaseStarted(FlashPhase phase) override;
+    void WaitingForDrive(uint32_t elapsedSeconds, uint32_t limitSeconds) override;
+
+    // The window was asked to close while an update runs: it closes when the
+    // update has ended, and says so once.
+    void CloseDeferred();
 
     // The window's state, for views and tests.
     const std::string& Caption() const { return m_caption; }
@@ -137,6 +144,7 @@ private:
     std::string m_openDialogFileName;
     bool m_updating = false;
     bool m_handlerRunning = false;
+    bool m_closeDeferralSaid = false;
     ImageHeader m_header;
     ImageSelection m_selection;
     ImageCopy m_opened;     // the file as the open read it, once

@@ -101,6 +101,8 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
                     DownloadFailure* failure) {
     TAtapi& atapi = context.atapi;
     const uint32_t started = context.clock.TickCount();
+    uint32_t shownSeconds = 0;
+    context.bar.WaitingForDrive(0, kReadyWaitSeconds);
     for (;;) {
         const uint8_t status = atapi.TestUnitReady();
         const CommandResult& result = atapi.LastResult();
@@ -128,6 +130,10 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
         if (processMessages) context.ui.ProcessMessages();
         const uint32_t elapsedSeconds = (context.clock.TickCount() - started) / 1000;
         if (elapsedSeconds > kReadyWaitSeconds) break;
+        if (elapsedSeconds != shownSeconds) {
+            shownSeconds = elapsedSeconds;
+            context.bar.WaitingForDrive(elapsedSeconds, kReadyWaitSeconds);
+        }
     }
     const SenseTriple sense = atapi.LastResult().sense;
     if (atapi.NtFlag()) {

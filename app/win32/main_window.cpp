@@ -303,6 +303,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             // Ends the message loop, which then destroys the window. A close
             // while a handler runs takes effect once the handler returns.
+            if (m_form != nullptr) m_form->CloseDeferred();
             PostQuitMessage(0);
             return 0;
         default:

@@ -619,6 +619,33 @@ TEST_F(UpdateTest, FlashesAndVerifiesImageTwoOfAMultiImageFile) {
 // The view acts while the update waits for the drive: Open, Start, Exit and
 // the drive list are all disabled then, and the update goes on with the file
 // it started with.
+// While the bar stands still in the ready wait the status panel counts the
+// seconds, and names each step before it; afterwards it shows the drive's
+// line again. A close asked for meanwhile is said once.
+TEST_F(UpdateTest, TheStatusPanelNamesTheStepAndCountsTheWait) {
+    SimulatedDriveConfig drive;
+    drive.programmingMilliseconds = 3500;
+    WindowBench window(drive);
+    const ImageOnDisk image = SaveDemoImage(dir);
+    window.Open(image.path);
+    window.view.onProcessMessages = [&] {
+        if (window.form.Updating()) window.form.CloseDeferred();
+    };
+    const std::string driveLine = window.form.StatusPanelText();
+    window.Start();
+    ASSERT_EQ(window.form.LastUpdateResult(), UpdateResult::Verified);
+    EXPECT_THAT(window.view.panel, ElementsAre(driveLine, "Copying the drive's patch area", "Writing the firmware (vendor blocks)",
+                                               "Telling the drive to program", "Waiting for the drive: 0 of 120 s",
+                                               "Waiting for the drive: 1 of 120 s", "Waiting for the drive: 2 of 120 s",
+                                               "Waiting for the drive: 3 of 120 s", "Reading the flash back", driveLine));
+    EXPECT_EQ(std::count(window.form.Messages().begin(), window.form.Messages().end(),
+                         "The window closes when the update has ended."),
+              1);
+    // Outside an update a close is no news.
+    window.form.CloseDeferred();
+    EXPECT_EQ(window.form.Messages().back(), "OK:Verify ok!!");
+}
+
 TEST_F(UpdateTest, AViewThatActsInTheMiddleOfAnUpdateChangesNothing) {
     SimulatedMachineConfig config;
     config.drives = {SimulatedDriveConfig{}, SimulatedDriveConfig{}};
