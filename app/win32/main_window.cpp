@@ -139,7 +139,7 @@ MainWindow::MainWindow(HINSTANCE instance, Win32UserInterface& ui) : m_instance(
     m_edit1 = CreateControl(WC_EDITA, "", ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, 4 + 31, 71 + 16, 201, 21,
                             kIdEdit1, WS_EX_CLIENTEDGE);
     m_bitBtn1 = CreateBitBtn("&Open", KELUFLASH_BITMAP_OPEN, 4 + 86, 71 + 48, kIdBitBtn1);
-    m_listBox1 = CreateControl(WC_LISTBOXA, "", LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP, 0, 190, 267, 83,
+    m_listBox1 = CreateControl(WC_LISTBOXA, "", LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP, 0, 190, 267, 83,
                                kIdListBox1, WS_EX_CLIENTEDGE);
     SendMessageA(m_listBox1, LB_SETITEMHEIGHT, 0, 13);
     m_bitBtn2 = CreateBitBtn("&Start", KELUFLASH_BITMAP_START, 33, 160, kIdBitBtn2);
@@ -222,6 +222,19 @@ void MainWindow::ControlsChanged() {
 
 void MainWindow::MessageAdded(const std::string& line) {
     SendMessageA(m_listBox1, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    // A line wider than the list can be scrolled to its end.
+    if (const HDC dc = GetDC(m_listBox1)) {
+        SIZE size{};
+        {
+            const Selection font(dc, m_font.get());
+            GetTextExtentPoint32A(dc, line.c_str(), static_cast<int>(line.size()), &size);
+        }
+        ReleaseDC(m_listBox1, dc);
+        constexpr int kTextMargin = 6;
+        const int extent = static_cast<int>(size.cx) + kTextMargin;
+        if (extent > SendMessageA(m_listBox1, LB_GETHORIZONTALEXTENT, 0, 0))
+            SendMessageA(m_listBox1, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent), 0);
+    }
     // Painted at once: the operation that reported the line may keep the
     // thread busy for a long time.
     UpdateWindow(m_listBox1);
