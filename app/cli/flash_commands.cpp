@@ -103,11 +103,15 @@ public:
     int Fail(ErrorKind kind, const std::string& error, nlohmann::json fields = nlohmann::json::object()) {
         if (m_options.json && m_form) fields["messages"] = m_view.Lines();
         AddTraceFailure(fields);
+        if (m_setup) m_setup->ReportReplay(m_options.json, fields, error);
         return ReportFailure(m_options.json, kind, error, std::move(fields));
     }
     // The end of a command that did its work: the answer in --json, with
-    // every message line.
+    // every message line. A replay that stopped fails it.
     int Succeed(nlohmann::json answer) {
+        if (const std::string stopped = m_setup ? m_setup->ReplayFailure() : std::string(); !stopped.empty())
+            return Fail(ErrorKind::Failed, stopped, std::move(answer));
+        if (m_setup) m_setup->ReportReplay(m_options.json, answer);
         AddTraceFailure(answer);
         if (m_options.json) {
             answer["messages"] = m_view.Lines();

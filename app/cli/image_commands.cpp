@@ -241,6 +241,11 @@ bool AddDrivePreview(const CommonOptions& common, const std::string& fileName, n
         else
             std::cerr << "keluflash-cli: " + lost + "\n";
     }
+    setup->ReportReplay(options.json, info);
+    if (const std::string stopped = setup->ReplayFailure(); !stopped.empty()) {
+        exitCode = ReportFailure(options.json, ErrorKind::Failed, stopped, info);
+        return false;
+    }
     return true;
 }
 
