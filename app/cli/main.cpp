@@ -159,6 +159,7 @@ int main(int argc, char** argv) {
     RegisterListCommand(app, options, exitCode);
     RegisterImageCommands(app, options, exitCode);
     RegisterFlashCommands(app, options, exitCode);
+    RegisterMatchCommand(app, options, exitCode);
 
     if (const std::optional<std::string> word = CommandWord(argc, argv)) {
         if (const std::optional<std::string> error = UnknownCommand(app, *word))
