@@ -197,5 +197,39 @@ TEST_F(ReplayTest, RealTimeTakesTheRecordedTime) {
     EXPECT_LT(timed(""), std::chrono::milliseconds(400));
 }
 
+// One session of the kernel test kept in the fast tests: keluflash-cli
+// flashing the simulated drive attached as a USB optical drive (usb-storage,
+// sr and sg of Debian's kernel under QEMU, beside QEMU's own CD-ROM),
+// recorded once with tests/kernel/record_usb_trace.sh. Its replay ends as the
+// real run did, line for line, from the recording's own drive list.
+TEST_F(ReplayTest, TheKernelTestsUsbSessionReplays) {
+    const std::string fixtures = KELUFLASH_CLI_FIXTURES;
+    for (const char* name : {"kernel-usb-flash.trace", "kernel-usb-flash.kfs"}) {
+        ASSERT_EQ(std::system(("gzip -dc " + Quoted(fixtures + "/" + name + ".gz") + " >" + Quoted(folder.Path(name)))
+                                  .c_str()),
+                  0);
+    }
+    const std::string replay = "--simulate=replay:" + folder.Path("kernel-usb-flash.trace");
+    const nlohmann::json header = folder.JsonLines("kernel-usb-flash.trace").front();
+    std::string usbDrive;
+    for (const nlohmann::json& drive : header["drives"])
+        if (drive["identification"].get<std::string>().rfind("KELU", 0) == 0) usbDrive = drive["device"];
+    ASSERT_FALSE(usbDrive.empty()) << header.dump();
+
+    CliRun run = RunCli(replay + " list");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_THAT(run.out, HasSubstr("  QEMU    QEMU DVD-ROM    "));
+    EXPECT_THAT(run.out, HasSubstr("  " + usbDrive + "  KELU    ZXR-0131K        1.00\n"));
+
+    run = RunCli(replay + " flash --yes --device " + usbDrive + " " + folder.Path("kernel-usb-flash.kfs"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, ReadFile(fixtures + "/kernel-usb-flash.out"));
+    run = RunCli(replay + " --json flash --yes --device " + usbDrive + " " + folder.Path("kernel-usb-flash.kfs"));
+    const nlohmann::json answer = Document(run);
+    EXPECT_EQ(answer["result"], "verified");
+    EXPECT_EQ(answer["replayed_commands"], answer["recorded_commands"]);
+    EXPECT_GT(answer["recorded_commands"].get<int>(), 500) << "the read-back's reads among them";
+}
+
 }  // namespace
 }  // namespace keluflash::test
