@@ -33,13 +33,14 @@ protected:
 };
 
 TEST_F(ReplayTest, AFlashReplaysToTheSameEnd) {
-    // Method A, method B, ASPI's status bytes, a wait that times out, a
-    // drive that is lost, and the second drive of two.
+    // Method A, method B, ASPI's status bytes, the patch area (its 64 KiB
+    // read), a wait that times out, a drive that is lost, and the second
+    // drive of two.
     const struct {
         const char* machine;
         const char* device;
-    } rows[] = {{"default", ""}, {"method-b", ""}, {"aspi", ""}, {"never-ready", ""}, {"lost-drive", ""},
-                {"two-drives", " --device 1"}};
+    } rows[] = {{"default", ""},     {"method-b", ""},   {"aspi", ""},       {"patch-area", ""},
+                {"never-ready", ""}, {"lost-drive", ""}, {"two-drives", " --device 1"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.machine);
         std::filesystem::remove(folder.Path("session.jsonl"));
