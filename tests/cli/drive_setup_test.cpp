@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -9,6 +10,7 @@
 
 #include "app/cli/console_ui.h"
 #include "drive/sim/simulated_windows_machine.h"
+#include "drive/transfer_digest.h"
 #include "image/descramble.h"
 
 namespace keluflash::cli {
@@ -195,6 +197,36 @@ TEST_F(DriveSetupTest, TraceWritesEveryCommandAsAJsonLine) {
     EXPECT_TRUE(inquiry.contains("time_ms"));
     std::error_code ignored;
     std::filesystem::remove(path, ignored);  // Windows keeps a file that is still open
+}
+
+// A replay gives back what came in, so every byte of it is kept, also of
+// the 64 KiB patch information; of what went out, the first 512 bytes and a
+// digest of all of it.
+TEST_F(DriveSetupTest, TraceKeepsEveryByteThatCameIn) {
+    const std::string path = testing::TempDir() + "keluflash-trace-" +
+                             testing::UnitTest::GetInstance()->current_test_info()->name() + ".jsonl";
+    options.traceFile = path;
+    std::error_code leftOver;
+    std::filesystem::remove(path, leftOver);
+    const auto setup = DriveSetup::CreateSimulated(SimulatedMachineConfig{}, options, ui, error);
+    ASSERT_NE(setup, nullptr) << error.message;
+    std::vector<uint8_t> patchInfo(65536);
+    setup->Atapi().VendorReadPatchInfo(patchInfo.data());
+    std::vector<uint8_t> block(0xF000, 0x5A);
+    setup->Atapi().VendorWriteBlock(block.data(), 4, 1, 0xF000, 0);
+
+    std::vector<nlohmann::json> lines;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);) lines.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1]["data"].get<std::string>().size(), 2u * 65536u);
+    EXPECT_EQ(lines[2]["direction"], "out");
+    EXPECT_EQ(lines[2]["data"].get<std::string>().size(), 2u * 512u);
+    char digest[9];
+    std::snprintf(digest, sizeof digest, "%08x", TransferDigest(block.data(), block.size()));
+    EXPECT_EQ(lines[2]["digest"], digest);
+    file.close();
+    std::filesystem::remove(path, leftOver);
 }
 
 TEST_F(DriveSetupTest, UnwritableTraceFileFails) {

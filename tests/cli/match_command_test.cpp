@@ -18,8 +18,9 @@ class MatchCommandTest : public ::testing::Test {
 protected:
     // Images for the default drive (ZXR-0131K, 1.00, firmware id 4B 31) at
     // several revisions, one for another model, one for another firmware id,
-    // one for the W0 family, a broken one, a text file, a valid image that is
-    // not named .kfs, a sub-folder and symbolic links to a file and a folder.
+    // one for the W0 family, a broken one, one whose block 1 is longer than
+    // the drive takes, a text file, a valid image that is not named .kfs, a
+    // sub-folder and symbolic links to a file and a folder.
     MatchCommandTest() : folder("match") {
         folder.WriteImage("new.kfs", Revision("1.05"));
         folder.WriteImage("same.kfs", Revision("1.00"));
@@ -38,6 +39,9 @@ protected:
         std::vector<uint8_t> broken = folder.WriteImage("broken.kfs");
         broken[100] ^= 0xFF;
         folder.WriteBytes("broken.kfs", broken);
+        DemoFirmwareRecipe longBlock;
+        longBlock.blockSizes = {0x8000, 0xF100, 0x8000};
+        folder.WriteImage("long-block.kfs", longBlock);
         std::ofstream(folder.Path("notes.txt")) << "firmware notes\n";
         folder.WriteImage("fw.bin");
         std::filesystem::create_directories(folder.Path("sub"));
@@ -78,6 +82,8 @@ TEST_F(MatchCommandTest, RowsBestFitsFirstInJson) {
                             "broken.kfs|invalid|Err:File check sum error!!|same",
                             "fw.bin|invalid|the open looks for an image only in a file whose name ends in .kfs; "
                             "rename it|null",
+                            "long-block.kfs|invalid|Err:Block 1 is 61696 bytes, more than the 61440 bytes the "
+                            "drive takes!!|same",
                             "notes.txt|invalid|Err:Not KELU File system!!|null"));
     const nlohmann::json& best = answer["rows"][0];
     EXPECT_EQ(best["image_index"], 0);
@@ -111,7 +117,7 @@ TEST_F(MatchCommandTest, RecursiveLooksIntoFoldersButNotThroughLinks) {
     ASSERT_EQ(run.exitCode, 0) << run.out;
     const nlohmann::json answer = Document(run);
     const std::vector<std::string> rows = Rows(answer);
-    ASSERT_EQ(rows.size(), 11u);
+    ASSERT_EQ(rows.size(), 12u);
     EXPECT_EQ(rows[0], "sub/deeper.kfs|fits||newer") << "1.10 before 1.05";
     EXPECT_EQ(rows[1], "new.kfs|fits||newer");
     EXPECT_EQ(answer["skipped"].size(), 2u) << answer["skipped"].dump();
@@ -133,7 +139,7 @@ TEST_F(MatchCommandTest, TextRowsAndTheW0Family) {
                                    "  image 0  KELU    ZXR-0150K  1.00  4b31  refused: The Firmware isn't support this "
                                    "device !!(3)\n"));
     EXPECT_THAT(run.err, HasSubstr("skipped " + folder.Path("link.kfs") + ": a symbolic link, not followed"));
-    EXPECT_THAT(run.err, HasSubstr("10 files checked against /dev/sg0 (KELU    ZXR-0131K        1.00), 4 fit"));
+    EXPECT_THAT(run.err, HasSubstr("11 files checked against /dev/sg0 (KELU    ZXR-0131K        1.00), 4 fit"));
 
     // A W0-family drive (ZXR-0130K) passes the family check whatever the
     // image's firmware id, and the list of products, which has no

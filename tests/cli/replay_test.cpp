@@ -146,6 +146,20 @@ TEST_F(ReplayTest, ADifferentCommandStopsTheReplayAtThatCommand) {
     EXPECT_THAT(Document(run)["replay_error"].get<std::string>(),
                 HasSubstr("command 1: sent CDB 120000003200000000000000 to /dev/sg0, in 50 bytes; recorded CDB "
                           "120000003200000000000000 to /dev/sg1, in 50 bytes"));
+
+    // A run whose own steps pass over the commands that were not sent (an
+    // image with firmware id 00 00 reads as the drive's when its INQUIRY
+    // brings nothing) fails all the same.
+    DemoFirmwareRecipe zeroId;
+    zeroId.firmwareId = {0, 0};
+    folder.WriteImage("zero-id.kfs", zeroId);
+    run = RunCli("--simulate=replay:" + folder.Path("two.jsonl") + " --json flash --dry-run " +
+                 folder.Path("zero-id.kfs"));
+    EXPECT_EQ(run.exitCode, 1);
+    const nlohmann::json passed = Document(run);
+    EXPECT_EQ(passed["kind"], "failed");
+    EXPECT_THAT(passed["error"].get<std::string>(), HasSubstr("stopped at command 1"));
+    EXPECT_EQ(passed["drive_state"], "untouched");
 }
 
 TEST_F(ReplayTest, ATraceOfAnotherFormatIsRefusedWithItsReason) {
