@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
@@ -222,6 +223,34 @@ void CommandTrace::WriteLine(const std::string& line) {
 
 namespace {
 
+// A whole number field that fits `T`, or `fallback` when the field is
+// absent and may be; false otherwise. nlohmann converts a fraction or a
+// number too large for the type without a word (and a fraction out of range
+// is undefined), so each is looked at first.
+template <typename T>
+bool WholeNumber(const nlohmann::json& object, const char* name, T& value, std::optional<T> fallback = std::nullopt) {
+    const auto field = object.find(name);
+    if (field == object.end()) {
+        if (fallback) value = *fallback;
+        return fallback.has_value();
+    }
+    if (field->is_number_unsigned()) {
+        const uint64_t number = field->get<uint64_t>();
+        if (number > static_cast<uint64_t>(std::numeric_limits<T>::max())) return false;
+        value = static_cast<T>(number);
+        return true;
+    }
+    if (field->is_number_integer() && std::numeric_limits<T>::is_signed) {
+        const int64_t number = field->get<int64_t>();
+        if (number < static_cast<int64_t>(std::numeric_limits<T>::min()) ||
+            number > static_cast<int64_t>(std::numeric_limits<T>::max()))
+            return false;
+        value = static_cast<T>(number);
+        return true;
+    }
+    return false;
+}
+
 // One command line into an exchange; false with what is wrong in it.
 bool ReadExchange(const nlohmann::json& line, RecordedExchange& exchange, std::string& error) {
     std::vector<uint8_t> bytes;
@@ -230,10 +259,11 @@ bool ReadExchange(const nlohmann::json& line, RecordedExchange& exchange, std::s
         return false;
     }
     std::copy(bytes.begin(), bytes.end(), exchange.cdb.begin());
-    exchange.number = line.at("n").get<uint64_t>();
-    exchange.device = line.at("device").get<int>();
-    exchange.length = line.at("length").get<uint32_t>();
-    exchange.endTick = line.at("time_ms").get<uint32_t>();
+    if (!WholeNumber(line, "n", exchange.number) || !WholeNumber(line, "device", exchange.device) ||
+        !WholeNumber(line, "length", exchange.length) || !WholeNumber(line, "time_ms", exchange.endTick)) {
+        error = "n, device, length or time_ms is missing or not a whole number in range";
+        return false;
+    }
     if (!FromName(line.at("direction").get<std::string>(), kDirections, exchange.direction)) {
         error = "its direction is none of none, in, out";
         return false;
@@ -256,7 +286,13 @@ bool ReadExchange(const nlohmann::json& line, RecordedExchange& exchange, std::s
         error = "its outcome is unknown";
         return false;
     }
-    result.scsiStatus = line.at("scsi_status").get<uint8_t>();
+    if (!WholeNumber(line, "scsi_status", result.scsiStatus) ||
+        !WholeNumber(line, "residual", result.residual, std::optional<uint32_t>(0)) ||
+        !WholeNumber(line, "os_error", result.osError, std::optional<uint32_t>(0)) ||
+        !WholeNumber(line, "aspi_status", result.aspiStatus, std::optional<uint8_t>(0))) {
+        error = "scsi_status, residual, os_error or aspi_status is missing or not a whole number in range";
+        return false;
+    }
     if (line.contains("sense_data")) {
         if (!Unhex(line["sense_data"].get<std::string>(), bytes) || bytes.size() > result.senseData.size()) {
             error = "its sense data is not hex or too long";
@@ -265,17 +301,17 @@ bool ReadExchange(const nlohmann::json& line, RecordedExchange& exchange, std::s
         std::copy(bytes.begin(), bytes.end(), result.senseData.begin());
         result.senseLength = static_cast<uint8_t>(bytes.size());
     }
-    result.residual = line.value("residual", uint32_t{0});
     result.deviceGone = line.value("device_gone", false);
-    result.osError = line.value("os_error", uint32_t{0});
     result.osErrorText = line.value("os_error_text", std::string());
-    result.aspiStatus = line.value("aspi_status", uint8_t{0});
     return true;
 }
 
 bool ReadHeader(const nlohmann::json& header, RecordedSession& session, std::string& error) {
     session.passThrough = header.at("pass_through").get<bool>();
-    session.startTick = header.at("time_ms").get<uint32_t>();
+    if (!WholeNumber(header, "time_ms", session.startTick)) {
+        error = "its time_ms is missing or not a whole number in range";
+        return false;
+    }
     for (const nlohmann::json& drive : header.at("drives")) {
         RecordedTableEntry entry;
         entry.path = drive.at("device").get<std::string>();
@@ -337,7 +373,7 @@ bool ReadTrace(const std::string& path, RecordedSession& session, std::string& e
                 return false;
             }
             const nlohmann::json& version = line["keluflash_trace"];
-            if (!version.is_number_integer() || version.get<int>() != kTraceFormatVersion) {
+            if (!version.is_number_integer() || version.get<int64_t>() != kTraceFormatVersion) {
                 error = "it was written in trace format " + version.dump() + ", and this keluflash-cli replays format " +
                         std::to_string(kTraceFormatVersion) + " only";
                 return false;

@@ -117,8 +117,10 @@ void ReplayTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uin
     const uint32_t now = m_clock.TickCount() - m_session.startTick;
     if (target > now) m_clock.Sleep(target - now);
     result = recorded.result;
+    // As a transport does: data lands only as far as the drive sent it (none
+    // at all for a command that got no answer).
     if (direction == kDirectionIn && data != nullptr)
-        std::memcpy(data, recorded.dataIn.data(), std::min<size_t>(recorded.dataIn.size(), length));
+        std::copy_n(recorded.dataIn.begin(), std::min<size_t>(recorded.dataIn.size(), length), data);
 }
 
 }  // namespace keluflash
