@@ -52,6 +52,7 @@ void TForm1::SelDeviceChange(int index) {
     // Picking a drive never enables Start.
     if (m_statusPanelText.empty()) m_bitBtn2Enabled = false;
     m_view.ControlsChanged();
+    ShowRevisionPreview();
 }
 
 void TForm1::BitBtn1Click() {
@@ -61,6 +62,7 @@ void TForm1::BitBtn1Click() {
     if (!m_view.ExecuteOpenDialog(fileName)) return;
     m_openDialogFileName = fileName;
     OpenChosenFile();
+    ShowRevisionPreview();
 }
 
 void TForm1::OpenChosenFile() {
@@ -70,6 +72,17 @@ void TForm1::OpenChosenFile() {
         m_opened, m_header, m_selection, m_edit1,
         [this](const std::array<uint8_t, 2>& firmwareId) { return CheckFirmwareId(firmwareId); }, *this);
     m_view.Edit1Changed();
+}
+
+std::optional<RevisionPreview> TForm1::PreviewRevision() const {
+    const UpdateTarget target = Target();
+    if (!target.selected || !m_selection.identified) return std::nullopt;
+    return PreviewRevisions(target.revision, m_edit1);
+}
+
+// What flashing would change, said whenever the drive or the image changes.
+void TForm1::ShowRevisionPreview() {
+    if (const std::optional<RevisionPreview> preview = PreviewRevision()) AddMessage(RevisionLine(*preview));
 }
 
 void TForm1::BitBtn2Click() {
@@ -186,6 +199,7 @@ UpdateTarget TForm1::Target() const {
     if (target.selected) {
         target.driveText = m_atapi.Device(m_selDeviceIndex).IdentificationText();
         target.listText = m_selDeviceItems.at(static_cast<size_t>(m_selDeviceIndex));
+        target.revision = m_atapi.Device(m_selDeviceIndex).RevisionText();
     }
     return target;
 }
