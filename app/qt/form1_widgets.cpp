@@ -1,5 +1,6 @@
 #include "app/qt/form1_widgets.h"
 
+#include <QDir>
 #include <QFontDatabase>
 #include <QImage>
 #include <QPalette>
@@ -57,7 +58,14 @@ QIcon GlyphIcon(const QString& resource) {
 }
 
 QIcon WindowIcon() {
-    return QIcon(QStringLiteral(":/pictures/keluflash.png"));
+    // Every size the pictures come in (keluflash-16.png to keluflash-256.png):
+    // the window system picks the one that fits.
+    QIcon icon;
+    const QDir pictures(QStringLiteral(":/pictures"));
+    for (const QString& name : pictures.entryList({QStringLiteral("keluflash-*.png")})) {
+        icon.addFile(pictures.filePath(name));
+    }
+    return icon;
 }
 
 QString QtFileFilter(const QString& filter) {

@@ -3,12 +3,13 @@
 # simulated machine that a program's --help names is in its man page, and
 # every option the man page names is one the program takes. The window
 # programs answer --help and --version without a display.
-#   man_pages_test.sh MAN_DIR KELUFLASH_CLI [KELUFLASH_DEMO KELUFLASH]
+#   man_pages_test.sh MAN_DIR KELUFLASH_CLI [PROGRAM...]
+# Each PROGRAM (keluflash, keluflash-demo, keluflash-virtual-drive) has its
+# page NAME.SECTION.in in MAN_DIR.
 set -uo pipefail
 man=$1
 cli=$2
-demo=${3:-}
-window=${4:-}
+shift 2
 failed=0
 fail() { echo "FAILED: $*"; failed=1; }
 
@@ -45,14 +46,16 @@ check keluflash-cli "$help" "$man/keluflash-cli.1.in" $commands $machines
 version=$("$cli" --version)
 [[ $version =~ ^keluflash-cli\ [0-9]+\.[0-9]+ ]] || fail "keluflash-cli --version printed \"$version\""
 
-# A window program's help and version with no display to open: on a server
-# or over SSH they must still answer, not abort.
+# The other programs' help and version with no display to open: on a server
+# or over SSH a window program must still answer, not abort.
 headless() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$@"; }
-for program in "$demo" "$window"; do
+for program in "$@"; do
   [ -n "$program" ] || continue
   name=$(basename "$program")
+  pages=("$man/$name".[1-8].in)
+  [ -f "${pages[0]}" ] || { fail "$name has no man page in $man"; continue; }
   help=$(headless "$program" --help 2>&1) || fail "$name --help without a display ended with $?: $help"
-  check "$name" "$help" "$man/$name.1.in"
+  check "$name" "$help" "${pages[0]}"
   version=$(headless "$program" --version 2>&1) || fail "$name --version without a display ended with $?"
   [[ $version =~ ^$name\ [0-9]+\.[0-9]+ ]] || fail "$name --version printed \"$version\""
 done

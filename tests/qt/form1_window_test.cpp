@@ -175,7 +175,9 @@ private slots:
         QCOMPARE(window.backgroundRole(), QPalette::Button);
         QCOMPARE(window.font().pixelSize(), 11);
         QVERIFY(!window.font().bold() && !window.font().italic());
-        QVERIFY(window.windowIcon().availableSizes().contains(QSize(32, 32)));
+        for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
+            QVERIFY2(window.windowIcon().availableSizes().contains(QSize(side, side)), qPrintable(QString::number(side)));
+        }
 
         QVERIFY(!w.selDevice.isEditable());
         QVERIFY(w.edit1.isReadOnly());

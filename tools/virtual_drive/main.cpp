@@ -420,8 +420,11 @@ std::string ProfilesHelp() {
 int main(int argc, char** argv) {
     using namespace keluflash;
     using namespace keluflash::virtual_drive;
+    // Named here: the usage line names the program, not the path it was started by.
     CLI::App app{"keluflash-virtual-drive: a simulated KELU drive attached to this Linux kernel as a USB optical "
-                 "drive (FunctionFS on dummy_hcd), served until stopped"};
+                 "drive (FunctionFS on dummy_hcd), served until stopped",
+                 "keluflash-virtual-drive"};
+    app.set_version_flag("--version", "keluflash-virtual-drive " KELUFLASH_VERSION, "Print the version and exit");
     Options options;
     app.add_option("--profile", options.profile, "The simulated drive, by the names of keluflash-cli --simulate")
         ->default_val("default");
@@ -452,7 +455,14 @@ int main(int argc, char** argv) {
     app.add_option("--udc", options.udc, "The USB device controller (default: the first dummy_udc)");
     app.add_flag("--verbose,-v", options.verbose, "Log every command with its CSW");
     app.footer(ProfilesHelp());
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& e) {  // --help, --version
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return kExitUsage;
+    }
 
     const SimulatedProfile* profile = FindSimulatedProfile(options.profile);
     if (profile == nullptr || options.drive < 0 ||
