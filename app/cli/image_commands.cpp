@@ -19,6 +19,7 @@
 #include "app/cli/file_checks.h"
 #include "app/cli/safe_file.h"
 #include "app/cli/text_escape.h"
+#include "app/image_match.h"
 #include "flash/compatibility_checks.h"
 #include "flash/revision_preview.h"
 #include "image/image_blocks.h"
@@ -184,14 +185,14 @@ std::string NotFlashableReason(const nlohmann::json& info) {
         return info["message"].is_null() ? std::string("a block cannot be read in full (the file is cut short)")
                                          : "the validation refuses it: " + info["message"].get<std::string>();
     if (!info["kfs_extension"].get<bool>())
-        return "the open looks for an image only in a file whose name ends in .kfs; rename it";
+        return kNotKfsName;
     for (const auto& image : info["images"]) {
         if (!image["window_complete"].get<bool>())
             return "the first 65536 bytes of image " + std::to_string(image["index"].get<int>()) +
                    " are not all in the file, so the open cannot identify it (pack pads files for this)";
     }
     if (!info["open_messages"].empty()) return info["open_messages"].back().get<std::string>();
-    return "no image carries an identification block, so the open selects none";
+    return kNoImageIdentified;
 }
 
 // info --device: the named drive, and the drive's revision beside the image

@@ -73,12 +73,25 @@ std::vector<std::string> ReplayTransport::OtherNames(const DeviceEntry& device) 
 
 std::string ReplayTransport::Describe(const uint8_t* cdb, uint8_t direction, uint32_t length,
                                       std::optional<uint32_t> digest, int device) const {
-    std::string text = "CDB " + Hex(cdb, 12) + " to " + DeviceName(device) + ", " + DirectionName(direction);
-    if (direction != kDirectionNone) text += " " + std::to_string(length) + " bytes";
+    // Appended piece by piece: mingw's GCC 12 takes a chain of + here for an
+    // overlapping copy (-Wrestrict).
+    std::string text = "CDB ";
+    text += Hex(cdb, 12);
+    text += " to ";
+    text += DeviceName(device);
+    text += ", ";
+    text += DirectionName(direction);
+    if (direction != kDirectionNone) {
+        text += " ";
+        text += std::to_string(length);
+        text += " bytes";
+    }
     if (digest) {
         char hex[9];
         std::snprintf(hex, sizeof hex, "%08x", *digest);
-        text += std::string(" (digest ") + hex + ")";
+        text += " (digest ";
+        text += hex;
+        text += ")";
     }
     return text;
 }

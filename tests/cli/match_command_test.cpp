@@ -18,9 +18,10 @@ class MatchCommandTest : public ::testing::Test {
 protected:
     // Images for the default drive (ZXR-0131K, 1.00, firmware id 4B 31) at
     // several revisions, one for another model, one for another firmware id,
-    // one for the W0 family, a broken one, one whose block 1 is longer than
-    // the drive takes, a text file, a valid image that is not named .kfs, a
-    // sub-folder and symbolic links to a file and a folder.
+    // one for the W0 family, multi-image files with and without an image for
+    // the drive, a broken one, one whose block 1 is longer than the drive
+    // takes, a text file, a valid image that is not named .kfs, a sub-folder
+    // and symbolic links to a file and a folder.
     MatchCommandTest() : folder("match") {
         folder.WriteImage("new.kfs", Revision("1.05"));
         folder.WriteImage("same.kfs", Revision("1.00"));
@@ -39,6 +40,12 @@ protected:
         std::vector<uint8_t> broken = folder.WriteImage("broken.kfs");
         broken[100] ^= 0xFF;
         folder.WriteBytes("broken.kfs", broken);
+        DemoFirmwareRecipe forOther;
+        forOther.firmwareId = {0x4B, 0x32};
+        // The open takes the last image the drive's firmware id check
+        // passes, and ends at the first it refuses.
+        WriteMulti("multi.kfs", {DemoFirmwareRecipe{}, DemoFirmwareRecipe{}});
+        WriteMulti("multi-other.kfs", {forOther, DemoFirmwareRecipe{}});
         DemoFirmwareRecipe longBlock;
         longBlock.blockSizes = {0x8000, 0xF100, 0x8000};
         folder.WriteImage("long-block.kfs", longBlock);
@@ -48,6 +55,12 @@ protected:
         folder.WriteImage("sub/deeper.kfs", Revision("1.10"));
         std::filesystem::create_symlink(folder.Path("new.kfs"), folder.Path("link.kfs"));
         std::filesystem::create_symlink(folder.Path("sub"), folder.Path("linked-folder"));
+    }
+
+    void WriteMulti(const std::string& name, const std::vector<DemoFirmwareRecipe>& images) {
+        const ImageWriteResult built = BuildDemoMultiFirmware(images);
+        ASSERT_TRUE(built.ok) << built.error;
+        folder.WriteBytes(name, built.bytes);
     }
 
     // The JSON rows as "file|verdict|line|comparison", file names relative to the folder.
@@ -72,10 +85,11 @@ TEST_F(MatchCommandTest, RowsBestFitsFirstInJson) {
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     const nlohmann::json answer = Document(run);
     EXPECT_EQ(answer["drive"], "/dev/sg0 (KELU    ZXR-0131K        1.00)");
-    EXPECT_EQ(answer["fits"], 4);
+    EXPECT_EQ(answer["fits"], 5);
     EXPECT_THAT(Rows(answer),
-                ElementsAre("new.kfs|fits||newer", "same.kfs|fits||same", "letters.kfs|fits||different",
-                            "old.kfs|fits||older",
+                ElementsAre("new.kfs|fits||newer", "multi.kfs|fits||same", "same.kfs|fits||same",
+                            "letters.kfs|fits||different", "old.kfs|fits||older",
+                            "multi-other.kfs|refused|Err:The firmware is not support this device!!(4)|null",
                             "other-id.kfs|refused|Err:The firmware is not support this device!!(4)|same",
                             "other-model.kfs|refused|The Firmware isn't support this device !!(3)|same",
                             "w0.kfs|refused|Err:The firmware is not support this device!!(4)|same",
@@ -90,11 +104,14 @@ TEST_F(MatchCommandTest, RowsBestFitsFirstInJson) {
     EXPECT_EQ(best["model"], "KELU    ZXR-0131K       1.05");
     EXPECT_EQ(best["revision"], "1.05");
     EXPECT_EQ(best["firmware_id"], "4b31");
+    // The multi-image file: the image the open selects for this drive.
+    EXPECT_EQ(answer["rows"][1]["image_index"], 1);
+    EXPECT_EQ(answer["rows"][1]["firmware_id"], "4b31");
     // A file the open identifies, whatever its validation says, shows its
     // image; a file it identifies nothing in shows none.
-    EXPECT_EQ(answer["rows"][7]["image_index"], 0);
-    EXPECT_TRUE(answer["rows"][8]["image_index"].is_null());
-    EXPECT_TRUE(answer["rows"][8]["model"].is_null());
+    EXPECT_EQ(answer["rows"][9]["image_index"], 0);
+    EXPECT_TRUE(answer["rows"][10]["image_index"].is_null());
+    EXPECT_TRUE(answer["rows"][10]["model"].is_null());
 
     std::vector<std::string> skipped;
     for (const nlohmann::json& entry : answer["skipped"])
@@ -117,7 +134,7 @@ TEST_F(MatchCommandTest, RecursiveLooksIntoFoldersButNotThroughLinks) {
     ASSERT_EQ(run.exitCode, 0) << run.out;
     const nlohmann::json answer = Document(run);
     const std::vector<std::string> rows = Rows(answer);
-    ASSERT_EQ(rows.size(), 12u);
+    ASSERT_EQ(rows.size(), 14u);
     EXPECT_EQ(rows[0], "sub/deeper.kfs|fits||newer") << "1.10 before 1.05";
     EXPECT_EQ(rows[1], "new.kfs|fits||newer");
     EXPECT_EQ(answer["skipped"].size(), 2u) << answer["skipped"].dump();
@@ -139,7 +156,7 @@ TEST_F(MatchCommandTest, TextRowsAndTheW0Family) {
                                    "  image 0  KELU    ZXR-0150K  1.00  4b31  refused: The Firmware isn't support this "
                                    "device !!(3)\n"));
     EXPECT_THAT(run.err, HasSubstr("skipped " + folder.Path("link.kfs") + ": a symbolic link, not followed"));
-    EXPECT_THAT(run.err, HasSubstr("11 files checked against /dev/sg0 (KELU    ZXR-0131K        1.00), 4 fit"));
+    EXPECT_THAT(run.err, HasSubstr("13 files checked against /dev/sg0 (KELU    ZXR-0131K        1.00), 5 fit"));
 
     // A W0-family drive (ZXR-0130K) passes the family check whatever the
     // image's firmware id, and the list of products, which has no
