@@ -21,7 +21,7 @@ targets=()
 for program in "${programs[@]}"; do targets+=("$(basename "$program" .exe)"); done
 
 inputs=$(ninja -C "$build" -t inputs "${targets[@]}")
-objects=$(grep '\.o$' <<<"$inputs" | sed "s|^$build/||")
+objects=$(grep -E '\.(o|obj)$' <<<"$inputs" | sed "s|^$build/||")
 # Headers and libraries from outside this tree and its build, as real paths.
 used=$( (cd "$build" && ninja -t deps $objects | sed -n 's/^    //p'; grep -E '\.(a|so)$' <<<"$inputs") |
         grep -v -e "^$root/" -e "^$build/" | grep '^/' | sort -u | xargs -r realpath -e | sort -u)
