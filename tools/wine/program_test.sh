@@ -44,6 +44,15 @@ else
   fail "keluflash-cli flash (exit $rc): $out"
 fi
 
+# Windows hands a program its whole path as argv[0]: the usage line still
+# names the program alone.
+out=$(run "$cli" --help); rc=$?
+if [ $rc = 0 ] && grep -q '^Usage: keluflash-cli \[OPTIONS\]' <<<"$out"; then
+  pass "keluflash-cli --help names the program, not its path"
+else
+  fail "keluflash-cli --help (exit $rc): $(grep -m1 Usage <<<"$out")"
+fi
+
 # A path outside ASCII reaches the program in the ANSI code page; its JSON is UTF-8.
 cp "$work/demo.kfs" "$work/café.kfs"
 out=$(cd "$work" && run "$cli" info --json café.kfs); rc=$?
