@@ -52,6 +52,7 @@ void TForm1::SelDeviceChange(int index) {
     // Picking a drive never enables Start.
     if (m_statusPanelText.empty()) m_bitBtn2Enabled = false;
     m_view.ControlsChanged();
+    ShowRevisionPreview();
 }
 
 void TForm1::BitBtn1Click() {
@@ -61,6 +62,7 @@ void TForm1::BitBtn1Click() {
     if (!m_view.ExecuteOpenDialog(fileName)) return;
     m_openDialogFileName = fileName;
     OpenChosenFile();
+    ShowRevisionPreview();
 }
 
 void TForm1::OpenChosenFile() {
@@ -70,6 +72,17 @@ void TForm1::OpenChosenFile() {
         m_opened, m_header, m_selection, m_edit1,
         [this](const std::array<uint8_t, 2>& firmwareId) { return CheckFirmwareId(firmwareId); }, *this);
     m_view.Edit1Changed();
+}
+
+std::optional<RevisionPreview> TForm1::PreviewRevision() const {
+    const UpdateTarget target = Target();
+    if (!target.selected || !m_selection.identified) return std::nullopt;
+    return PreviewRevisions(target.revision, m_edit1);
+}
+
+// What flashing would change, said whenever the drive or the image changes.
+void TForm1::ShowRevisionPreview() {
+    if (const std::optional<RevisionPreview> preview = PreviewRevision()) AddMessage(RevisionLine(*preview));
 }
 
 void TForm1::BitBtn2Click() {
@@ -110,6 +123,9 @@ void TForm1::BitBtn2Click() {
     // The update has released its holds: a held shutdown lock would stand
     // in the restart's way.
     if (m_report.result == UpdateResult::Verified) OfferRestart(m_view, m_system);
+    // The panel shows the drive's line again.
+    m_statusPanelText = m_selDeviceIndex >= 0 ? m_selDeviceItems.at(static_cast<size_t>(m_selDeviceIndex)) : "";
+    m_closeDeferralSaid = false;
     m_selDeviceEnabled = true;
     m_view.ControlsChanged();
     m_updating = false;
@@ -125,6 +141,33 @@ void TForm1::EnableSelDevice() {
 void TForm1::BitBtn3Click() {
     if (m_handlerRunning || !m_bitBtn3Enabled) return;
     m_view.CloseWindow();
+}
+
+void TForm1::PhaseStarted(FlashPhase phase) {
+    m_view.PhaseStarted(phase);
+    if (!m_updating) return;
+    switch (phase) {
+        case FlashPhase::Checks: return;
+        case FlashPhase::PatchArea: m_statusPanelText = "Copying the drive's patch area"; break;
+        case FlashPhase::DownloadMethodA: m_statusPanelText = "Writing the firmware (vendor blocks)"; break;
+        case FlashPhase::DownloadMethodB: m_statusPanelText = "Writing the firmware (WRITE BUFFER)"; break;
+        case FlashPhase::Programming: m_statusPanelText = "Telling the drive to program"; break;
+        case FlashPhase::Verification: m_statusPanelText = "Reading the flash back"; break;
+    }
+    m_view.ControlsChanged();
+}
+
+void TForm1::WaitingForDrive(uint32_t elapsedSeconds, uint32_t limitSeconds) {
+    if (!m_updating) return;
+    m_statusPanelText = "Waiting for the drive: " + std::to_string(elapsedSeconds) + " of " +
+                        std::to_string(limitSeconds) + " s";
+    m_view.ControlsChanged();
+}
+
+void TForm1::CloseDeferred() {
+    if (!m_updating || m_closeDeferralSaid) return;
+    m_closeDeferralSaid = true;
+    AddMessage("The window closes when the update has ended.");
 }
 
 void TForm1::AddMessage(std::string_view text) {
@@ -156,6 +199,7 @@ UpdateTarget TForm1::Target() const {
     if (target.selected) {
         target.driveText = m_atapi.Device(m_selDeviceIndex).IdentificationText();
         target.listText = m_selDeviceItems.at(static_cast<size_t>(m_selDeviceIndex));
+        target.revision = m_atapi.Device(m_selDeviceIndex).RevisionText();
     }
     return target;
 }

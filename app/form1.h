@@ -5,6 +5,7 @@
 // View draws it. The Qt and Win32 windows, the CLI and the tests are views.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "drive/atapi.h"
 #include "drive/host_ports.h"
 #include "flash/progress_bar.h"
+#include "flash/revision_preview.h"
 #include "flash/update.h"
 #include "flash/update_report.h"
 #include "image/image_copy.h"
@@ -70,7 +72,14 @@ public:
     void SetProgress(int value) override;
     void SetProgressRange(int min, int max) override;        // the bar's range, set directly
     void SetProgressPosition(int position) override;          // the bar's position, set directly and repainted
-    void PhaseStarted(FlashPhase phase) override { m_view.PhaseStarted(phase); }
+    // The status bar's panel names the step while an update runs, and counts
+    // the seconds of the ready wait, when the bar stands still.
+    void PhaseStarted(FlashPhase phase) override;
+    void WaitingForDrive(uint32_t elapsedSeconds, uint32_t limitSeconds) override;
+
+    // The window was asked to close while an update runs: it closes when the
+    // update has ended, and says so once.
+    void CloseDeferred();
 
     // The window's state, for views and tests.
     const std::string& Caption() const { return m_caption; }
@@ -95,6 +104,15 @@ public:
     const ImageSelection& Selection() const { return m_selection; }
     // The file as the last open read it.
     const ImageCopy& OpenedCopy() const { return m_opened; }
+    // The selected drive's revision beside the opened image's, as the
+    // update's report will carry it; nothing without a selected drive or an
+    // identified image.
+    std::optional<RevisionPreview> PreviewRevision() const;
+    // Adds that as a message line ("Revision: drive 1.00, image 1.05
+    // (newer)"), when there is one. Open and picking a drive do it; a front
+    // end that opens without the dialog does it where it shows what it is
+    // about to flash.
+    void ShowRevisionPreview();
     TAtapi& Atapi() { return m_atapi; }
 
     // Sets the open dialog's answer without a dialog.
@@ -137,6 +155,7 @@ private:
     std::string m_openDialogFileName;
     bool m_updating = false;
     bool m_handlerRunning = false;
+    bool m_closeDeferralSaid = false;
     ImageHeader m_header;
     ImageSelection m_selection;
     ImageCopy m_opened;     // the file as the open read it, once

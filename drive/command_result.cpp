@@ -18,7 +18,10 @@ SenseTriple ParseSense(const uint8_t* data, size_t length) {
 uint8_t ProgramStatus(const CommandResult& result, bool passThrough) {
     if (!passThrough) return result.aspiStatus;
     if (result.outcome == CommandOutcome::OsError || result.outcome == CommandOutcome::NotSent) return 0;
-    return result.scsiStatus != kScsiStatusGood ? result.scsiStatus : kStatusGood;
+    if (result.scsiStatus == kScsiStatusGood) return kStatusGood;
+    // A status byte of 1 is no status a drive may answer; passed on, it would
+    // read as "done". It is a failure without a status, like a refused call.
+    return result.scsiStatus == kStatusGood ? 0 : result.scsiStatus;
 }
 
 std::string NoAnswerCause(const CommandResult& result) {

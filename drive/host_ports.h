@@ -19,11 +19,15 @@ public:
 // the Win32 back end passes them through unchanged.
 inline constexpr unsigned kMbOk = 0x0;
 inline constexpr unsigned kMbOkCancel = 0x1;
+inline constexpr unsigned kMbYesNo = 0x4;
 inline constexpr unsigned kMbIconStop = 0x10;
 inline constexpr unsigned kMbIconWarning = 0x30;
+inline constexpr unsigned kMbDefButton2 = 0x100;
 inline constexpr unsigned kMbSystemModal = 0x1000;
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
 
 // The application's title: the taskbar text and the caption of its message
 // boxes, the drive layer's among them.

@@ -19,6 +19,9 @@ constexpr uint8_t kSenseNotReady = 2;
 constexpr uint8_t kSenseIllegalRequest = 5;
 constexpr uint8_t kAscMediumNotPresent = 0x3A;
 constexpr SenseTriple kParameterListLengthError{kSenseIllegalRequest, 0x1A, 0x00};
+// The drive's answer to a trigger whose checksum its staged blocks do not
+// reach: invalid field in parameter list.
+constexpr SenseTriple kChecksumRefusedSense{kSenseIllegalRequest, 0x26, 0x00};
 
 uint8_t TriggerCode(const ImageHeader& header, uint8_t base) {
     return static_cast<uint8_t>(header.BlockCount() + base);
@@ -44,6 +47,14 @@ bool TriggerAccepted(const FlashContext& context, uint8_t triggerStatus, const S
                                          sense.asc, sense.ascq));
     context.report.AddMessage("Err:Flash Fail.");
     return false;
+}
+
+// After a refused trigger: when any trigger of the method was refused for its
+// checksum, the drive said what went wrong, and that is what the update says.
+void SayChecksumRefusal(const FlashContext& context, bool checksumRefused, DownloadFailure* failure) {
+    if (!checksumRefused) return;
+    context.report.AddMessage(kMessageChecksumRefused);
+    SetFailure(failure, DownloadFailure::ChecksumRefused);
 }
 
 // A trigger that got no answer may still have been taken: a drive that starts
@@ -90,6 +101,8 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
                     DownloadFailure* failure) {
     TAtapi& atapi = context.atapi;
     const uint32_t started = context.clock.TickCount();
+    uint32_t shownSeconds = 0;
+    context.bar.WaitingForDrive(0, kReadyWaitSeconds);
     for (;;) {
         const uint8_t status = atapi.TestUnitReady();
         const CommandResult& result = atapi.LastResult();
@@ -117,6 +130,10 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
         if (processMessages) context.ui.ProcessMessages();
         const uint32_t elapsedSeconds = (context.clock.TickCount() - started) / 1000;
         if (elapsedSeconds > kReadyWaitSeconds) break;
+        if (elapsedSeconds != shownSeconds) {
+            shownSeconds = elapsedSeconds;
+            context.bar.WaitingForDrive(elapsedSeconds, kReadyWaitSeconds);
+        }
     }
     const SenseTriple sense = atapi.LastResult().sense;
     if (atapi.NtFlag()) {
@@ -166,6 +183,7 @@ bool DownloadMethodA(const FlashContext& context, DownloadFailure* failure) {
     const uint8_t code = TriggerCode(header, 0xE0);
     uint8_t triggerStatus = SendTrigger(context, kFirstTriggerMode, code);
     SenseTriple sense = atapi.LastResult().sense;
+    bool checksumRefused = sense == kChecksumRefusedSense;
     bool retried = false;
     if (triggerStatus != kStatusGood && sense.key == kSenseIllegalRequest) {
         // On the ASPI path a TEST UNIT READY goes before the retry.
@@ -173,14 +191,19 @@ bool DownloadMethodA(const FlashContext& context, DownloadFailure* failure) {
         retried = true;
         triggerStatus = SendTrigger(context, kRetryTriggerMode, code);
         sense = atapi.LastResult().sense;
+        checksumRefused = checksumRefused || sense == kChecksumRefusedSense;
         if (sense == kParameterListLengthError) {
             atapi.TestUnitReady();
             triggerStatus = SendTrigger(context, kRetryTriggerMode, TriggerCode(header, 0xF0));
             sense = atapi.LastResult().sense;
+            checksumRefused = checksumRefused || sense == kChecksumRefusedSense;
         }
     }
     if (!TriggerUnanswered(context)) {
-        if (!TriggerAccepted(context, triggerStatus, sense)) return false;
+        if (!TriggerAccepted(context, triggerStatus, sense)) {
+            SayChecksumRefusal(context, checksumRefused, failure);
+            return false;
+        }
         context.record.Reach(DriveState::TriggerTaken);
     }
     SetFailure(failure, DownloadFailure::AfterTrigger);
@@ -234,6 +257,7 @@ bool DownloadMethodB(const FlashContext& context, DownloadFailure* failure) {
     // Method B's trigger codes are method A's in reverse order.
     uint8_t triggerStatus = SendTrigger(context, kRetryTriggerMode, TriggerCode(header, 0xF0));
     SenseTriple sense = atapi.LastResult().sense;
+    bool checksumRefused = sense == kChecksumRefusedSense;
     if (sense == kParameterListLengthError) {
         atapi.TestUnitReady();
         triggerStatus = SendTrigger(context, kRetryTriggerMode, TriggerCode(header, 0xE0));
@@ -245,9 +269,13 @@ bool DownloadMethodB(const FlashContext& context, DownloadFailure* failure) {
             atapi.RequestSense(senseData.data());
             sense = SenseTriple{senseData[2], senseData[12], senseData[13]};
         }
+        checksumRefused = checksumRefused || sense == kChecksumRefusedSense;
     }
     if (!TriggerUnanswered(context)) {
-        if (!TriggerAccepted(context, triggerStatus, sense)) return false;
+        if (!TriggerAccepted(context, triggerStatus, sense)) {
+            SayChecksumRefusal(context, checksumRefused, failure);
+            return false;
+        }
         context.record.Reach(DriveState::TriggerTaken);
     }
     SetFailure(failure, DownloadFailure::AfterTrigger);

@@ -3,6 +3,8 @@
 // position itself instead of going through SetProgress, and the bar is
 // repainted after every position change. The update also says which step it
 // has reached, for front ends that label the bar; the window does not.
+#include <cstdint>
+
 namespace keluflash {
 
 // The steps of an update, in the order they run. The download is one of the
@@ -22,6 +24,9 @@ public:
     virtual void SetProgressRange(int min, int max) = 0;
     virtual void SetProgressPosition(int position) = 0;
     virtual void PhaseStarted(FlashPhase) {}
+    // The ready wait after the trigger, once per whole second: the bar stands
+    // still meanwhile, for up to `limitSeconds`.
+    virtual void WaitingForDrive(uint32_t /*elapsedSeconds*/, uint32_t /*limitSeconds*/) {}
 };
 
 }  // namespace keluflash

@@ -27,6 +27,8 @@ FirmwareUpdate::FirmwareUpdate(const UpdatePorts& ports, const OpenedImage& imag
     m_report.file = m_copy.FileName();
     m_report.size = m_copy.FileSize();
     m_report.imageIndex = m_selection.ImageIndex;
+    if (m_target.selected && m_selection.identified)
+        m_report.revision = PreviewRevisions(m_target.revision, m_modelText);
 }
 
 FlashContext FirmwareUpdate::Context() {
@@ -94,12 +96,23 @@ bool FirmwareUpdate::RunChecks() {
 
 bool FirmwareUpdate::LastLook() { return Check("image", CheckImageBeforeWrites(Context())); }
 
+bool FirmwareUpdate::DowngradeAgreed() {
+    if (!m_report.revision || !m_report.revision->Downgrade()) return true;
+    // Asked once, after the checks passed and before anything is written;
+    // every answer but Yes keeps the drive's firmware.
+    const int answer = m_ports.ui.ShowMessage(DowngradeQuestion(*m_report.revision), "Warning",
+                                              kMbYesNo | kMbIconWarning | kMbDefButton2);
+    const bool agreed = answer == kIdYes;
+    if (!agreed) m_lines.AddMessage(DowngradeRefusedLine(*m_report.revision));
+    return Check("downgrade", agreed);
+}
+
 bool FirmwareUpdate::Check() {
     return Validate() && RunChecks() && LastLook();
 }
 
 void FirmwareUpdate::Run() {
-    if (RunChecks() && LastLook() && WriteDrive()) {
+    if (RunChecks() && LastLook() && DowngradeAgreed() && WriteDrive()) {
         m_lines.SetProgress(100);
         m_lines.AddMessage("Ok:Flash Complete!!");
         if (VerifyFlash(Context())) {
@@ -168,7 +181,8 @@ bool FirmwareUpdate::FlashImage() {
     m_report.method = DownloadMethod::WriteBuffer;
     m_report.fallback = true;
     if (DownloadMethodB(Context(), &failure)) return true;
-    m_lines.AddMessage("Err:Flash Fail!!");
+    // The checksum refusal is the cause and stays the last line.
+    if (failure != DownloadFailure::ChecksumRefused) m_lines.AddMessage("Err:Flash Fail!!");
     return false;
 }
 

@@ -29,7 +29,7 @@ inline constexpr const char* kMessageNoDriveSelected = "Err:No drive selected!!"
 struct UpdatePorts {
     TAtapi& atapi;
     Clock& clock;
-    UserInterface& ui;        // ProcessMessages in the waits
+    UserInterface& ui;        // ProcessMessages in the waits; the downgrade question (Yes/No)
     OperatorReport& lines;    // the message lines and the progress position
     ProgressBar& bar;         // the bar's range, and the step reached
     UpdateHolds& holds;
@@ -40,6 +40,7 @@ struct UpdateTarget {
     bool selected = false;     // the drive list selects a drive
     std::string driveText;     // its identification (the first 24 characters count)
     std::string listText;      // its list line, "identification revision"
+    std::string revision;      // its revision text (INQUIRY bytes 32-35)
 };
 
 // The image as the open recorded it.
@@ -61,8 +62,10 @@ public:
     // The machine held awake from here to the end of the verification, and
     // the drive stopped (STOP PLAY/SCAN, STOP UNIT).
     void Begin();
-    // The checks, the last look at the image, the writes, the trigger, the
-    // ready wait and the read-back; the holds are released when it returns.
+    // The checks, the last look at the image, the downgrade question (a
+    // Yes/No box, only when the image's revision is older than the drive's),
+    // the writes, the trigger, the ready wait and the read-back; the holds
+    // are released when it returns.
     void Run();
     // Everything before the first command that writes, and nothing after:
     // Validate, the checks and the last look. No command is sent but INQUIRY.
@@ -77,6 +80,7 @@ private:
     bool RunChecks();
     bool Check(const char* name, bool passed);
     bool LastLook();
+    bool DowngradeAgreed();
     bool WriteDrive();
     bool FlashImage();
     uint8_t QueryMethodBSupport();

@@ -6,9 +6,12 @@
 // traffic to learn what happened.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "flash/revision_preview.h"
 
 namespace keluflash {
 
@@ -39,7 +42,7 @@ enum class UpdateResult : uint8_t {
 enum class DownloadMethod : uint8_t { None, VendorBlocks /*A*/, WriteBuffer /*B*/ };
 
 struct CheckVerdict {
-    std::string name;     // "drive family", "vendor", "model", "model match", "firmware id", "image"
+    std::string name;     // "drive family", "vendor", "model", "model match", "firmware id", "image", "downgrade"
     bool passed = false;
     std::string line;     // the refusal's own line
 };
@@ -51,6 +54,9 @@ struct UpdateReport {
     uint16_t checksum = 0;          // the sum the trigger carries
     int32_t imageIndex = 0;
     int blockCount = 0;
+    // The drive's revision beside the image's; nothing without a selected
+    // drive or an identified image.
+    std::optional<RevisionPreview> revision;
     std::vector<CheckVerdict> checks;
     DownloadMethod method = DownloadMethod::None;
     bool fallback = false;          // method B after method A was refused

@@ -34,5 +34,6 @@ inline constexpr int kExitUsage = 2;
 void RegisterListCommand(CLI::App& app, CommonOptions& options, int& exitCode);
 void RegisterImageCommands(CLI::App& app, CommonOptions& options, int& exitCode);  // info, pack
 void RegisterFlashCommands(CLI::App& app, CommonOptions& options, int& exitCode);  // flash, verify, dump
+void RegisterMatchCommand(CLI::App& app, CommonOptions& options, int& exitCode);
 
 }  // namespace keluflash::cli

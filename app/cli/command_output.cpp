@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "app/cli/ansi_text.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/text_escape.h"
 
@@ -38,6 +39,14 @@ int ReportFailure(bool json, ErrorKind kind, const std::string& error, nlohmann:
         std::cerr.flush();
     }
     return ExitCodeOf(kind);
+}
+
+nlohmann::json RevisionJson(const std::optional<RevisionPreview>& preview) {
+    if (!preview) return nullptr;
+    return {{"drive", AnsiToUtf8(preview->drive)},
+            {"image", AnsiToUtf8(preview->image)},
+            {"comparison", RevisionChangeName(preview->change)},
+            {"line", AnsiToUtf8(RevisionLine(*preview))}};
 }
 
 }  // namespace keluflash::cli

@@ -4,9 +4,12 @@
 // object with at least "error" (a sentence) and "kind". Without --json: the
 // command's own lines, and a failure as one line on standard error.
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "flash/revision_preview.h"
 
 namespace keluflash::cli {
 
@@ -31,5 +34,9 @@ void PrintJson(std::ostream& out, nlohmann::json document);
 // exit code.
 int ReportFailure(bool json, ErrorKind kind, const std::string& error,
                   nlohmann::json fields = nlohmann::json::object());
+
+// The drive's revision beside the image's: {drive, image, comparison, line},
+// null without a drive or an identified image.
+nlohmann::json RevisionJson(const std::optional<RevisionPreview>& preview);
 
 }  // namespace keluflash::cli

@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <limits>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
 
 #include "app/cli/file_checks.h"
 #include "drive/errno_text.h"
+#include "drive/transfer_digest.h"
 #include "image/descramble.h"
 
 namespace keluflash::cli {
@@ -26,14 +29,30 @@ std::string Hex(const uint8_t* bytes, size_t count) {
     return text;
 }
 
-// FNV-1a over the whole data phase: two trace lines with the same digest
-// moved the same bytes, however long the transfer.
-uint32_t Digest(const uint8_t* bytes, size_t count) {
-    uint32_t hash = 2166136261u;
-    for (size_t i = 0; i < count; ++i) {
-        hash = (hash ^ bytes[i]) * 16777619u;
+std::string Hex(const std::string& text) { return Hex(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
+
+std::string Hex32(uint32_t value) {
+    const uint8_t bytes[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                              static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    return Hex(bytes, sizeof bytes);
+}
+
+// Hex digits into bytes; false for anything else.
+bool Unhex(const std::string& text, std::vector<uint8_t>& bytes) {
+    if (text.size() % 2 != 0) return false;
+    bytes.resize(text.size() / 2);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        unsigned value = 0;
+        for (size_t j = 0; j < 2; ++j) {
+            const char c = text[2 * i + j];
+            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            if (digit < 0) return false;
+            value = value * 16 + static_cast<unsigned>(digit);
+        }
+        bytes[i] = static_cast<uint8_t>(value);
     }
-    return hash;
+    return true;
 }
 
 const char* DirectionName(uint8_t direction) {
@@ -45,6 +64,57 @@ const char* DirectionName(uint8_t direction) {
     default:
         return "none";
     }
+}
+
+const char* OutcomeName(CommandOutcome outcome) {
+    switch (outcome) {
+    case CommandOutcome::Answered: return "answered";
+    case CommandOutcome::HostFailure: return "host-failure";
+    case CommandOutcome::OsError: return "os-error";
+    case CommandOutcome::NotSent: break;
+    }
+    return "not-sent";
+}
+
+const char* CauseName(UnlistedCause cause) {
+    switch (cause) {
+    case UnlistedCause::NodePermission: return "node-permission";
+    case UnlistedCause::NeedsAdministrator: return "needs-administrator";
+    case UnlistedCause::InUse: return "in-use";
+    case UnlistedCause::TableFull: return "table-full";
+    case UnlistedCause::Other: break;
+    }
+    return "other";
+}
+
+template <typename Enum, size_t N>
+bool FromName(const std::string& name, const std::pair<const char*, Enum> (&names)[N], Enum& value) {
+    for (const auto& [text, candidate] : names) {
+        if (name == text) {
+            value = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+constexpr std::pair<const char*, CommandOutcome> kOutcomes[] = {{"answered", CommandOutcome::Answered},
+                                                                {"host-failure", CommandOutcome::HostFailure},
+                                                                {"os-error", CommandOutcome::OsError},
+                                                                {"not-sent", CommandOutcome::NotSent}};
+constexpr std::pair<const char*, uint8_t> kDirections[] = {
+    {"none", kDirectionNone}, {"in", kDirectionIn}, {"out", kDirectionOut}};
+constexpr std::pair<const char*, HostFailureKind> kHostFailures[] = {{"none", HostFailureKind::None},
+                                                                     {"timed-out", HostFailureKind::TimedOut},
+                                                                     {"transport-error", HostFailureKind::TransportError}};
+constexpr std::pair<const char*, UnlistedCause> kCauses[] = {{"other", UnlistedCause::Other},
+                                                             {"node-permission", UnlistedCause::NodePermission},
+                                                             {"needs-administrator", UnlistedCause::NeedsAdministrator},
+                                                             {"in-use", UnlistedCause::InUse},
+                                                             {"table-full", UnlistedCause::TableFull}};
+
+bool SameEntry(const DeviceEntry& a, const DeviceEntry& b) {
+    return a.handle == b.handle && a.hostAdapter == b.hostAdapter && a.target == b.target && a.lun == b.lun;
 }
 
 }  // namespace
@@ -68,28 +138,277 @@ CommandTrace::CommandTrace(const std::string& path, Clock& clock) : m_file(nullp
     if (!m_file) m_failure = ErrnoText(errno != 0 ? errno : EACCES);
 }
 
+void CommandTrace::Begin(const TAtapi& atapi, const std::vector<RecordedTableEntry>& drives,
+                         const std::vector<UnlistedDrive>& unlisted) {
+    m_atapi = &atapi;
+    // In the order written: the version first, then what a reader looks for.
+    nlohmann::ordered_json header;
+    header["keluflash_trace"] = kTraceFormatVersion;
+    header["program"] = std::string("keluflash-cli ") + KELUFLASH_VERSION;
+    header["pass_through"] = atapi.NtFlag();
+    header["time_ms"] = m_clock.TickCount();
+    nlohmann::ordered_json table = nlohmann::ordered_json::array();
+    for (const RecordedTableEntry& drive : drives) {
+        // The texts as a person reads them, and their bytes as the table
+        // holds them, which the replay takes.
+        table.push_back({{"device", drive.path},
+                         {"other_names", drive.otherNames},
+                         {"identification", drive.identification},
+                         {"revision", drive.revision},
+                         {"identification_hex", Hex(drive.identification)},
+                         {"revision_hex", Hex(drive.revision)}});
+    }
+    header["drives"] = table;
+    nlohmann::ordered_json others = nlohmann::ordered_json::array();
+    for (const UnlistedDrive& drive : unlisted) {
+        others.push_back({{"device", drive.path},
+                          {"reason", drive.reason},
+                          {"other_names", drive.otherNames},
+                          {"cause", CauseName(drive.cause)},
+                          {"owning_group", drive.owningGroup},
+                          {"holders", drive.holders}});
+    }
+    header["unavailable"] = others;
+    WriteLine(header.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
 void CommandTrace::CommandExecuted(const CommandRecord& record) {
-    nlohmann::json line;
+    nlohmann::ordered_json line;
+    line["n"] = ++m_commands;
     line["time_ms"] = m_clock.TickCount();
+    int device = -1;
+    if (m_atapi != nullptr) {
+        for (int i = 0; i < m_atapi->DeviceCount(); ++i)
+            if (SameEntry(m_atapi->Device(i), m_atapi->SelectedDevice())) device = i;
+    }
+    line["device"] = device;
     line["cdb"] = Hex(record.cdb, 12);
     line["direction"] = DirectionName(record.direction);
     line["length"] = record.length;
+    const CommandResult& result = record.result;
     if (record.data != nullptr && record.length > 0 && record.direction != kDirectionNone) {
-        line["data"] = Hex(record.data, std::min(record.length, kTraceDataBytes));
-        const uint32_t digest = Digest(record.data, record.length);
-        const uint8_t digestBytes[4] = {static_cast<uint8_t>(digest >> 24), static_cast<uint8_t>(digest >> 16),
-                                        static_cast<uint8_t>(digest >> 8), static_cast<uint8_t>(digest)};
-        line["digest"] = Hex(digestBytes, sizeof digestBytes);
+        // In: the bytes the drive sent, whole, so a replay can give them back.
+        // Out: the first bytes; the digest says whether a program sent the same.
+        const bool moved = result.outcome == CommandOutcome::Answered || result.outcome == CommandOutcome::HostFailure;
+        const uint32_t shown = record.direction == kDirectionIn
+                                   ? (moved ? record.length - std::min(result.residual, record.length) : 0)
+                                   : std::min(record.length, kTraceDataOutBytes);
+        line["data"] = Hex(record.data, shown);
+        line["digest"] = Hex32(TransferDigest(record.data, record.length));
         line["sum16"] = AddToChecksum(0, record.data, record.length);
     }
     line["status"] = record.status;
-    line["sense"] = {record.result.sense.key, record.result.sense.asc, record.result.sense.ascq};
+    line["sense"] = {result.sense.key, result.sense.asc, result.sense.ascq};
+    line["outcome"] = OutcomeName(result.outcome);
+    line["scsi_status"] = result.scsiStatus;
+    if (result.senseLength > 0) line["sense_data"] = Hex(result.senseData.data(), result.senseLength);
+    if (result.residual != 0) line["residual"] = result.residual;
+    if (result.hostFailure != HostFailureKind::None)
+        line["host_failure"] = result.hostFailure == HostFailureKind::TimedOut ? "timed-out" : "transport-error";
+    if (result.deviceGone) line["device_gone"] = true;
+    if (result.osError != 0) line["os_error"] = result.osError;
+    if (!result.osErrorText.empty()) line["os_error_text"] = result.osErrorText;
+    if (!m_atapi || !m_atapi->NtFlag()) line["aspi_status"] = result.aspiStatus;
+    WriteLine(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+void CommandTrace::WriteLine(const std::string& line) {
     if (!m_file || !m_failure.empty()) return;
     // A trace must survive a crash or a restart: each line is flushed.
-    const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    const std::string text = line + "\n";
     errno = 0;
     if (std::fwrite(text.data(), 1, text.size(), m_file.get()) != text.size() || std::fflush(m_file.get()) != 0)
         m_failure = ErrnoText(errno != 0 ? errno : EIO);
+}
+
+namespace {
+
+// A whole number field that fits `T`, or `fallback` when the field is
+// absent and may be; false otherwise. nlohmann converts a fraction or a
+// number too large for the type without a word (and a fraction out of range
+// is undefined), so each is looked at first.
+template <typename T>
+bool WholeNumber(const nlohmann::json& object, const char* name, T& value, std::optional<T> fallback = std::nullopt) {
+    const auto field = object.find(name);
+    if (field == object.end()) {
+        if (fallback) value = *fallback;
+        return fallback.has_value();
+    }
+    if (field->is_number_unsigned()) {
+        const uint64_t number = field->get<uint64_t>();
+        if (number > static_cast<uint64_t>(std::numeric_limits<T>::max())) return false;
+        value = static_cast<T>(number);
+        return true;
+    }
+    if (field->is_number_integer() && std::numeric_limits<T>::is_signed) {
+        const int64_t number = field->get<int64_t>();
+        if (number < static_cast<int64_t>(std::numeric_limits<T>::min()) ||
+            number > static_cast<int64_t>(std::numeric_limits<T>::max()))
+            return false;
+        value = static_cast<T>(number);
+        return true;
+    }
+    return false;
+}
+
+// One command line into an exchange; false with what is wrong in it.
+bool ReadExchange(const nlohmann::json& line, RecordedExchange& exchange, std::string& error) {
+    std::vector<uint8_t> bytes;
+    if (!Unhex(line.at("cdb").get<std::string>(), bytes) || bytes.size() != 12) {
+        error = "its CDB is not 12 bytes of hex";
+        return false;
+    }
+    std::copy(bytes.begin(), bytes.end(), exchange.cdb.begin());
+    if (!WholeNumber(line, "n", exchange.number) || !WholeNumber(line, "device", exchange.device) ||
+        !WholeNumber(line, "length", exchange.length) || !WholeNumber(line, "time_ms", exchange.endTick)) {
+        error = "n, device, length or time_ms is missing or not a whole number in range";
+        return false;
+    }
+    if (!FromName(line.at("direction").get<std::string>(), kDirections, exchange.direction)) {
+        error = "its direction is none of none, in, out";
+        return false;
+    }
+    if (line.contains("data") && exchange.direction == kDirectionIn &&
+        !Unhex(line["data"].get<std::string>(), exchange.dataIn)) {
+        error = "its data is not hex";
+        return false;
+    }
+    if (line.contains("digest") && exchange.direction == kDirectionOut) {
+        if (!Unhex(line["digest"].get<std::string>(), bytes) || bytes.size() != 4) {
+            error = "its digest is not 4 bytes of hex";
+            return false;
+        }
+        exchange.dataOutDigest = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+    }
+    CommandResult& result = exchange.result;
+    if (!FromName(line.at("outcome").get<std::string>(), kOutcomes, result.outcome) ||
+        !FromName(line.value("host_failure", std::string("none")), kHostFailures, result.hostFailure)) {
+        error = "its outcome is unknown";
+        return false;
+    }
+    if (!WholeNumber(line, "scsi_status", result.scsiStatus) ||
+        !WholeNumber(line, "residual", result.residual, std::optional<uint32_t>(0)) ||
+        !WholeNumber(line, "os_error", result.osError, std::optional<uint32_t>(0)) ||
+        !WholeNumber(line, "aspi_status", result.aspiStatus, std::optional<uint8_t>(0))) {
+        error = "scsi_status, residual, os_error or aspi_status is missing or not a whole number in range";
+        return false;
+    }
+    if (line.contains("sense_data")) {
+        if (!Unhex(line["sense_data"].get<std::string>(), bytes) || bytes.size() > result.senseData.size()) {
+            error = "its sense data is not hex or too long";
+            return false;
+        }
+        std::copy(bytes.begin(), bytes.end(), result.senseData.begin());
+        result.senseLength = static_cast<uint8_t>(bytes.size());
+    }
+    result.deviceGone = line.value("device_gone", false);
+    result.osErrorText = line.value("os_error_text", std::string());
+    return true;
+}
+
+bool ReadHeader(const nlohmann::json& header, RecordedSession& session, std::string& error) {
+    session.passThrough = header.at("pass_through").get<bool>();
+    if (!WholeNumber(header, "time_ms", session.startTick)) {
+        error = "its time_ms is missing or not a whole number in range";
+        return false;
+    }
+    for (const nlohmann::json& drive : header.at("drives")) {
+        RecordedTableEntry entry;
+        entry.path = drive.at("device").get<std::string>();
+        entry.otherNames = drive.value("other_names", std::vector<std::string>{});
+        std::vector<uint8_t> bytes;
+        if (!Unhex(drive.at("identification_hex").get<std::string>(), bytes)) {
+            error = "a drive's identification is not hex";
+            return false;
+        }
+        entry.identification.assign(bytes.begin(), bytes.end());
+        if (!Unhex(drive.at("revision_hex").get<std::string>(), bytes)) {
+            error = "a drive's revision is not hex";
+            return false;
+        }
+        entry.revision.assign(bytes.begin(), bytes.end());
+        session.drives.push_back(std::move(entry));
+    }
+    for (const nlohmann::json& drive : header.value("unavailable", nlohmann::json::array())) {
+        UnlistedCause cause = UnlistedCause::Other;
+        FromName(drive.value("cause", std::string("other")), kCauses, cause);
+        UnlistedDrive unlisted(drive.at("device").get<std::string>(), drive.value("reason", std::string()),
+                               drive.value("other_names", std::vector<std::string>{}), cause);
+        unlisted.owningGroup = drive.value("owning_group", std::string());
+        unlisted.holders = drive.value("holders", std::string());
+        session.unlisted.push_back(std::move(unlisted));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadTrace(const std::string& path, RecordedSession& session, std::string& error) {
+    if (const std::optional<std::string> why = ReadProblem(path)) {
+        error = why.value();
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::string text;
+    uint64_t lineNumber = 0;
+    bool started = false;
+    session = RecordedSession{};
+    while (std::getline(in, text)) {
+        ++lineNumber;
+        if (!text.empty() && text.back() == '\r') text.pop_back();  // written on Windows, read here
+        if (text.empty()) continue;
+        const nlohmann::json line = nlohmann::json::parse(text, nullptr, false);
+        const std::string where = "line " + std::to_string(lineNumber);
+        if (!line.is_object()) {
+            error = where + " is not a JSON object";
+            return false;
+        }
+        if (!started) {
+            if (!line.contains("keluflash_trace")) {
+                error = line.contains("cdb") ? "it was written in trace format 1 (no header line, at most 512 bytes of "
+                                               "each data phase), which cannot be replayed; record the session again "
+                                               "with this keluflash-cli (trace format " +
+                                                   std::to_string(kTraceFormatVersion) + ")"
+                                             : "it is not a keluflash-cli trace (its first line has no header)";
+                return false;
+            }
+            const nlohmann::json& version = line["keluflash_trace"];
+            if (!version.is_number_integer() || version.get<int64_t>() != kTraceFormatVersion) {
+                error = "it was written in trace format " + version.dump() + ", and this keluflash-cli replays format " +
+                        std::to_string(kTraceFormatVersion) + " only";
+                return false;
+            }
+            try {
+                if (!ReadHeader(line, session, error)) {
+                    error = where + ": " + error;
+                    return false;
+                }
+            } catch (const nlohmann::json::exception&) {
+                error = where + ": the header lacks a field or has one of the wrong type";
+                return false;
+            }
+            started = true;
+            continue;
+        }
+        // A second session added with --force: the replay is of the first.
+        if (line.contains("keluflash_trace")) break;
+        RecordedExchange exchange;
+        try {
+            if (!ReadExchange(line, exchange, error)) {
+                error = where + ": " + error;
+                return false;
+            }
+        } catch (const nlohmann::json::exception&) {
+            error = where + ": a command line lacks a field or has one of the wrong type";
+            return false;
+        }
+        session.commands.push_back(std::move(exchange));
+    }
+    if (!started) {
+        error = "it is empty";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace keluflash::cli

@@ -37,6 +37,19 @@ ConsoleView::ConsoleView(std::ostream& out, std::ostream& err, UserInterface& ui
     : m_out(out), m_err(err), m_ui(ui), m_drawProgress(drawProgress && !collect), m_collect(collect) {}
 
 int ConsoleView::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
+    if ((flags & kButtonMask) == kMbYesNo) {
+        ++m_questions;
+        if (!m_collect) {
+            std::string question = text;
+            std::replace(question.begin(), question.end(), '\n', ' ');
+            Clear();
+            m_err << caption + ": " + question + " " +
+                         (m_downgradeAnswer == kIdYes ? "Yes" : "No (pass --allow-downgrade to flash it)") + "\n";
+            m_err.flush();
+            Draw();
+        }
+        return m_downgradeAnswer;
+    }
     if ((flags & kButtonMask) != kMbOkCancel) {
         Clear();
         const int answer = m_ui.ShowMessage(text, caption, flags);

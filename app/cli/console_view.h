@@ -5,8 +5,8 @@
 // standard error (checks, patch area, download with its method, programming,
 // verification), each with a bar that only moves forward; the switch to
 // method B announced; a summary at the end (see flash_commands.cpp). The
-// restart question is not asked: the command line has already answered it
-// (--reboot).
+// restart and downgrade questions are not asked: the command line has
+// already answered them (--reboot, the prompt or --allow-downgrade).
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -27,6 +27,9 @@ public:
     void SetClock(Clock& clock) { m_clock = &clock; }
     // What the OK/Cancel question ("Reboot this computer right now ?") gets.
     void SetQuestionAnswer(int answer) { m_questionAnswer = answer; }
+    // What the Yes/No question before a downgrade gets: the command line has
+    // answered it already (the prompt, or --allow-downgrade).
+    void SetDowngradeAnswer(int answer) { m_downgradeAnswer = answer; }
     const std::vector<std::string>& Lines() const { return m_lines; }
     int QuestionsAsked() const { return m_questions; }
 
@@ -71,6 +74,7 @@ private:
     const TForm1* m_form = nullptr;
     Clock* m_clock = nullptr;
     int m_questionAnswer = kIdCancel;
+    int m_downgradeAnswer = kIdNo;
     int m_questions = 0;
     std::vector<std::string> m_lines;
 

@@ -4,10 +4,13 @@
 #include <array>
 #include <charconv>
 #include <filesystem>
+#include <iostream>
+#include <string_view>
 
 #include "app/cli/command_trace.h"
 #include "app/unusable_drives.h"
 #include "drive/sim/paced_clock.h"
+#include "drive/sim/replay_transport.h"
 #include "drive/sim/simulated_machine.h"
 
 #if defined(__linux__)
@@ -22,6 +25,8 @@
 namespace keluflash::cli {
 
 namespace {
+
+constexpr std::string_view kReplayPrefix = "replay:";
 
 std::string ProfileNames() {
     std::string names;
@@ -75,13 +80,59 @@ std::string DriveSetup::TraceFailure() const {
 }
 Clock& DriveSetup::HostClock() { return m_paced ? static_cast<Clock&>(*m_paced) : *m_clock; }
 
+std::string DriveSetup::ReplayFailure() const {
+    if (!m_replay || m_replay->Mismatch().empty()) return {};
+    return "the replay of " + m_replayFile + " stopped at " + m_replay->Mismatch();
+}
+
+void DriveSetup::ReportReplay(bool json, nlohmann::json& fields, const std::string& error) const {
+    if (!m_replay) return;
+    const std::string stopped = ReplayFailure();
+    if (json) {
+        fields["replayed_commands"] = m_replay->Replayed();
+        fields["recorded_commands"] = m_replay->Recorded();
+        if (!stopped.empty()) fields["replay_error"] = stopped;
+        return;
+    }
+    if (!stopped.empty() && stopped != error) std::cerr << "keluflash-cli: " + stopped + "\n";
+    if (stopped.empty() && m_replay->Replayed() < m_replay->Recorded())
+        std::cerr << "keluflash-cli: the program ended after " + std::to_string(m_replay->Replayed()) + " of the " +
+                         std::to_string(m_replay->Recorded()) + " commands recorded in " + m_replayFile + "\n";
+}
+
+std::unique_ptr<DriveSetup> DriveSetup::CreateReplay(const std::string& trace, const CommonOptions& options,
+                                                     UserInterface& ui, SetupError& error) {
+    RecordedSession session;
+    std::string why;
+    if (trace.empty()) why = "no trace named (--simulate=replay:TRACE)";
+    else if (!ReadTrace(trace, session, why)) why = "cannot replay " + trace + ": " + why;
+    if (!why.empty()) {
+        error = {kExitFailed, why, ErrorKind::File};
+        return nullptr;
+    }
+    auto setup = std::make_unique<DriveSetup>(Key{});
+    // The clock starts where the recording's did, so the program's time
+    // limits and a --trace of the replay read as the recording.
+    setup->m_replayClock = std::make_unique<ReplayClock>(session.startTick, options.realTime);
+    setup->m_replay = std::make_unique<ReplayTransport>(std::move(session), *setup->m_replayClock);
+    setup->m_replayFile = trace;
+    setup->m_clock = setup->m_replayClock.get();
+    // A --trace of the replay never goes into the trace being replayed.
+    CommonOptions withTrace = options;
+    withTrace.commandFiles.push_back(trace);
+    Transport& transport = *setup->m_replay;
+    return Finish(std::move(setup), transport, ui, withTrace, error);
+}
+
 std::unique_ptr<DriveSetup> DriveSetup::Create(const CommonOptions& options, UserInterface& ui, SetupError& error) {
+    if (options.simulate && options.simulateProfile.rfind(kReplayPrefix, 0) == 0)
+        return CreateReplay(options.simulateProfile.substr(kReplayPrefix.size()), options, ui, error);
     if (options.simulate) {
         const SimulatedProfile* profile = FindSimulatedProfile(options.simulateProfile);
         if (profile == nullptr) {
             error = {kExitUsage,
                      "unknown simulated machine \"" + options.simulateProfile +
-                         "\"; --simulate=NAME takes one of: " + ProfileNames(),
+                         "\"; --simulate=NAME takes one of: " + ProfileNames() + ", or replay:TRACE",
                      ErrorKind::Usage};
             return nullptr;
         }
@@ -140,6 +191,15 @@ std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup
         s.m_observers.Add(*s.m_paced);
     }
     s.CollectDrives();
+    if (s.m_trace != nullptr) {
+        std::vector<RecordedTableEntry> table;
+        for (const SeenDrive& drive : s.m_drives) {
+            if (drive.tableIndex < 0) continue;
+            const DeviceEntry& entry = s.m_atapi->Device(drive.tableIndex);
+            table.push_back({drive.path, drive.otherNames, entry.IdentificationText(), entry.RevisionText()});
+        }
+        s.m_trace->Begin(*s.m_atapi, table, transport.Unlisted());
+    }
     return setup;
 }
 

@@ -14,6 +14,8 @@
 
 namespace keluflash {
 class PacedClock;
+class ReplayClock;
+class ReplayTransport;
 class SimulatedMachine;
 struct SimulatedMachineConfig;
 }
@@ -61,7 +63,8 @@ public:
     explicit DriveSetup(Key);  // through Create
     // Builds the transport and the TAtapi (which scans the drives). nullptr when
     // the options cannot be honoured; `error` says why and with which exit
-    // code (an unknown profile is a usage error).
+    // code (an unknown profile is a usage error). --simulate=replay:TRACE
+    // plays a trace back (ReplayFailure).
     static std::unique_ptr<DriveSetup> Create(const CommonOptions& options, UserInterface& ui, SetupError& error);
     // The same over a simulated machine of the caller's making (tests, demos);
     // options.simulate and the profile are not looked at.
@@ -82,6 +85,17 @@ public:
     Clock& HostClock();
     // The simulated machine behind --simulate; null for real drives.
     SimulatedMachine* Simulation() { return m_simulation.get(); }
+    // --simulate=replay:TRACE: the sentence saying where the program left
+    // the recording ("replay of T stopped at command 57: sent ...;
+    // recorded ..."); empty while every command matched. A command whose
+    // replay stopped has failed, whatever else it did.
+    std::string ReplayFailure() const;
+    // What a replay adds to the end of a command: with `json`,
+    // "replayed_commands", "recorded_commands" and, when it stopped,
+    // "replay_error" in `fields`; otherwise the stop (unless it is `error`,
+    // which is said anyway) and a recording left unplayed on standard error.
+    // Nothing without a replay.
+    void ReportReplay(bool json, nlohmann::json& fields, const std::string& error = {}) const;
 
     // Table entries in table order, then the drives that are not in it.
     const std::vector<SeenDrive>& Drives() const { return m_drives; }
@@ -98,6 +112,8 @@ public:
     std::optional<int> SelectDevice(const std::string& device, std::string& error);
 
 private:
+    static std::unique_ptr<DriveSetup> CreateReplay(const std::string& trace, const CommonOptions& options,
+                                                    UserInterface& ui, SetupError& error);
     // Opens the trace and builds TAtapi over the chosen transport.
     static std::unique_ptr<DriveSetup> Finish(std::unique_ptr<DriveSetup> setup, Transport& transport,
                                               UserInterface& ui, const CommonOptions& options, SetupError& error);
@@ -108,9 +124,12 @@ private:
     std::unique_ptr<SimulatedMachine> m_simulation;
     Clock* m_clock = nullptr;
     CommandObservers m_observers;
-    const CommandTrace* m_trace = nullptr;  // owned by m_observers
+    CommandTrace* m_trace = nullptr;  // owned by m_observers
     std::string m_traceFile;
     std::unique_ptr<PacedClock> m_paced;
+    std::unique_ptr<ReplayClock> m_replayClock;
+    std::unique_ptr<ReplayTransport> m_replay;
+    std::string m_replayFile;
     std::unique_ptr<TAtapi> m_atapi;
     std::vector<SeenDrive> m_drives;
 };

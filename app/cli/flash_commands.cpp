@@ -38,6 +38,7 @@ struct FlashOptions {
     bool yes = false;
     bool dryRun = false;
     bool reboot = false;
+    bool allowDowngrade = false;
     std::string out;
     int banks = 8;
 };
@@ -102,11 +103,15 @@ public:
     int Fail(ErrorKind kind, const std::string& error, nlohmann::json fields = nlohmann::json::object()) {
         if (m_options.json && m_form) fields["messages"] = m_view.Lines();
         AddTraceFailure(fields);
+        if (m_setup) m_setup->ReportReplay(m_options.json, fields, error);
         return ReportFailure(m_options.json, kind, error, std::move(fields));
     }
     // The end of a command that did its work: the answer in --json, with
-    // every message line.
+    // every message line. A replay that stopped fails it.
     int Succeed(nlohmann::json answer) {
+        if (const std::string stopped = m_setup ? m_setup->ReplayFailure() : std::string(); !stopped.empty())
+            return Fail(ErrorKind::Failed, stopped, std::move(answer));
+        if (m_setup) m_setup->ReportReplay(m_options.json, answer);
         AddTraceFailure(answer);
         if (m_options.json) {
             answer["messages"] = m_view.Lines();
@@ -187,6 +192,7 @@ void AddReport(nlohmann::json& answer, const UpdateReport& report) {
     for (const CheckVerdict& check : report.checks)
         checks.push_back({{"check", check.name}, {"passed", check.passed}, {"line", AnsiToUtf8(check.line)}});
     answer["checks"] = checks;
+    answer["revision"] = RevisionJson(report.revision);
     if (report.blockCount > 0) {
         answer["image"] = {{"size", report.size},
                            {"checksum", report.checksum},
@@ -195,10 +201,15 @@ void AddReport(nlohmann::json& answer, const UpdateReport& report) {
     }
 }
 
-bool Confirm(Session& session, const FlashOptions& flash) {
+// The question before the first write, with what the flash will change: a
+// downgrade is named in it, so one answer agrees to both.
+bool Confirm(Session& session, const FlashOptions& flash, const std::optional<RevisionPreview>& preview) {
     if (flash.yes) return true;
     if (!session.Interactive()) return false;
-    std::cerr << "Flash " + flash.file + " into " + session.DriveName() + "? [y/N] ";
+    std::string question = "Flash " + flash.file + " into " + session.DriveName() + "?";
+    if (preview) question += " " + RevisionLine(*preview) + ".";
+    if (preview && preview->Downgrade()) question += " Downgrade the drive?";
+    std::cerr << question + " [y/N] ";
     std::cerr.flush();
     std::string answer;
     if (!std::getline(std::cin, answer)) {
@@ -224,9 +235,12 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
     TForm1& form = session.Form();
     ConsoleView& view = session.View();
     view.SetQuestionAnswer(flash.reboot ? kIdOk : kIdCancel);
+    view.SetDowngradeAnswer(flash.allowDowngrade ? kIdYes : kIdNo);
 
     form.SetOpenDialogFileName(flash.file);
     form.OpenChosenFile();
+    // What the flash would change, among the message lines as the window shows it.
+    form.ShowRevisionPreview();
     const nlohmann::json fields{{"file", AnsiToUtf8(flash.file)}, {"drive", AnsiToUtf8(session.DriveName())}};
     if (flash.dryRun) {
         const bool agreed = form.CheckUpdate();
@@ -239,10 +253,16 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
                 return session.Fail(ErrorKind::File, *problem, answer);
             return session.Fail(ErrorKind::Refused, "refused: " + form.LastReport().cause, answer);
         }
-        if (!options.json) std::cerr << "dry run: the image and the drive agree; nothing was written\n";
+        if (!options.json) {
+            std::cerr << "dry run: the image and the drive agree; nothing was written\n";
+            const std::optional<RevisionPreview>& revision = form.LastReport().revision;
+            if (revision && revision->Downgrade() && !flash.allowDowngrade)
+                std::cerr << "flashing it is a downgrade: with --yes it needs --allow-downgrade\n";
+        }
         return session.Succeed(answer);
     }
-    if (!Confirm(session, flash)) {
+    const std::optional<RevisionPreview> preview = form.PreviewRevision();
+    if (!Confirm(session, flash, preview)) {
         nlohmann::json answer = fields;
         answer["result"] = "not-confirmed";
         answer["written"] = false;
@@ -251,6 +271,8 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
                                                   : "refusing to flash without a terminal to confirm on; pass --yes",
                             answer);
     }
+    // A person who agreed to the question that named the downgrade agreed to it.
+    if (!flash.yes && preview && preview->Downgrade()) view.SetDowngradeAnswer(kIdYes);
 
     form.BitBtn2Click();
     const UpdateResult result = form.LastUpdateResult();
@@ -270,6 +292,10 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
     } else if (const std::optional<std::string> problem = ImageFileProblem(flash.file);
                result == UpdateResult::Refused && !report.Written() && problem) {
         exitCode = session.Fail(ErrorKind::File, "refused, nothing written: " + *problem, answer);
+    } else if (!report.checks.empty() && report.checks.back().name == "downgrade" && !report.checks.back().passed) {
+        exitCode = session.Fail(ErrorKind::Refused,
+                                summary + "; pass --allow-downgrade to flash an older firmware (" + report.cause + ")",
+                                answer);
     } else {
         // A failure's one line is the summary with the line that says why.
         exitCode = session.Fail(result == UpdateResult::Refused ? ErrorKind::Refused : ErrorKind::Failed,
@@ -399,6 +425,9 @@ void RegisterFlashCommands(CLI::App& app, CommonOptions& options, int& exitCode)
                            "Only validate the file and run the checks against the drive; write nothing");
     flashCommand->add_flag("--reboot", flash->reboot,
                            "Restart the machine after a verified flash (never with --simulate)");
+    flashCommand->add_flag("--allow-downgrade", flash->allowDowngrade,
+                           "Flash an image whose revision is older than the drive's (with --yes; otherwise "
+                           "the question asks)");
     flashCommand->footer(kExitCodesHelp);
     flashCommand->callback([&options, &exitCode, flash] { exitCode = RunFlash(options, *flash); });
 

@@ -14,9 +14,14 @@
 #include "app/cli/ansi_text.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/command_output.h"
+#include "app/cli/console_ui.h"
+#include "app/cli/drive_setup.h"
 #include "app/cli/file_checks.h"
 #include "app/cli/safe_file.h"
 #include "app/cli/text_escape.h"
+#include "app/image_match.h"
+#include "flash/compatibility_checks.h"
+#include "flash/revision_preview.h"
 #include "image/image_blocks.h"
 #include "image/image_file.h"
 #include "image/image_file_reader.h"
@@ -61,6 +66,11 @@ without a drive (every image passes the drive's firmware id check).
                               is, and why not (null when it would)
 A file that cannot be read or is empty is an error, not a table; a file
 that cannot be flashed as it is also carries "error" and "kind".
+
+With --device (and --simulate) it also names that drive and what flashing
+the file into it would change: the drive's revision beside the image's
+("drive", "revision": {drive, image, comparison, line}). Only INQUIRY is
+sent, as by the open of a multi-image file.
 
 Exit status: 0 valid and flashable, 1 not, 2 usage.
 )";
@@ -175,14 +185,69 @@ std::string NotFlashableReason(const nlohmann::json& info) {
         return info["message"].is_null() ? std::string("a block cannot be read in full (the file is cut short)")
                                          : "the validation refuses it: " + info["message"].get<std::string>();
     if (!info["kfs_extension"].get<bool>())
-        return "the open looks for an image only in a file whose name ends in .kfs; rename it";
+        return kNotKfsName;
     for (const auto& image : info["images"]) {
         if (!image["window_complete"].get<bool>())
             return "the first 65536 bytes of image " + std::to_string(image["index"].get<int>()) +
                    " are not all in the file, so the open cannot identify it (pack pads files for this)";
     }
     if (!info["open_messages"].empty()) return info["open_messages"].back().get<std::string>();
-    return "no image carries an identification block, so the open selects none";
+    return kNoImageIdentified;
+}
+
+// info --device: the named drive, and the drive's revision beside the image
+// the open selects for it (its firmware id check asks the drive, as the
+// window's open does). False with the failure reported when there is no such
+// drive.
+bool AddDrivePreview(const CommonOptions& common, const std::string& fileName, nlohmann::json& info,
+                     std::string& rows, int& exitCode) {
+    CommonOptions options = common;
+    options.commandFiles.push_back(fileName);
+    ConsoleUi ui(std::cin, std::cerr, ConsoleIsInteractive());
+    SetupError error;
+    const std::unique_ptr<DriveSetup> setup = DriveSetup::Create(options, ui, error);
+    std::string why = error.message;
+    const std::optional<int> index = setup ? setup->SelectDevice(options.device, why) : std::nullopt;
+    if (!index) {
+        exitCode = ReportFailure(options.json, setup ? ErrorKind::Drive : error.kind, why, {{"file", fileName}});
+        return false;
+    }
+    TAtapi& atapi = setup->Atapi();
+    const DeviceEntry& entry = atapi.Device(*index);
+    const std::string drive =
+        setup->DevicePath(*index) + " (" + entry.IdentificationText() + " " + entry.RevisionText() + ")";
+    ImageCopy copy;
+    copy.Load(fileName);
+    ImageHeader header;
+    ImageSelection selection;
+    std::string edit1;
+    CapturedReport lines;
+    OpenImageFile(
+        copy, header, selection, edit1,
+        [&](const std::array<uint8_t, 2>& firmwareId) { return CheckFirmwareIdBytes(atapi, firmwareId, lines); },
+        lines);
+    std::optional<RevisionPreview> preview;
+    if (selection.identified) preview = PreviewRevisions(entry.RevisionText(), edit1);
+    info["drive"] = AnsiToUtf8(drive);
+    info["revision"] = RevisionJson(preview);
+    rows = "Drive:            " + PrintableText(drive) + "\n";
+    rows += "Revision:         " +
+            (preview ? RevisionText(*preview)
+                     : std::string("unknown: the open selects no image for this drive") +
+                           (lines.lines.empty() ? std::string() : " (" + lines.lines.back() + ")")) +
+            "\n";
+    if (const std::string lost = setup->TraceFailure(); !lost.empty()) {
+        if (options.json)
+            info["trace_error"] = lost;
+        else
+            std::cerr << "keluflash-cli: " + lost + "\n";
+    }
+    setup->ReportReplay(options.json, info);
+    if (const std::string stopped = setup->ReplayFailure(); !stopped.empty()) {
+        exitCode = ReportFailure(options.json, ErrorKind::Failed, stopped, info);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -313,7 +378,9 @@ void RegisterImageCommands(CLI::App& app, CommonOptions& options, int& exitCode)
             return;
         }
         nlohmann::json result = ImageInfo(*infoFile);
-        if (!options.json) std::cout << ImageInfoText(result);
+        std::string driveRows;
+        if (!options.device.empty() && !AddDrivePreview(options, *infoFile, result, driveRows, exitCode)) return;
+        if (!options.json) std::cout << ImageInfoText(result) << driveRows;
         if (result["flashable"].get<bool>()) {
             if (options.json) PrintJson(std::cout, result);
             exitCode = kExitOk;

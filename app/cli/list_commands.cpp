@@ -46,6 +46,7 @@ int RunList(const CommonOptions& options) {
         nlohmann::json listing{{"drives", drives}, {"unavailable", unavailable}};
         if (const std::string lost = setup->TraceFailure(); !lost.empty())
             listing["trace_error"] = lost;
+        setup->ReportReplay(true, listing);
         if (setup->NoneUsable()) return ReportFailure(true, ErrorKind::Drive, setup->NoneUsableText(), listing);
         PrintJson(std::cout, listing);
         return kExitOk;
@@ -67,6 +68,8 @@ int RunList(const CommonOptions& options) {
     }
     if (const std::string lost = setup->TraceFailure(); !lost.empty())
         std::cerr << "keluflash-cli: " + lost + "\n";
+    nlohmann::json unused;
+    setup->ReportReplay(false, unused);
     if (setup->NoneUsable()) {
         // The lines above name each drive with its fix already.
         std::cerr << "keluflash-cli: none of the optical drives found can be used\n";

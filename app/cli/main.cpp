@@ -31,7 +31,10 @@ std::string SimulatedProfilesHelp() {
         text += "  " + profile.name + std::string(profile.name.size() < 22 ? 22 - profile.name.size() : 1, ' ') +
                 keluflash::SimulatedPlatformName(profile.config.platform) + ": " + profile.description + "\n";
     }
-    return text;
+    return text +
+           "\nReplay (--simulate=replay:TRACE): the drive list and every answer of a file written by --trace,\n"
+           "command by command; the run stops and fails at the first command that differs from the\n"
+           "recording. With --real-time each command takes the time it took.\n";
 }
 
 size_t EditDistance(std::string_view a, std::string_view b) {
@@ -129,7 +132,8 @@ int main(int argc, char** argv) {
     // read the file name as one.
     CLI::Option* simulate = app.add_flag("--simulate{default}", options.simulateProfile,
                                          "Use simulated drives instead of the machine's own; --simulate=NAME picks "
-                                         "the machine (default: default)");
+                                         "the machine (default: default), --simulate=replay:TRACE plays a --trace "
+                                         "file back");
     app.add_option("--device", options.device, "The drive to use: its index in the list, or its device path")
         ->type_name("INDEX|PATH")
         ->check([](const std::string& value) {
@@ -138,14 +142,16 @@ int main(int argc, char** argv) {
         });
     app.add_flag("--json", options.json, "Print exactly one JSON document on standard output, also on failure");
     app.add_option("--trace", options.traceFile,
-                   "Add every drive command to FILE, one JSON line each (time_ms, cdb, direction, "
-                   "length, data, digest, sum16, status, sense)")
+                   "Add the drive session to FILE as JSON lines: a header (keluflash_trace, the format's "
+                   "version; the drives), then each command (n, time_ms, device, cdb, direction, length, data, "
+                   "digest, sum16, status, sense, outcome, scsi_status, ...)")
         ->type_name("FILE");
     app.add_flag("--force", options.force,
                  "Replace an existing file (dump, pack, demo-image), add to an existing --trace file");
     app.add_flag("--real-time", options.realTime,
                  "With --simulate: the drives take real time as well (a tenth of each pause, 0.4 ms a command), "
-                 "as in keluflash-demo");
+                 "as in keluflash-demo; with --simulate=replay:TRACE each command and pause takes the time "
+                 "it took");
     app.footer(SimulatedProfilesHelp());
     app.parse_complete_callback([&] { options.simulate = simulate->count() > 0; });
 
@@ -153,6 +159,7 @@ int main(int argc, char** argv) {
     RegisterListCommand(app, options, exitCode);
     RegisterImageCommands(app, options, exitCode);
     RegisterFlashCommands(app, options, exitCode);
+    RegisterMatchCommand(app, options, exitCode);
 
     if (const std::optional<std::string> word = CommandWord(argc, argv)) {
         if (const std::optional<std::string> error = UnknownCommand(app, *word))

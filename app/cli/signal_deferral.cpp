@@ -3,7 +3,9 @@
 #include <iterator>
 #include <utility>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <pthread.h>
 #include <time.h>
 #include <unistd.h>
@@ -31,6 +33,8 @@ SignalDeferral::~SignalDeferral() {
     End();
 #if !defined(_WIN32)
     if (m_blocked) pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+#else
+    if (m_blocked) Release();
 #endif
 }
 
@@ -104,10 +108,65 @@ void SignalDeferral::DeliverHeld() {
 
 #else
 
-void SignalDeferral::Begin() {}
+namespace {
+// The console calls its control handler as a bare function on a thread of
+// its own, with no way to pass this object: the one deferral that is
+// holding publishes itself here while it holds.
+std::atomic<SignalDeferral*> g_holding{nullptr};
+
+// Ctrl+C, Ctrl+Break and a closed console window. A close cannot be refused:
+// the console ends the program once this returns, or after its own grace
+// time (about five seconds), so the handler keeps it waiting for as long
+// as the system lets it.
+BOOL WINAPI HoldConsoleEvent(DWORD event) {
+    SignalDeferral* const holding = g_holding.load();
+    if (holding == nullptr) return FALSE;
+    holding->Note(static_cast<int>(event) + 1);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        while (g_holding.load() != nullptr) Sleep(50);
+    }
+    return TRUE;
+}
+}  // namespace
+
+void SignalDeferral::Begin() {
+    if (m_blocked) return;
+    SignalDeferral* none = nullptr;
+    if (!g_holding.compare_exchange_strong(none, this)) return;
+    SetConsoleCtrlHandler(HoldConsoleEvent, TRUE);
+    m_blocked = true;
+}
+
 void SignalDeferral::Watch() {}
-void SignalDeferral::End() {}
-void SignalDeferral::DeliverHeld() {}
+
+void SignalDeferral::Note(int signal) {
+    int none = 0;
+    if (!m_held.compare_exchange_strong(none, signal)) return;
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), m_notice.data(), static_cast<DWORD>(m_notice.size()), &written, nullptr);
+}
+
+void SignalDeferral::End() {
+    if (!m_blocked) return;
+    // The handler stays while an event waits for DeliverHeld, so a second
+    // ^C in between is held too.
+    if (m_held.load() != 0) return;
+    Release();
+}
+
+void SignalDeferral::Release() {
+    SetConsoleCtrlHandler(HoldConsoleEvent, FALSE);
+    g_holding.store(nullptr);
+    m_blocked = false;
+}
+
+void SignalDeferral::DeliverHeld() {
+    const int signal = m_held.exchange(0);
+    if (m_blocked) Release();
+    if (signal == 0) return;
+    // As the console's default handler would have ended it.
+    ExitProcess(static_cast<UINT>(kControlExitCode));
+}
 
 #endif
 

@@ -5,7 +5,8 @@
 // ^Z and a background terminal's stop signals are ignored meanwhile, so the
 // update is never stopped half-way either. The first
 // such signal is noted and answered once on standard error; after the update
-// it ends the program as it would have at once. Only on POSIX systems.
+// it ends the program as it would have at once. On Windows the same holds
+// for Ctrl+C, Ctrl+Break and closing the console window.
 #include <atomic>
 #include <string>
 #include <thread>
@@ -34,7 +35,17 @@ public:
     void DeliverHeld();
     int Held() const { return m_held.load(); }
 
+#if defined(_WIN32)
+    // The exit code of a program that Ctrl+C or Ctrl+Break ended.
+    static constexpr unsigned long kControlExitCode = 0xC000013AUL;
+    // Called from the console's handler thread: the first event is held.
+    void Note(int signal);
+
 private:
+    void Release();
+#else
+private:
+#endif
     void Watch();
 
     std::string m_notice;

@@ -68,6 +68,7 @@ void Form1Window::RunHandler(const std::function<void(TForm1&)>& handler) {
 void Form1Window::closeEvent(QCloseEvent* event) {
     if (m_handlerDepth > 0) {
         m_closePending = true;
+        if (m_form) m_form->CloseDeferred();
         event->ignore();
         return;
     }

@@ -45,6 +45,19 @@ int QtUserInterface::ShowMessage(const std::string& text, const std::string& cap
     QMessageBox box(IconOf(flags), QString::fromLocal8Bit(caption), QString::fromLocal8Bit(text),
                     QMessageBox::NoButton, MainWindowWidget());
     box.setTextFormat(Qt::PlainText);
+    if (flags & kMbSystemModal) {
+        box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    }
+    box.setWindowModality(Qt::ApplicationModal);
+    if ((flags & 0xFu) == kMbYesNo) {
+        // Escape and closing the box answer No, as on Windows.
+        QPushButton* yes = box.addButton(QMessageBox::Yes);
+        QPushButton* no = box.addButton(QMessageBox::No);
+        box.setEscapeButton(no);
+        box.setDefaultButton((flags & kMbDefButton2) ? no : yes);
+        box.exec();
+        return box.clickedButton() == yes ? kIdYes : kIdNo;
+    }
     QPushButton* ok = box.addButton(QMessageBox::Ok);
     QPushButton* cancel = nullptr;
     if ((flags & 0xFu) == kMbOkCancel) {
@@ -54,10 +67,6 @@ int QtUserInterface::ShowMessage(const std::string& text, const std::string& cap
         box.setEscapeButton(ok);
     }
     box.setDefaultButton(ok);
-    if (flags & kMbSystemModal) {
-        box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    }
-    box.setWindowModality(Qt::ApplicationModal);
     box.exec();
     return box.clickedButton() == ok ? kIdOk : kIdCancel;
 }

@@ -40,6 +40,7 @@ constexpr int kItemHeight = 13;
 constexpr int kSelDeviceDropItems = 8;         // lines of the opened drive list
 constexpr int kSelDeviceFieldItemHeight = 15;  // the drive list's field is 21 pixels high with it
 constexpr int kGlyphMargin = 2;
+constexpr int kTextMargin = 6;  // beside the widest line of the message list
 
 constexpr int kGlyphSize = 16;
 constexpr COLORREF kGlyphTransparent = RGB(0x80, 0x80, 0x00);  // the glyphs' olive
@@ -211,8 +212,8 @@ MainWindow::MainWindow(HINSTANCE instance, Win32UserInterface& ui) : m_instance(
     m_groupBox2 = CreateControl(WC_BUTTONA, "Select File : ", BS_GROUPBOX, kIdGroupBox2);
     m_edit1 = CreateControl(WC_EDITA, "", ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, kIdEdit1, WS_EX_CLIENTEDGE);
     m_bitBtn1 = CreateBitBtn("&Open", kIdBitBtn1);
-    m_listBox1 = CreateControl(WC_LISTBOXA, "", LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP, kIdListBox1,
-                               WS_EX_CLIENTEDGE);
+    m_listBox1 = CreateControl(WC_LISTBOXA, "", LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
+                               kIdListBox1, WS_EX_CLIENTEDGE);
     m_bitBtn2 = CreateBitBtn("&Start", kIdBitBtn2);
     m_bitBtn3 = CreateBitBtn("&Exit", kIdBitBtn3);
 
@@ -269,6 +270,14 @@ void MainWindow::LayOut(int dpi) {
     MoveTo(m_bitBtn3, Scaled(kBitBtn3, dpi));
     MoveTo(m_listBox1, Scaled(kListBox1, dpi));
     SendMessageA(m_listBox1, LB_SETITEMHEIGHT, 0, scaled(kItemHeight));
+    // The lines' widths in the new font.
+    SendMessageA(m_listBox1, LB_SETHORIZONTALEXTENT, 0, 0);
+    const LRESULT lines = SendMessageA(m_listBox1, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < lines; ++i) {
+        std::string line(static_cast<size_t>(SendMessageA(m_listBox1, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0)), '\0');
+        SendMessageA(m_listBox1, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()));
+        WidenListBox1For(line);
+    }
     MoveTo(m_statusBar1, Scaled(kStatusBar1, dpi));
     MoveTo(m_progressBar1, Scaled(kProgressBar1, kStatusBar1, dpi));
 
@@ -341,12 +350,28 @@ void MainWindow::ControlsChanged() {
 
 void MainWindow::MessageAdded(const std::string& line) {
     SendMessageA(m_listBox1, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    WidenListBox1For(line);
     // Painted at once: the operation that reported the line may keep the
     // thread busy for a long time.
     UpdateWindow(m_listBox1);
     const LRESULT count = SendMessageA(m_listBox1, LB_GETCOUNT, 0, 0);
     SendMessageA(m_listBox1, LB_SETCURSEL, static_cast<WPARAM>(count - 1), 0);
     UpdateWindow(m_listBox1);
+}
+
+void MainWindow::WidenListBox1For(const std::string& line) {
+    // A line wider than the list can be scrolled to its end.
+    if (const HDC dc = GetDC(m_listBox1)) {
+        SIZE size{};
+        {
+            const Selection font(dc, m_font.get());
+            GetTextExtentPoint32A(dc, line.c_str(), static_cast<int>(line.size()), &size);
+        }
+        ReleaseDC(m_listBox1, dc);
+        const int extent = static_cast<int>(size.cx) + Scaled(kTextMargin, m_dpi);
+        if (extent > SendMessageA(m_listBox1, LB_GETHORIZONTALEXTENT, 0, 0))
+            SendMessageA(m_listBox1, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent), 0);
+    }
 }
 
 void MainWindow::ProgressChanged() {
@@ -437,6 +462,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             // Ends the message loop, which then destroys the window. A close
             // while a handler runs takes effect once the handler returns.
+            if (m_form != nullptr) m_form->CloseDeferred();
             PostQuitMessage(0);
             return 0;
         default:

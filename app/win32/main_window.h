@@ -84,6 +84,7 @@ private:
     HWND CreateBitBtn(const char* caption, int id);
     void LayOut(int dpi);
     void FillSelDevice();
+    void WidenListBox1For(const std::string& line);
 
     HINSTANCE m_instance;
     Win32UserInterface& m_ui;

@@ -101,8 +101,11 @@ bool SimulatedDrive::Programming() const {
 }
 
 int SimulatedDrive::StagedBlockCount() const {
-    return static_cast<int>(std::count_if(m_staged.begin(), m_staged.end(),
-                                          [](const std::optional<StagedBlock>& b) { return b.has_value(); }));
+    // Block i goes to slot i: the count is the highest slot written plus one,
+    // so a block lost in between leaves an empty slot that shows in the sum.
+    const auto last = std::find_if(m_staged.rbegin(), m_staged.rend(),
+                                   [](const std::optional<StagedBlock>& b) { return b.has_value(); });
+    return static_cast<int>(std::distance(last, m_staged.rend()));
 }
 
 void SimulatedDrive::Reset() {

@@ -184,6 +184,9 @@ void AspiTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8
             return;
         }
     }
+    // A layer that calls a request complete while the drive answered other
+    // than GOOD has handed back nothing valid: it counts as the error it is.
+    if (status == kSsComp && block.SRB_TargStat != kScsiStatusGood) status = kSsErr;
     result.aspiStatus = status;
 
     result.scsiStatus = block.SRB_TargStat;

@@ -2,6 +2,7 @@
 // The main window over a simulated machine, with a view that records what it
 // is told and can act in the middle of an update.
 #include <string>
+#include <vector>
 
 #include "app/form1.h"
 #include "app/recording_system_services.h"
@@ -29,7 +30,15 @@ public:
 
     // Open (through the dialog) and Start.
     void Open(const std::string& path);
-    void Start() { form.BitBtn2Click(); }
+    void Start() {
+        m_linesBeforeStart = form.Messages().size();
+        form.BitBtn2Click();
+    }
+    // The message lines the last Start added (the open's revision line is
+    // before them).
+    std::vector<std::string> StartLines() const {
+        return {form.Messages().begin() + static_cast<std::ptrdiff_t>(m_linesBeforeStart), form.Messages().end()};
+    }
     ControlsState Controls() const {
         return {form.SelDeviceEnabled(), form.BitBtn1Enabled(), form.BitBtn2Enabled(), form.BitBtn3Enabled()};
     }
@@ -39,6 +48,9 @@ public:
     RecordingView view;
     RecordingSystemServices system;
     TForm1 form;
+
+private:
+    size_t m_linesBeforeStart = 0;
 };
 
 }  // namespace keluflash::test

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -9,6 +10,7 @@
 
 #include "app/cli/console_ui.h"
 #include "drive/sim/simulated_windows_machine.h"
+#include "drive/transfer_digest.h"
 #include "image/descramble.h"
 
 namespace keluflash::cli {
@@ -143,12 +145,14 @@ TEST_F(DriveSetupTest, TraceWritesEveryCommandAsAJsonLine) {
     const std::string path = testing::TempDir() + "keluflash-trace-" +
                              testing::UnitTest::GetInstance()->current_test_info()->name() + ".jsonl";
     options.traceFile = path;
+    std::error_code leftOver;
+    std::filesystem::remove(path, leftOver);  // by a run that stopped at a failed assertion
     const auto setup = DriveSetup::CreateSimulated(SimulatedMachineConfig{}, options, ui, error);
     ASSERT_NE(setup, nullptr) << error.message;
     TAtapi& atapi = setup->Atapi();
     EXPECT_EQ(atapi.TestUnitReady(), kStatusGood);
-    uint8_t inquiry[50] = {};
-    EXPECT_EQ(atapi.Inquiry(inquiry), kStatusGood);
+    uint8_t reply[50] = {};
+    EXPECT_EQ(atapi.Inquiry(reply), kStatusGood);
 
     std::vector<nlohmann::json> lines;
     {
@@ -158,22 +162,71 @@ TEST_F(DriveSetupTest, TraceWritesEveryCommandAsAJsonLine) {
             lines.push_back(nlohmann::json::parse(line));
         }
     }
-    ASSERT_EQ(lines.size(), 2u);  // the scan ran before the trace was attached
-    EXPECT_EQ(lines[0]["cdb"], "000000000000000000000000");
-    EXPECT_EQ(lines[0]["direction"], "none");
-    EXPECT_EQ(lines[0]["status"], 1);
-    EXPECT_FALSE(lines[0].contains("data"));
-    EXPECT_EQ(lines[1]["cdb"], "120000003200000000000000");
-    EXPECT_EQ(lines[1]["direction"], "in");
-    EXPECT_EQ(lines[1]["length"], 50);
-    EXPECT_EQ(lines[1]["data"].get<std::string>().substr(16, 8), "4b454c55");  // "KELU"
-    EXPECT_EQ(lines[1]["sense"], nlohmann::json::array({0, 0, 0}));
-    // The digest and the 16-bit sum cover the whole data phase, not only the hex shown.
-    EXPECT_EQ(lines[1]["digest"].get<std::string>().size(), 8u);
-    EXPECT_EQ(lines[1]["sum16"], AddToChecksum(0, inquiry, sizeof inquiry));
-    EXPECT_TRUE(lines[1].contains("time_ms"));
+    // The header, then the commands; the scan ran before the trace was attached.
+    ASSERT_EQ(lines.size(), 3u);
+    const nlohmann::json& header = lines[0];
+    EXPECT_EQ(header["keluflash_trace"], 2);
+    EXPECT_EQ(header["pass_through"], true);
+    ASSERT_EQ(header["drives"].size(), 1u);
+    EXPECT_EQ(header["drives"][0]["device"], setup->DevicePath(0));
+    EXPECT_EQ(header["drives"][0]["identification"], "KELU    ZXR-0131K       ");
+    EXPECT_EQ(header["drives"][0]["identification_hex"], "4b454c55202020205a58522d303133314b20202020202020");
+    EXPECT_EQ(header["drives"][0]["revision"], "1.00");
+    EXPECT_TRUE(header["unavailable"].empty());
+
+    const nlohmann::json& ready = lines[1];
+    EXPECT_EQ(ready["n"], 1);
+    EXPECT_EQ(ready["device"], 0);
+    EXPECT_EQ(ready["cdb"], "000000000000000000000000");
+    EXPECT_EQ(ready["direction"], "none");
+    EXPECT_EQ(ready["status"], 1);
+    EXPECT_EQ(ready["outcome"], "answered");
+    EXPECT_FALSE(ready.contains("data"));
+    const nlohmann::json& inquiry = lines[2];
+    EXPECT_EQ(inquiry["n"], 2);
+    EXPECT_EQ(inquiry["cdb"], "120000003200000000000000");
+    EXPECT_EQ(inquiry["direction"], "in");
+    EXPECT_EQ(inquiry["length"], 50);
+    // Every byte that came in, whole.
+    EXPECT_EQ(inquiry["data"].get<std::string>().size(), 100u);
+    EXPECT_EQ(inquiry["data"].get<std::string>().substr(16, 8), "4b454c55");  // "KELU"
+    EXPECT_EQ(inquiry["sense"], nlohmann::json::array({0, 0, 0}));
+    // The digest and the 16-bit sum cover the whole data phase.
+    EXPECT_EQ(inquiry["digest"].get<std::string>().size(), 8u);
+    EXPECT_EQ(inquiry["sum16"], AddToChecksum(0, reply, sizeof reply));
+    EXPECT_TRUE(inquiry.contains("time_ms"));
     std::error_code ignored;
     std::filesystem::remove(path, ignored);  // Windows keeps a file that is still open
+}
+
+// A replay gives back what came in, so every byte of it is kept, also of
+// the 64 KiB patch information; of what went out, the first 512 bytes and a
+// digest of all of it.
+TEST_F(DriveSetupTest, TraceKeepsEveryByteThatCameIn) {
+    const std::string path = testing::TempDir() + "keluflash-trace-" +
+                             testing::UnitTest::GetInstance()->current_test_info()->name() + ".jsonl";
+    options.traceFile = path;
+    std::error_code leftOver;
+    std::filesystem::remove(path, leftOver);
+    const auto setup = DriveSetup::CreateSimulated(SimulatedMachineConfig{}, options, ui, error);
+    ASSERT_NE(setup, nullptr) << error.message;
+    std::vector<uint8_t> patchInfo(65536);
+    setup->Atapi().VendorReadPatchInfo(patchInfo.data());
+    std::vector<uint8_t> block(0xF000, 0x5A);
+    setup->Atapi().VendorWriteBlock(block.data(), 4, 1, 0xF000, 0);
+
+    std::vector<nlohmann::json> lines;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);) lines.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1]["data"].get<std::string>().size(), 2u * 65536u);
+    EXPECT_EQ(lines[2]["direction"], "out");
+    EXPECT_EQ(lines[2]["data"].get<std::string>().size(), 2u * 512u);
+    char digest[9];
+    std::snprintf(digest, sizeof digest, "%08x", TransferDigest(block.data(), block.size()));
+    EXPECT_EQ(lines[2]["digest"], digest);
+    file.close();
+    std::filesystem::remove(path, leftOver);
 }
 
 TEST_F(DriveSetupTest, UnwritableTraceFileFails) {

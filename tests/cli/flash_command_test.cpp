@@ -35,6 +35,7 @@ protected:
     }
     // A block write, a trigger, WRITE BUFFER or a memory write.
     static bool Writes(const nlohmann::json& line) {
+        if (!line.contains("cdb")) return false;  // the header
         const std::string cdb = line["cdb"];
         return cdb.rfind("3b", 0) == 0 || cdb.rfind("5a00384b45a0", 0) == 0 || cdb.rfind("5a00384b45a2", 0) == 0;
     }
@@ -45,7 +46,7 @@ protected:
 TEST_F(FlashCommandTest, FlashesAndVerifiesASimulatedDrive) {
     const CliRun run = RunCli("--simulate --trace " + Path("trace.jsonl") + " flash --yes " + Path("demo.kfs"));
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "Flashing ..\nOk:Flash Complete!!\nOK:Verify ok!!\n");
+    EXPECT_EQ(run.out, "Revision: drive 1.00, image 1.00 (the same: flashing again only repairs)\nFlashing ..\nOk:Flash Complete!!\nOK:Verify ok!!\n");
     EXPECT_THAT(run.err, HasSubstr("Reboot this computer right now ? Cancel"));
     const auto trace = Trace();
     EXPECT_EQ(std::count_if(trace.begin(), trace.end(), Writes), 9) << "8 blocks and the trigger";
@@ -83,6 +84,7 @@ TEST_F(FlashCommandTest, WritesNothingWithoutConfirmationOrInADryRun) {
         for (const nlohmann::json& line : Trace()) EXPECT_FALSE(Writes(line)) << line.dump();
     }
     EXPECT_EQ(RunCli("--simulate=unknown-model flash --dry-run " + Path("demo.kfs")).out,
+              "Revision: drive 2.10, image 1.00 (older: a downgrade)\n"
               "Err:The firmware is not support this device!!(4)\n");
 }
 
@@ -91,14 +93,15 @@ TEST_F(FlashCommandTest, AnswersInJsonAndReportsFailuresWithExitCodeOne) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     nlohmann::json answer = nlohmann::json::parse(run.out);
     EXPECT_EQ(answer["result"], "verified");
-    EXPECT_EQ(answer["messages"], (nlohmann::json{"Flashing ..", "Ok:Flash Complete!!", "OK:Verify ok!!"}));
+    EXPECT_EQ(answer["messages"], (nlohmann::json{"Revision: drive 1.00, image 1.00 (the same: flashing again only repairs)", "Flashing ..",
+                                                  "Ok:Flash Complete!!", "OK:Verify ok!!"}));
     EXPECT_THAT(run.err, HasSubstr("nothing was restarted"));
 
     run = RunCli("--simulate=never-ready --json flash --yes " + Path("demo.kfs"));
     EXPECT_EQ(run.exitCode, 1);
     answer = nlohmann::json::parse(run.out);
     EXPECT_EQ(answer["result"], "flash-failed");
-    EXPECT_EQ(answer["messages"][2], "Err:Flash error,time out 120 Sec");
+    EXPECT_EQ(answer["messages"][3], "Err:Flash error,time out 120 Sec");
 }
 
 TEST_F(FlashCommandTest, VerifyDumpAndUsage) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "image/image_writer.h"
 #include "tests/cli/cli_run.h"
 
 namespace keluflash::test {
@@ -134,7 +135,8 @@ TEST_F(FlashTerminalTest, StepsInOrderWithBarsThatNeverGoBack) {
     std::vector<std::string> lines;
     for (const std::string& piece : others)
         if (piece.rfind("Flash ", 0) != 0) lines.push_back(piece);
-    EXPECT_THAT(lines, ElementsAre("Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
+    EXPECT_THAT(lines, ElementsAre("Revision: drive 1.00, image 1.00 (the same: flashing again only repairs)",
+                                   "Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
                                    "method A (vendor block writes) failed; falling back to method B (WRITE BUFFER)",
                                    "Ok:Flash Complete!!", "OK:Verify ok!!",
                                    "Warning: Reboot this computer right now ? Cancel (restart it yourself, or pass "
@@ -150,6 +152,22 @@ TEST_F(FlashTerminalTest, AnsweringNoSaysNothingWasWritten) {
     EXPECT_THAT(run.screen, HasSubstr("[y/N] n\r\nkeluflash-cli: not confirmed: nothing was written to the drive\r\n"));
     // The scan's INQUIRY and nothing more.
     EXPECT_EQ(ReadFile(trace).find("\"direction\":\"out\""), std::string::npos);
+}
+
+// The question names what the flash changes, a downgrade among it; "y"
+// agrees to the downgrade as well, and nothing asks again.
+TEST_F(FlashTerminalTest, TheQuestionNamesADowngradeAndYesFlashesIt) {
+    DemoFirmwareRecipe older;
+    older.revision = "0.90";
+    const ImageWriteResult built = BuildDemoFirmware(older);
+    std::string error;
+    ASSERT_TRUE(SaveImageFile(m_image, built.bytes, error)) << error;
+    const TerminalRun run = RunOnTerminal({"--simulate", "flash", m_image}, "y");
+    EXPECT_EQ(run.exitCode, 0) << run.screen;
+    EXPECT_THAT(run.screen, HasSubstr("? Revision: drive 1.00, image 0.90 (older: a downgrade). Downgrade the drive? "
+                                      "[y/N] y\r\n"));
+    EXPECT_THAT(run.screen, HasSubstr("a downgrade. Flash it anyway ? Yes\r\n"));
+    EXPECT_THAT(run.screen, HasSubstr("OK:Verify ok!!"));
 }
 
 // The question is asked about the file as it was read; a file replaced while

@@ -105,7 +105,7 @@ TEST_F(InterruptionTest, SignalsWhileTheDriveIsWrittenWaitForTheUpdateToEnd) {
     int status = 0;
     ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
 
-    EXPECT_EQ(out, "Flashing ..\nOk:Flash Complete!!\nOK:Verify ok!!\n") << err;
+    EXPECT_EQ(out, "Revision: drive 1.00, image 1.00 (the same: flashing again only repairs)\nFlashing ..\nOk:Flash Complete!!\nOK:Verify ok!!\n") << err;
     const std::string notice = "the drive is being written and cannot be stopped now; the update ends by itself within";
     EXPECT_THAT(err, HasSubstr(notice));
     EXPECT_EQ(err.find(notice), err.rfind(notice)) << "said once: " << err;
@@ -142,7 +142,7 @@ TEST_F(InterruptionTest, QuitIsHeldAndStopsAreIgnoredWhileTheDriveIsWritten) {
         }
         out += ReadAll(child.out);
         const std::string err = ReadAll(child.err);
-        EXPECT_EQ(out, "Flashing ..\nOk:Flash Complete!!\nOK:Verify ok!!\n") << err;
+        EXPECT_EQ(out, "Revision: drive 1.00, image 1.00 (the same: flashing again only repairs)\nFlashing ..\nOk:Flash Complete!!\nOK:Verify ok!!\n") << err;
         if (row.endsAfter) {
             ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
             EXPECT_EQ(WTERMSIG(status), row.signal);

@@ -127,7 +127,7 @@ TEST_F(SafeFilesTest, TheTraceNeverTouchesTheImageOrAnExistingFile) {
 TEST_F(SafeFilesTest, ATraceThatCannotBeWrittenIsReportedWithoutChangingTheResult) {
     CliRun run = RunCli("--simulate --trace /dev/full flash --yes " + Path("demo.kfs"));
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "Flashing ..\nOk:Flash Complete!!\nOK:Verify ok!!\n");
+    EXPECT_EQ(run.out, "Revision: drive 1.00, image 1.00 (the same: flashing again only repairs)\nFlashing ..\nOk:Flash Complete!!\nOK:Verify ok!!\n");
     EXPECT_THAT(run.err, HasSubstr("the trace file /dev/full could not be written: No space left on device"));
 
     run = RunCli("--json --simulate=unknown-model --trace /dev/full flash --yes " + Path("demo.kfs"));

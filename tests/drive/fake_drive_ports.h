@@ -40,6 +40,9 @@ struct DeviceAnswer {
     uint8_t scsiStatus = 0;              // 0 GOOD, 2 CHECK CONDITION
     std::vector<uint8_t> sense;          // fixed-format sense bytes
     std::vector<uint8_t> dataIn;         // copied into the data buffer (bounded by its length)
+    // ASPI: the request's status when the layer says other than the target's
+    // status implies (a layer that calls a CHECK CONDITION complete).
+    std::optional<uint8_t> aspiStatus = std::nullopt;
 };
 using Device = std::function<DeviceAnswer(const uint8_t* cdb)>;
 
@@ -156,7 +159,7 @@ public:
         request.SRB_HaStat = haStat;
         request.SRB_TargStat = answer.scsiStatus;
         std::copy_n(answer.sense.begin(), std::min<size_t>(answer.sense.size(), kAspiSenseLength), request.SenseArea);
-        request.SRB_Status = answer.scsiStatus == 0 ? kSsComp : kSsErr;
+        request.SRB_Status = answer.aspiStatus.value_or(answer.scsiStatus == 0 ? kSsComp : kSsErr);
         m_pending = nullptr;
     }
     bool Pending() const { return m_pending != nullptr; }

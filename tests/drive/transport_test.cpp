@@ -219,6 +219,20 @@ TEST(AspiTransport, CompletionsGiveStatusWaitAndAbort) {
     }
 }
 
+// A layer that calls a request complete while the drive answered CHECK
+// CONDITION: the command failed, and the caller's buffer keeps its bytes.
+TEST(AspiTransport, ACompletionTheDrivesStatusContradictsIsAnError) {
+    Rig rig(false);
+    rig.answer.scsiStatus = 2;
+    rig.answer.sense = kCheckCondition;
+    rig.answer.dataIn = std::vector<uint8_t>(16, 0xEE);
+    rig.answer.aspiStatus = kSsComp;
+    std::vector<uint8_t> data(16, 0x11);
+    EXPECT_EQ(rig.Run(data.data(), 16, kDirectionIn), kSsErr);
+    EXPECT_EQ(data, std::vector<uint8_t>(16, 0x11));
+    EXPECT_EQ(rig.atapi->LastResult().sense.key, kCheckCondition[2]);
+}
+
 // A layer that keeps an aborted request for good: the block and the buffer it
 // points to are never used or freed again, the operator is told once, and no
 // further command is sent.

@@ -103,11 +103,19 @@ never_claims_success() {
   [ "$RC" = 1 ] && ! grep -q 'Ok:Flash Complete!!' "$OUT" && ! grep -q 'OK:Verify ok!!' "$OUT"
 }
 
+# The drive's flash when it attaches: a pattern no image leaves, so a flash
+# that equals an image's afterwards was written by the scenario.
+fresh_flash() {
+  file=${1:-/tmp/flash.bin}
+  dump_flash "$file" && ! cmp -s "$file" /kelu/plain.flash && ! cmp -s "$file" /kelu/scrambled.flash
+}
+
 # Which groups run: "native wine" unless the host chose (KELUFLASH_KERNEL_TEST_GROUPS).
 group() { grep -qw "$1" /kelu/groups 2>/dev/null || [ ! -f /kelu/groups ]; }
 
 # --- a drive that takes method A ---------------------------------------
 if group native && start_drive /tmp/default.log --profile default --flash-file /tmp/flash.bin; then
+  fresh_flash || say "NOTE: the drive's flash at the start equals an image's"
   say "the first commands the kernel sent:"
   grep -E '\] #[0-9]+ ' "$DRIVE_LOG" | head -n 24 | sed 's/^/  drive| /'
   begin list
@@ -121,8 +129,10 @@ if group native && start_drive /tmp/default.log --profile default --flash-file /
   fi
 
   begin plain-flash
+  fresh=yes; fresh_flash || fresh=no
   run_flash plain keluflash-cli flash --yes --device "$SG" /kelu/plain.kfs
-  if ! flashed_and_verified; then fail plain-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  if [ "$fresh" != yes ]; then fail plain-flash "the drive's flash at the start already equals an image's"
+  elif ! flashed_and_verified; then fail plain-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
   elif ! flash_equals /kelu/plain.flash; then fail plain-flash "the drive's flash differs from the image's blocks"
   else pass plain-flash; fi
 
@@ -166,13 +176,29 @@ fi
 # --- a drive that refuses method A and takes WRITE BUFFER ------------------
 if group native && start_drive /tmp/method-b.log --profile method-b --flash-file /tmp/flash.bin; then
   begin method-b-flash
+  fresh=yes; fresh_flash || fresh=no
   run_flash method-b keluflash-cli flash --yes --device "$SG" /kelu/plain.kfs
-  if ! flashed_and_verified; then fail method-b-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  if [ "$fresh" != yes ]; then fail method-b-flash "the drive's flash at the start already equals an image's"
+  elif ! flashed_and_verified; then fail method-b-flash "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
   elif ! grep -q 'SenseCode:5 : 24 : 0' "$OUT"; then fail method-b-flash "method A's refusal did not reach the program"
   elif ! grep -q 'answered with the kept sense' "$DRIVE_LOG"; then fail method-b-flash "usb-storage never asked for the sense"
   elif ! grep -q '^keluflash-virtual-drive .*#[0-9]* 3B 05 01' "$DRIVE_LOG"; then fail method-b-flash "no WRITE BUFFER reached the drive"
   elif ! flash_equals /kelu/plain.flash; then fail method-b-flash "the drive's flash differs from the image's blocks"
   else pass method-b-flash; fi
+
+  # WRITE BUFFER through the sg node as the seat's user: sg passes every
+  # command to a user who may open the node. The scrambled image, so that
+  # the comparison shows this flash, not the one before.
+  begin user-sg-method-b
+  before=$(grep -c ' 3B 05 01' "$DRIVE_LOG")
+  chown 1000:1000 "$SG"; chmod 600 "$SG"; chmod 600 "$SR"
+  run_flash user-sg-b su -s /bin/sh user -c "keluflash-cli flash --yes --device $SG /kelu/scrambled.kfs"
+  chown 0:0 "$SG"
+  after=$(grep -c ' 3B 05 01' "$DRIVE_LOG")
+  if ! flashed_and_verified; then fail user-sg-method-b "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  elif [ "$before" = "$after" ]; then fail user-sg-method-b "no WRITE BUFFER reached the drive"
+  elif ! flash_equals /kelu/scrambled.flash; then fail user-sg-method-b "the drive's flash differs from the descrambled blocks"
+  else pass user-sg-method-b; fi
 
   # The block node without CAP_SYS_RAWIO: the kernel lets 5A through (it
   # takes it for MODE SENSE(10)) and refuses WRITE BUFFER.
@@ -232,6 +258,52 @@ if group native && start_drive /tmp/silent.log --profile default --stop-answerin
   stop_drive
 elif group native; then
   fail stop-answering "no virtual drive"
+fi
+
+# --- the trigger's answer held past the host's time-out ----------------------
+# The drive takes the trigger and starts programming, but its answer never
+# comes: the host gives up after 20 s and resets it. The trigger may have been
+# taken, so the program waits for the drive and verifies.
+if group native && start_drive /tmp/held-trigger.log --profile default --flash-file /tmp/flash.bin \
+     --hold-answer-at 9 --counting 5A/A0; then
+  begin held-trigger
+  fresh=yes; fresh_flash || fresh=no
+  run_flash held-trigger keluflash-cli flash --yes --device "$SG" /kelu/plain.kfs
+  if [ "$fresh" != yes ]; then fail held-trigger "the drive's flash at the start already equals an image's"
+  elif ! grep -q 'its answer held' "$DRIVE_LOG"; then fail held-trigger "the drive never held the trigger's answer"
+  elif ! grep -q '^Err:The trigger got no answer (timed out): waiting for the drive\.' "$OUT"; then
+    fail held-trigger "the program did not say that the trigger went unanswered"
+  elif ! flashed_and_verified; then fail held-trigger "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  elif ! flash_equals /kelu/plain.flash; then fail held-trigger "the drive's flash differs from the image's blocks"
+  else pass held-trigger; fi
+  stop_drive
+elif group native; then
+  fail held-trigger "no virtual drive"
+fi
+
+# --- the first polls after the trigger held past the host's time-out ---------
+# A drive busy programming may not answer TEST UNIT READY: a poll with no
+# answer means "not ready yet", and the wait goes on. The drive programs for
+# 50 s, longer than the two held polls: a program that took a poll with no
+# answer for "ready" would read the flash back while it programs.
+if group native && start_drive /tmp/held-polls.log --profile default --flash-file /tmp/flash.bin \
+     --hold-polls-after-trigger 2 --programming-seconds 50; then
+  begin held-polls
+  fresh=yes; fresh_flash || fresh=no
+  started=$(up)
+  run_flash held-polls keluflash-cli flash --yes --device "$SG" /kelu/scrambled.kfs
+  took=$(awk "BEGIN{printf \"%d\", $(up) - $started}")
+  say "the flash took ${took}s"
+  held=$(grep -c 'its answer held' "$DRIVE_LOG")
+  if [ "$fresh" != yes ]; then fail held-polls "the drive's flash at the start already equals an image's"
+  elif [ "$held" != 2 ]; then fail held-polls "the drive held $held polls, not 2"
+  elif [ "$took" -lt 50 ]; then fail held-polls "the update did not wait for the drive to program (${took}s)"
+  elif ! flashed_and_verified; then fail held-polls "exit $RC, or no Ok:Flash Complete!! and OK:Verify ok!!"
+  elif ! flash_equals /kelu/scrambled.flash; then fail held-polls "the drive's flash differs from the descrambled blocks"
+  else pass held-polls; fi
+  stop_drive
+elif group native; then
+  fail held-polls "no virtual drive"
 fi
 
 # --- keluflash-cli.exe under Wine: NT pass-through, which Wine turns into SG_IO
@@ -399,6 +471,8 @@ if group wine && [ -f /kelu/keluflash-cli.exe ]; then
       elif ! grep -q 'stops answering' "$DRIVE_LOG"; then fail wine-stop-answering "the drive never stopped answering"
       elif ! grep -q '^Status:2;SenseCode:5 : 2[46] : 0;' "$OUT"; then
         fail wine-stop-answering "no refused trigger: the lost block was not caught by the drive's sum"
+      elif ! grep -q "^Err:The drive refused the image's checksum" "$OUT"; then
+        fail wine-stop-answering "the drive's refusal of the checksum was not said as what it is"
       elif ! flash_equals /tmp/flash-before.bin; then fail wine-stop-answering "the drive's flash changed"
       else pass wine-stop-answering; fi
       wine_stop

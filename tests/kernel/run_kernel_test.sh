@@ -79,11 +79,29 @@ expected_flash() {
   done
 }
 expected_flash "$IMAGES/plain.flash" "${blocks[@]}"
-# The scrambled image: the same blocks, each starting with 02 as scrambling
-# needs, packed with --scramble; the drive must hold the plain blocks.
-for block in "${blocks[@]}"; do printf '\002' | dd of="$block" bs=1 count=1 conv=notrunc status=none; done
+# The scrambled image: other blocks than the plain image's (block 0 keeps the
+# identification; every byte after the first of the others is one more),
+# each starting with 02 as scrambling needs, packed with --scramble; the
+# drive must hold the descrambled blocks. Flashing one image after the other
+# then always changes the flash.
+index=0
+for block in "${blocks[@]}"; do
+  if [ "$index" != 0 ]; then
+    { printf '\002'; tail -c +2 "$block" | LC_ALL=C tr '\000-\377' '\001-\377\000'; } >"$block.other"
+    mv "$block.other" "$block"
+  fi
+  printf '\002' | dd of="$block" bs=1 count=1 conv=notrunc status=none
+  index=$((index + 1))
+done
 "$CLI" pack "$IMAGES/scrambled.kfs" --scramble --block "${blocks[@]}" >/dev/null
 expected_flash "$IMAGES/scrambled.flash" "${blocks[@]}"
+cmp -s "$IMAGES/plain.flash" "$IMAGES/scrambled.flash" &&
+  { echo "kernel test: the scrambled image's flash equals the plain one's" >&2; exit 1; }
+# Scrambled truly: the file's bytes are not the blocks it carries.
+cat "${blocks[@]}" >"$WORK/blocks.bin"
+differing=$( { cmp -l <(tail -c +65 "$IMAGES/scrambled.kfs") "$WORK/blocks.bin" 2>/dev/null || true; } | wc -l)
+[ "$differing" -gt 100000 ] ||
+  { echo "kernel test: scrambled.kfs differs from its blocks in only $differing bytes" >&2; exit 1; }
 
 # The guest makes its own 32-bit Wine prefix (about a minute): the host may
 # run no 32-bit programs, and a prefix made there was slower in the guest.
@@ -109,13 +127,34 @@ elapsed=$(( $(date +%s) - started ))
 # KELUFLASH_KERNEL_TEST_CONSOLE=FILE keeps the whole console (every command the drive saw).
 [ -z "${KELUFLASH_KERNEL_TEST_CONSOLE:-}" ] || cp "$CONSOLE" "$KELUFLASH_KERNEL_TEST_CONSOLE"
 
+# Every scenario of the groups that ran must have said how it ended.
+expected=()
+groups=${KELUFLASH_KERNEL_TEST_GROUPS:-native wine}
+if [[ " $groups " == *" native "* ]]; then
+  expected+=(list plain-flash two-programs scrambled-flash user-sg-flash method-b-flash user-sg-method-b
+             user-sr-method-b vanish stop-answering held-trigger held-polls)
+fi
+if [[ " $groups " == *" wine "* ]] && [ -n "$WINE_EXE" ]; then
+  expected+=(wine-list wine-flash wine-method-b wine-stop-answering)
+fi
+missing=()
+for name in "${expected[@]}"; do
+  grep -q "^KT-RESULT $name " "$CONSOLE" || missing+=("$name")
+done
+
 passed=$(grep -c '^KT-RESULT .* PASS' "$CONSOLE" || true)
 failed=$(grep -c '^KT-RESULT .* FAIL' "$CONSOLE" || true)
-if [ "$rc" != 0 ] || [ "$failed" != 0 ] || [ "$passed" = 0 ] || ! grep -q '^KT-DONE' "$CONSOLE"; then
+if [ "$rc" != 0 ] || [ "$failed" != 0 ] || [ "$passed" = 0 ] || [ ${#missing[@]} != 0 ] ||
+   ! grep -q '^KT-DONE' "$CONSOLE"; then
   echo "== guest console" >&2
   cat "$CONSOLE" >&2
+  echo "== what failed" >&2
   [ "$rc" = 124 ] && echo "kernel test: the guest did not finish within ${GUEST_TIMEOUT}s" >&2
-  [ "$failed" != 0 ] || failed=$((failed + 1))
+  grep '^KT-RESULT .* FAIL' "$CONSOLE" >&2 || true
+  [ ${#missing[@]} = 0 ] || echo "kernel test: these scenarios never ran: ${missing[*]}" >&2
+  grep -q '^KT-DONE' "$CONSOLE" || echo "kernel test: the guest never finished its scenarios" >&2
+  failed=$((failed + ${#missing[@]}))
+  [ "$failed" != 0 ] || failed=1
 else
   grep -E '^(KT-RESULT|KT: .*(NOTE|took))' "$CONSOLE" || true
 fi

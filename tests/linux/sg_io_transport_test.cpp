@@ -227,6 +227,8 @@ TEST_F(SgIoTransportTest, MapsEachAnswerOfTheKernelToItsCategory) {
         {"check condition with sense", 0, 2, 0, 0x08, true, 2, O::Answered, H::None, false},
         {"sense through the driver byte only", 0, 0, 0, 0x08, true, 2, O::Answered, H::None, false},
         {"busy", 0, 8, 0, 0, false, 8, O::Answered, H::None, false},
+        // A status no drive may answer never reads as the program's "done".
+        {"status byte 1", 0, 1, 0, 0, false, 0, O::Answered, H::None, false},
         {"host time-out", 0, 0, 0x03, 0, false, 1, O::HostFailure, H::TimedOut, false},
         {"driver time-out", 0, 0, 0, 0x06, false, 1, O::HostFailure, H::TimedOut, false},
         {"host error keeps the drive's status", 0, 2, 0x07, 0x08, true, 2, O::HostFailure, H::TransportError, false},

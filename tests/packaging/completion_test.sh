@@ -2,7 +2,8 @@
 # keluflash-cli's bash completion in a real bash with bash-completion loaded:
 # it is registered, offers every command and every option each command's
 # --help names, completes --simulate=NAME whether or not the shell split the
-# word at "=", and completes file names.
+# word at "=", and completes file names: a trace after --simulate=replay:,
+# a folder for match.
 #   completion_test.sh COMPLETION_FILE KELUFLASH_CLI
 set -uo pipefail
 completion=$(realpath "$1")
@@ -16,6 +17,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin"
 ln -s "$(realpath "$cli")" "$work/bin/keluflash-cli"
 touch "$work/fw.kfs"
+mkdir "$work/folder"
 
 # What completion offers for a command line given as its words (the last is
 # the word being completed), one candidate a line, sorted.
@@ -64,6 +66,10 @@ expect "every machine after --simulate=" "$machines" -- keluflash-cli --simulate
 [ "$(offered keluflash-cli --simulate = me)" = "$methods" ] || fail "--simulate=me offers more than the me... machines"
 expect "file names" "fw.kfs" -- keluflash-cli flash --yes f
 expect "file names for --trace" "fw.kfs" -- keluflash-cli --trace f
+expect "replay: beside the machines" "replay:" -- keluflash-cli --simulate = re
+# "replay:f" is one word here; bash itself replaces only what follows the colon.
+expect "a trace after --simulate=replay:" "fw.kfs" -- keluflash-cli --simulate = replay:f
+[ "$(offered keluflash-cli match f)" = "folder" ] || fail "match offers more than folders: $(offered keluflash-cli match f)"
 
 [ $failed = 0 ] && echo "completion offers every command, option, machine and file"
 exit $failed

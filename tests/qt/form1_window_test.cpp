@@ -1,6 +1,7 @@
 // The Linux main window over simulated drives: its layout, and that it shows
 // TForm1's state at every moment of an update driven by clicks.
 #include <QFileDialog>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -381,7 +382,58 @@ private slots:
         QVERIFY(pumps > 1);
         QVERIFY(stayedOnScreen);                                   // the update ran to its end ...
         QCOMPARE(ListLines(f.W()).last(), QStringLiteral("OK:Verify ok!!"));
+        QCOMPARE(ListLines(f.W()).count(QStringLiteral("The window closes when the update has ended.")), 1);
         QVERIFY(!f.Window().isVisible());                          // ... then the close took effect
+    }
+
+    // Lines longer than the list is wide can be scrolled to their end, the
+    // newest as much as the first.
+    void messageListShowsWholeLongLines() {
+        Fixture f;
+        QVERIFY(QTest::qWaitForWindowExposed(&f.Window()));
+        f.Form().AddMessage("Ok");
+        const QString longLine = QStringLiteral(
+            "Err:The drive refused the image's checksum: a block did not reach it whole, though its write was "
+            "reported done.");
+        f.Form().AddMessage(longLine.toStdString());
+        QListWidget& list = f.W().listBox1;
+        QApplication::processEvents();
+        const int needed = list.fontMetrics().horizontalAdvance(longLine);
+        QVERIFY2(list.horizontalScrollBar()->maximum() + list.viewport()->width() >= needed,
+                 qPrintable(QStringLiteral("scrolls %1 + %2 of %3 px")
+                                .arg(list.horizontalScrollBar()->maximum())
+                                .arg(list.viewport()->width())
+                                .arg(needed)));
+    }
+
+    // While the bar stands still in the ready wait, the status panel counts
+    // the seconds; two pictures of the window at two moments show it.
+    void statusPanelCountsTheReadyWait() {
+        SimulatedMachineConfig config;
+        config.drives[0].programmingMilliseconds = 3500;
+        Fixture f(config);
+        QVERIFY(QTest::qWaitForWindowExposed(&f.Window()));
+        const std::string image = m_image.toStdString();
+        f.Window().SetOpenDialog([image](std::string& name) { name = image; return true; });
+        QTest::mouseClick(&f.W().bitBtn1, Qt::LeftButton);
+        const QString driveLine = f.W().statusPanel0.text();
+        QStringList shots;
+        f.ui.whilePumping = [&] {
+            const QString text = f.W().statusPanel0.text();
+            for (const QString& wanted : {QStringLiteral("Waiting for the drive: 1 of 120 s"),
+                                          QStringLiteral("Waiting for the drive: 3 of 120 s")}) {
+                if (text != wanted || shots.contains(wanted)) continue;
+                shots << wanted;
+                const QString file = QStringLiteral("ready-wait-%1.png").arg(shots.size());
+                QVERIFY(f.Window().grab().save(file));
+            }
+        };
+        QTest::mouseClick(&f.W().bitBtn2, Qt::LeftButton);
+        f.ui.whilePumping = nullptr;
+        QCOMPARE(shots, (QStringList{QStringLiteral("Waiting for the drive: 1 of 120 s"),
+                                     QStringLiteral("Waiting for the drive: 3 of 120 s")}));
+        QVERIFY(QImage(QStringLiteral("ready-wait-1.png")) != QImage(QStringLiteral("ready-wait-2.png")));
+        QCOMPARE(f.W().statusPanel0.text(), driveLine);  // the drive's line again afterwards
     }
 
     void exitClosesTheWindow() {

@@ -7,6 +7,8 @@
 #include <QtTest>
 #include <stdexcept>
 
+#include <signal.h>
+
 #include "app/qt/keluflash_application.h"
 #include "app/qt/single_instance_lock.h"
 
@@ -112,6 +114,32 @@ private slots:
         QVERIFY(!fourth.WaitForLine(QStringLiteral("shown")).isEmpty());
         QVERIFY(fourth.Finish());
         QCOMPARE(fourth.Process().exitCode(), 0);
+    }
+
+    // keluflash-demo ended by SIGTERM or SIGINT (a `kill`, a ^C in its
+    // terminal) leaves no temporary folder behind, and ends by that signal.
+    void theDemoEndedBySignalRemovesItsFolder() {
+        for (const int signal : {SIGTERM, SIGINT}) {
+            QTemporaryDir temporary;
+            QVERIFY(temporary.isValid());
+            QProcess demo;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("TMPDIR"), temporary.path());
+            environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), temporary.path());
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+            demo.setProcessEnvironment(environment);
+            demo.start(QStringLiteral(KELUFLASH_DEMO_PROGRAM), {});
+            QVERIFY(demo.waitForStarted());
+            const QDir folder(temporary.path());
+            const QStringList pattern{QStringLiteral("keluflash-demo-*")};
+            QTRY_VERIFY_WITH_TIMEOUT(!folder.entryList(pattern, QDir::Dirs).isEmpty(), 10000);
+            QTest::qWait(300);  // the window is up and waiting
+            QCOMPARE(::kill(static_cast<pid_t>(demo.processId()), signal), 0);
+            QVERIFY(demo.waitForFinished(10000));
+            QCOMPARE(demo.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(demo.exitCode(), signal);
+            QCOMPARE(folder.entryList(pattern, QDir::Dirs), QStringList{});
+        }
     }
 
     void lockIsPerRuntimeDirectory() {

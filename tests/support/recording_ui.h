@@ -32,10 +32,12 @@ public:
     }
     int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
         boxes.push_back({text, caption, flags});
+        if (onShowMessage) onShowMessage(boxes.back());
         return answer;
     }
 
     std::function<void()> onPump;
+    std::function<void(const MessageBoxCall&)> onShowMessage;
     std::function<void()> onProcessMessages;
     int answer = kIdCancel;
     int pumps = 0;

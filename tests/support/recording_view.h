@@ -12,7 +12,11 @@ namespace keluflash::test {
 
 class RecordingView final : public RecordingUiOf<View> {
 public:
-    void ControlsChanged() override { ++controlsChanged; }
+    void ControlsChanged() override {
+        ++controlsChanged;
+        if (form != nullptr && (panel.empty() || panel.back() != form->StatusPanelText()))
+            panel.push_back(form->StatusPanelText());
+    }
     void MessageAdded(const std::string& line) override { shown.push_back(line); }
     void ProgressChanged() override {
         if (form != nullptr) bar.push_back(form->Progress());
@@ -32,6 +36,7 @@ public:
     std::optional<std::string> dialogAnswer;
     std::vector<std::string> shown;
     std::vector<ProgressState> bar;
+    std::vector<std::string> panel;  // the status panel's texts, each change once
     int controlsChanged = 0;
     int edit1Changed = 0;
     int captionChanged = 0;

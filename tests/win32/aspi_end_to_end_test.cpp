@@ -141,7 +141,10 @@ TEST_F(AspiEndToEnd, AWholeUpdateFlashesAndVerifies) {
     view.answer = kIdCancel;  // the restart question
     form.BitBtn2Click();
 
-    EXPECT_THAT(form.Messages(), ::testing::ElementsAre("Flashing ..", "Ok:Flash Complete!!", "OK:Verify ok!!"));
+    // The open's revision line, then the update's own.
+    EXPECT_THAT(form.Messages(),
+                ::testing::ElementsAre("Revision: drive 1.00, image 1.00 (the same: flashing again only repairs)",
+                                       "Flashing ..", "Ok:Flash Complete!!", "OK:Verify ok!!"));
     EXPECT_EQ(form.LastUpdateResult(), UpdateResult::Verified);
     ASSERT_EQ(view.boxes.size(), 1u);
     EXPECT_EQ(view.boxes[0].text, "Reboot this computer right now ?");

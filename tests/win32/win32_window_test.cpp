@@ -319,6 +319,16 @@ TEST(Win32Window, MessagesAndProgressReachTheirControls) {
     SendMessageA(w.ListBox1(), LB_GETTEXT, 2, reinterpret_cast<LPARAM>(line));
     EXPECT_EQ(std::string(line), "Ok:Flash Complete!!");
 
+    // A line wider than the list scrolls to its end.
+    const std::string longLine =
+        "Err:The drive refused the image's checksum: a block did not reach it whole, though its write was "
+        "reported done.";
+    bench.form.AddMessage(longLine);
+    RECT client{};
+    GetClientRect(w.ListBox1(), &client);
+    EXPECT_GT(SendMessageA(w.ListBox1(), LB_GETHORIZONTALEXTENT, 0, 0), client.right - client.left + 100);
+    EXPECT_NE(GetWindowLongA(w.ListBox1(), GWL_STYLE) & WS_HSCROLL, 0);
+
     bench.form.SetProgress(40);
     EXPECT_EQ(SendMessageA(w.ProgressBar1(), PBM_GETPOS, 0, 0), 40);
     // The read-back's own range, beyond 16 bits.

@@ -352,8 +352,11 @@ bool ServeControlEvents(int ep0, const std::function<void(ControlEvent, const st
                     (void)::write(ep0, &byte, 1);
                     onEvent(ControlEvent::None, "Get Max LUN: 0");
                 } else if (classInterface && !in && setup.bRequest == kRequestBulkOnlyReset && length == 0) {
-                    (void)::read(ep0, &byte, 0);  // the status stage acknowledges it
+                    // The status stage tells the host the reset is done: only
+                    // once the bulk side has dropped the command it was on,
+                    // or the host's next CBW could meet the old command.
                     onEvent(ControlEvent::Reset, "Bulk-Only Mass Storage Reset");
+                    (void)::read(ep0, &byte, 0);
                 } else {
                     // A transfer the wrong way stalls the request.
                     if (in) {

@@ -36,6 +36,9 @@ struct Options {
     std::string flashFile;
     uint64_t stopAnsweringAt = 0;
     uint64_t vanishAt = 0;
+    uint64_t holdAnswerAt = 0;
+    uint64_t holdPollsAfterTrigger = 0;
+    std::optional<uint32_t> programmingSeconds;
     std::string counting;  // "5A/A0", "3B" or empty: every command counts
     std::string udc;
     bool verbose = false;
@@ -261,11 +264,38 @@ private:
                     waitForReset = true;
                     continue;
                 }
+                if (m_counted == m_options.holdAnswerAt && HoldAnswer(cbw, number, cdbText)) {
+                    waitForReset = true;
+                    continue;
+                }
             }
+            if (check == CbwCheck::Valid && cbw.cdb[0] == kOpTestUnitReady && m_heldPolls > 0 &&
+                HoldAnswer(cbw, number, cdbText)) {
+                --m_heldPolls;
+                waitForReset = true;
+                continue;
+            }
+            const int triggersBefore = m_drive.TriggersAccepted();
             const CommandOutcome outcome = device.Serve(cbw, check);
+            if (m_drive.TriggersAccepted() != triggersBefore) m_heldPolls = m_options.holdPollsAfterTrigger;
             Record(number, cdbText, outcome);
             if (check == CbwCheck::Invalid) waitForReset = true;
         }
+    }
+
+    // A command without a data stage that the drive carries out at once and
+    // answers only when the host has given up on it: the answer is dropped at
+    // the host's reset. A drive that starts programming at the trigger may
+    // not finish the command's status in time; a drive that programs may not
+    // answer its first polls.
+    bool HoldAnswer(const CommandBlockWrapper& cbw, uint64_t number, const std::string& cdbText) {
+        if (cbw.dataTransferLength != 0) return false;
+        const int triggersBefore = m_drive.TriggersAccepted();
+        const ScsiResult result = Execute(cbw.cdb.data(), nullptr, 0, kDirectionNone);
+        Log("command #" + std::to_string(number) + " (" + cdbText + "): carried out (status " +
+            std::to_string(result.scsiStatus) + "), its answer held until the host resets the drive");
+        if (m_drive.TriggersAccepted() != triggersBefore) m_heldPolls = m_options.holdPollsAfterTrigger;
+        return true;
     }
 
     void Record(uint64_t number, const std::string& cdbText, const CommandOutcome& outcome) {
@@ -364,6 +394,7 @@ private:
     std::thread m_bulk;
     std::atomic<bool> m_stop{false};
     std::atomic<uint64_t> m_resets{0};
+    uint64_t m_heldPolls = 0;  // TEST UNIT READYs still to hold after the last trigger taken
     std::atomic<uint64_t> m_acknowledged{0};
     uint64_t m_commandGeneration = 0;  // bulk thread only
     std::mutex m_waitMutex;
@@ -406,6 +437,18 @@ int main(int argc, char** argv) {
     app.add_option("--vanish-at", options.vanishAt,
                    "At the Nth counted command the drive vanishes: the gadget is unbound from the controller")
         ->type_name("N");
+    app.add_option("--hold-answer-at", options.holdAnswerAt,
+                   "The Nth counted command (one without data) is carried out, and its answer held until the host "
+                   "resets the drive")
+        ->type_name("N");
+    app.add_option("--hold-polls-after-trigger", options.holdPollsAfterTrigger,
+                   "The first N TEST UNIT READYs after the drive takes a trigger are answered only when the host "
+                   "resets the drive")
+        ->type_name("N");
+    app.add_option("--programming-seconds", options.programmingSeconds,
+                   "How long the drive programs its flash after a trigger (NOT READY meanwhile; the profile's own "
+                   "time otherwise)")
+        ->type_name("N");
     app.add_option("--counting", options.counting,
                    "Count only these commands for the faults: an opcode, or a vendor command as 5A/SUB (5A/A0)")
         ->type_name("OP[/SUB]");
@@ -439,6 +482,7 @@ int main(int argc, char** argv) {
     config.commandMilliseconds = 0;
     config.transferBytesPerMillisecond = UINT32_MAX;
     config.recordDataOut = false;
+    if (options.programmingSeconds) config.programmingMilliseconds = *options.programmingSeconds * 1000;
 
     // Stop and flash-file signals are taken by the main thread alone; SIGUSR2
     // only wakes a thread from a blocked transfer.

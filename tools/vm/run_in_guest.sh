@@ -42,10 +42,13 @@ dir=$(cat /kelu/dir)
 # Large messages and the page cache: Wine reads hundreds of megabytes of
 # libraries, and without the cache it reads a program's sections short and
 # crashes (guest and host never change the same files at once here).
+# The folder goes on last: it may lie in the temporary folder, which the
+# guest's own tmpfs would otherwise hide (its mount point is made there).
 mkdir -p /host
 mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=512000,cache=loose hostroot /host &&
-  mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose work "/host$dir" &&
   mount -t tmpfs tmpfs /host/tmp &&
+  { [ -d "/host$dir" ] || mkdir -p "/host$dir"; } &&
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose work "/host$dir" &&
   mount --bind /proc /host/proc && mount --bind /sys /host/sys && mount --bind /dev /host/dev &&
   mount -t tmpfs tmpfs /host/dev/shm && mount -t devpts devpts /host/dev/pts
 rc=$?

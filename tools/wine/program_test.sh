@@ -67,6 +67,29 @@ else
   fail "keluflash-cli info --json café.kfs (exit $rc): $out"
 fi
 
+# Ctrl+C while the drive is written: Wine turns a SIGINT into the console's
+# CTRL_C_EVENT, as a console window's ^C would be. The program holds it, says
+# so once, completes and verifies, and only then ends as ^C would have ended
+# it (STATUS_CONTROL_C_EXIT, whose low byte is 58).
+(cd "$work" && exec wine "$cli" --simulate --real-time flash --yes demo.kfs >ctrl-c.out 2>ctrl-c.err) &
+flashing=$!
+for _ in $(seq 600); do
+  grep -q '^Flashing \.\.' "$work/ctrl-c.out" 2>/dev/null && break
+  kill -0 "$flashing" 2>/dev/null || break
+  sleep 0.1
+done
+kill -INT "$flashing" 2>/dev/null
+for _ in $(seq 1200); do kill -0 "$flashing" 2>/dev/null || break; sleep 0.1; done
+kill -KILL "$flashing" 2>/dev/null
+wait "$flashing"; rc=$?
+out=$(tr -d '\r' <"$work/ctrl-c.out"); err=$(tr -d '\r' <"$work/ctrl-c.err")
+notice='the drive is being written and cannot be stopped now'
+if grep -q '^OK:Verify ok!!$' <<<"$out" && [ "$(grep -c "$notice" <<<"$err")" = 1 ] && [ $rc = 58 ]; then
+  pass "Ctrl+C during the write is held: the update verifies, then the program ends as ^C ends it"
+else
+  fail "Ctrl+C during the write (exit $rc): $out / $err"
+fi
+
 # --- keluflash.exe: a whole update through the window, by the mouse ----------
 # window_probe.exe tells where a control is on the screen (Wine's screen is
 # the X display) and what the message list holds; xdotool moves the real

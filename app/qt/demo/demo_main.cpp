@@ -7,6 +7,10 @@
 // --run opens IMAGE (a name from the demo folder or a path), presses Start,
 // answers message boxes with Cancel, prints the message list and "finished"
 // when the update has ended: the screenshot is taken so.
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
+
 #include <memory>
 #include <QCommandLineParser>
 #include <QDir>
@@ -15,7 +19,10 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <atomic>
 #include <cstdio>
+#include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "app/qt/demo/demo_machine.h"
@@ -64,6 +71,62 @@ private:
     bool m_scripted;
 };
 
+// SIGTERM and SIGINT end the demo as they would, but with its temporary
+// folder removed first: their default action skips the destructors that
+// remove it. The signals are blocked from the start, before any thread of the
+// toolkit exists, and taken by a watcher thread of this object.
+class FolderRemovalOnSignal {
+public:
+    FolderRemovalOnSignal() {
+        sigemptyset(&m_signals);
+        sigaddset(&m_signals, SIGTERM);
+        sigaddset(&m_signals, SIGINT);
+        pthread_sigmask(SIG_BLOCK, &m_signals, nullptr);
+        m_watcher = std::thread([this] { Watch(); });
+    }
+    ~FolderRemovalOnSignal() {
+        m_stop = true;
+        m_watcher.join();
+    }
+    FolderRemovalOnSignal(const FolderRemovalOnSignal&) = delete;
+    FolderRemovalOnSignal& operator=(const FolderRemovalOnSignal&) = delete;
+
+    void Remove(const std::string& folder) {
+        const std::lock_guard lock(m_mutex);
+        m_folder = folder;
+    }
+
+private:
+    void Watch() {
+        constexpr timespec kPoll{0, 100'000'000};
+        while (!m_stop) {
+            const int signal = sigtimedwait(&m_signals, nullptr, &kPoll);
+            if (signal <= 0) continue;
+            {
+                const std::lock_guard lock(m_mutex);
+                std::error_code ignored;
+                if (!m_folder.empty()) std::filesystem::remove_all(m_folder, ignored);
+            }
+            // As if it had come now: the default action ends the program.
+            struct sigaction action {};
+            action.sa_handler = SIG_DFL;
+            sigemptyset(&action.sa_mask);
+            sigaction(signal, &action, nullptr);
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, signal);
+            pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+            raise(signal);
+        }
+    }
+
+    sigset_t m_signals{};
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::string m_folder;
+    std::thread m_watcher;
+};
+
 }  // namespace
 }  // namespace keluflash
 
@@ -83,6 +146,7 @@ int main(int argc, char** argv) {
     const QCommandLineOption fastOption(QStringLiteral("fast"), QStringLiteral("No pacing: everything at once."));
     parser.addOptions({profileOption, runOption, driveOption, fastOption});
     AnswerHelpWithoutDisplay(argc, argv, parser);
+    FolderRemovalOnSignal removal;
     KeluApplication app(argc, argv);
     parser.process(app);
 
@@ -107,6 +171,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "keluflash-demo: cannot write the demo images: %s\n", error.c_str());
         return 1;
     }
+    removal.Remove(folder.path().toStdString());
 
     const bool scripted = parser.isSet(runOption);
     DemoUserInterface ui(scripted);

@@ -1,0 +1,258 @@
+// --simulate=replay:TRACE: a session written by --trace played back. A flash
+// replays to the same end with the same lines; an answer edited in the trace
+// changes the end as the drive would have; a program that sends other
+// commands stops at the first one that differs, and the run fails.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "tests/cli/cli_folder.h"
+
+namespace keluflash::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+void WriteLines(const std::string& path, const std::vector<nlohmann::json>& lines) {
+    std::ofstream out(path, std::ios::trunc);
+    for (const nlohmann::json& line : lines) out << line.dump() << "\n";
+}
+
+bool IsReadBack(const nlohmann::json& line) {
+    return line.contains("cdb") && line["cdb"].get<std::string>().rfind("5a00384b4511", 0) == 0;
+}
+
+class ReplayTest : public ::testing::Test {
+protected:
+    ReplayTest() : folder("replay") { folder.WriteImage("fw.kfs"); }
+    std::string Replay() const { return "--simulate=replay:" + folder.Path("session.jsonl"); }
+    CliFolder folder;
+};
+
+TEST_F(ReplayTest, AFlashReplaysToTheSameEnd) {
+    // Method A, method B, ASPI's status bytes, the patch area (its 64 KiB
+    // read), a wait that times out, a drive that is lost, and the second
+    // drive of two.
+    const struct {
+        const char* machine;
+        const char* device;
+    } rows[] = {{"default", ""},     {"method-b", ""},   {"aspi", ""},       {"patch-area", ""},
+                {"never-ready", ""}, {"lost-drive", ""}, {"two-drives", " --device 1"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.machine);
+        std::filesystem::remove(folder.Path("session.jsonl"));
+        // An image made for the drive the flash goes to.
+        ASSERT_EQ(RunCli("--force --simulate=" + std::string(row.machine) + row.device + " demo-image " +
+                         folder.Path("fw.kfs"))
+                      .exitCode,
+                  0);
+        const std::string arguments = std::string(row.device) + " flash --yes " + folder.Path("fw.kfs");
+        const CliRun recorded = RunCli("--simulate=" + std::string(row.machine) + " --trace " +
+                                       folder.Path("session.jsonl") + arguments);
+        const CliRun replayed = RunCli(Replay() + arguments);
+        EXPECT_EQ(replayed.exitCode, recorded.exitCode) << replayed.err;
+        EXPECT_EQ(replayed.out, recorded.out);
+        EXPECT_THAT(replayed.err, Not(HasSubstr("replay")));
+
+        const nlohmann::json recordedJson = Document(RunCli(Replay() + " --json" + arguments));
+        EXPECT_EQ(recordedJson["replayed_commands"], recordedJson["recorded_commands"]);
+        EXPECT_GT(recordedJson["recorded_commands"].get<int>(), 2);
+    }
+}
+
+// The recording's drive list, and its identification, whatever this machine has.
+TEST_F(ReplayTest, TheDriveListComesFromTheRecording) {
+    ASSERT_EQ(RunCli("--simulate=two-drives --trace " + folder.Path("session.jsonl") + " list").exitCode, 0);
+    CliRun run = RunCli(Replay() + " list");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "0  /dev/sg0  KELU    ZXR-0131K        1.00\n"
+              "1  /dev/sg1  KELU    ZXR-0150K        1.10\n");
+
+    // A drive this user could not open is listed with its reason and fix too.
+    ASSERT_EQ(RunCli("--simulate=no-access --force --trace " + folder.Path("denied.jsonl") + " list").exitCode, 1);
+    const CliRun recorded = RunCli("--simulate=no-access list");
+    run = RunCli("--simulate=replay:" + folder.Path("denied.jsonl") + " list");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, recorded.out);
+}
+
+TEST_F(ReplayTest, AReadBackEditedInTheTraceFailsTheVerification) {
+    ASSERT_EQ(RunCli("--simulate --trace " + folder.Path("session.jsonl") + " flash --yes " + folder.Path("fw.kfs"))
+                  .exitCode,
+              0);
+    std::vector<nlohmann::json> lines = folder.JsonLines("session.jsonl");
+    const auto readBack = std::find_if(lines.begin(), lines.end(), IsReadBack);
+    ASSERT_NE(readBack, lines.end());
+    std::string data = (*readBack)["data"];
+    data[0] = data[0] == '0' ? '1' : '0';  // one byte of one read answered differently
+    (*readBack)["data"] = data;
+    WriteLines(folder.Path("session.jsonl"), lines);
+
+    const CliRun run = RunCli(Replay() + " --json flash --yes " + folder.Path("fw.kfs"));
+    EXPECT_EQ(run.exitCode, 1);
+    const nlohmann::json answer = Document(run);
+    EXPECT_THAT(answer["messages"], ::testing::Contains("Err:Verify NG !!"));
+    EXPECT_EQ(answer["result"], "verify-failed");
+    EXPECT_FALSE(answer.contains("replay_error")) << "every command was the recorded one";
+}
+
+// Another image: the first block write carries other bytes. The replay stops
+// there, names the command, and nothing after it reaches the "drive".
+TEST_F(ReplayTest, ADifferentCommandStopsTheReplayAtThatCommand) {
+    ASSERT_EQ(RunCli("--simulate --trace " + folder.Path("session.jsonl") + " flash --yes " + folder.Path("fw.kfs"))
+                  .exitCode,
+              0);
+    DemoFirmwareRecipe other;
+    other.seed = 7;
+    folder.WriteImage("other.kfs", other);
+    const std::vector<nlohmann::json> lines = folder.JsonLines("session.jsonl");
+    const auto firstBlock = std::find_if(lines.begin(), lines.end(), [](const nlohmann::json& line) {
+        return line.contains("cdb") && line["cdb"].get<std::string>().rfind("5a00384b45a0", 0) == 0 &&
+               line["direction"] == "out";
+    });
+    ASSERT_NE(firstBlock, lines.end());
+    const std::string number = std::to_string((*firstBlock)["n"].get<int>());
+
+    CliRun run = RunCli(Replay() + " flash --yes " + folder.Path("other.kfs"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.out, Not(HasSubstr("Ok:Flash Complete!!")));
+    const std::string stop = "keluflash-cli: the replay of " + folder.Path("session.jsonl") + " stopped at command " +
+                             number + ": sent CDB " + (*firstBlock)["cdb"].get<std::string>() +
+                             " to /dev/sg0, out 65534 bytes (digest ";
+    EXPECT_THAT(run.err, HasSubstr(stop));
+    EXPECT_THAT(run.err, HasSubstr("; recorded CDB " + (*firstBlock)["cdb"].get<std::string>() +
+                                   " to /dev/sg0, out 65534 bytes (digest " + (*firstBlock)["digest"].get<std::string>() +
+                                   ")"));
+
+    // The same in JSON, and a program that sends another first command:
+    // verify where a flash was recorded.
+    run = RunCli(Replay() + " --json verify " + folder.Path("fw.kfs"));
+    EXPECT_EQ(run.exitCode, 1);
+    const nlohmann::json answer = Document(run);
+    EXPECT_THAT(answer["replay_error"].get<std::string>(), HasSubstr("stopped at command 1: sent CDB 5a"));
+    EXPECT_EQ(answer["replayed_commands"], 0);
+
+    // The recorded drive is the one the commands must go to.
+    ASSERT_EQ(RunCli("--simulate=two-drives --trace " + folder.Path("two.jsonl") + " --device 1 flash --dry-run " +
+                     folder.Path("fw.kfs"))
+                  .exitCode,
+              1);
+    run = RunCli("--simulate=replay:" + folder.Path("two.jsonl") + " --json flash --dry-run " + folder.Path("fw.kfs"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(Document(run)["replay_error"].get<std::string>(),
+                HasSubstr("command 1: sent CDB 120000003200000000000000 to /dev/sg0, in 50 bytes; recorded CDB "
+                          "120000003200000000000000 to /dev/sg1, in 50 bytes"));
+
+    // A run whose own steps pass over the commands that were not sent (an
+    // image with firmware id 00 00 reads as the drive's when its INQUIRY
+    // brings nothing) fails all the same.
+    DemoFirmwareRecipe zeroId;
+    zeroId.firmwareId = {0, 0};
+    folder.WriteImage("zero-id.kfs", zeroId);
+    run = RunCli("--simulate=replay:" + folder.Path("two.jsonl") + " --json flash --dry-run " +
+                 folder.Path("zero-id.kfs"));
+    EXPECT_EQ(run.exitCode, 1);
+    const nlohmann::json passed = Document(run);
+    EXPECT_EQ(passed["kind"], "failed");
+    EXPECT_THAT(passed["error"].get<std::string>(), HasSubstr("stopped at command 1"));
+    EXPECT_EQ(passed["drive_state"], "untouched");
+}
+
+TEST_F(ReplayTest, ATraceOfAnotherFormatIsRefusedWithItsReason) {
+    std::ofstream(folder.Path("v1.jsonl"))
+        << R"({"cdb":"000000000000000000000000","direction":"none","length":0,"sense":[0,0,0],"status":1,"time_ms":5})"
+        << "\n";
+    std::ofstream(folder.Path("v3.jsonl")) << R"({"keluflash_trace":3,"drives":[]})" << "\n";
+    std::ofstream(folder.Path("notes.txt")) << "not a trace\n";
+    const struct {
+        const char* file;
+        const char* reason;
+    } rows[] = {
+        {"v1.jsonl", "it was written in trace format 1 (no header line"},
+        {"v3.jsonl", "it was written in trace format 3, and this keluflash-cli replays format 2 only"},
+        {"notes.txt", "line 1 is not a JSON object"},
+        {"absent.jsonl", "No such file or directory"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        const CliRun run = RunCli("--simulate=replay:" + folder.Path(row.file) + " --json list");
+        EXPECT_EQ(run.exitCode, 1);
+        const nlohmann::json answer = Document(run);
+        EXPECT_EQ(answer["kind"], "file");
+        EXPECT_THAT(answer["error"].get<std::string>(),
+                    HasSubstr("cannot replay " + folder.Path(row.file) + ": " + row.reason));
+    }
+}
+
+// Each command ends on the clock where it ended in the recording (here the
+// second INQUIRY 3 s after the first), which a trace of the replay shows;
+// with --real-time that time also passes for real, without it the replay
+// does not wait.
+TEST_F(ReplayTest, RealTimeTakesTheRecordedTime) {
+    ASSERT_EQ(RunCli("--simulate=unknown-model --trace " + folder.Path("session.jsonl") + " flash --dry-run " +
+                     folder.Path("fw.kfs"))
+                  .exitCode,
+              1);
+    std::vector<nlohmann::json> lines = folder.JsonLines("session.jsonl");
+    ASSERT_EQ(lines.size(), 3u) << "the header and two INQUIRYs";
+    const uint32_t end = lines[1]["time_ms"].get<uint32_t>() + 3000;
+    lines[2]["time_ms"] = end;
+    WriteLines(folder.Path("session.jsonl"), lines);
+
+    const auto timed = [&](const std::string& options) {
+        std::filesystem::remove(folder.Path("again.jsonl"));
+        const auto start = std::chrono::steady_clock::now();
+        const CliRun run = RunCli(Replay() + options + " --trace " + folder.Path("again.jsonl") + " flash --dry-run " +
+                                  folder.Path("fw.kfs"));
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(run.out,
+                  "Revision: drive 2.10, image 1.00 (older: a downgrade)\n"
+                  "Err:The firmware is not support this device!!(4)\n");
+        EXPECT_EQ(folder.JsonLines("again.jsonl").back()["time_ms"], end);
+        return took;
+    };
+    EXPECT_GE(timed(" --real-time"), std::chrono::milliseconds(3000));
+    // Far less: the program's start alone, even under a sanitizer.
+    EXPECT_LT(timed(""), std::chrono::milliseconds(2000));
+}
+
+// One session of the kernel test kept in the fast tests: keluflash-cli
+// flashing the simulated drive attached as a USB optical drive (usb-storage,
+// sr and sg of Debian's kernel under QEMU, beside QEMU's own CD-ROM),
+// recorded once with tests/kernel/record_usb_trace.sh. Its replay ends as the
+// real run did, line for line, from the recording's own drive list.
+TEST_F(ReplayTest, TheKernelTestsUsbSessionReplays) {
+    const std::string fixtures = KELUFLASH_CLI_FIXTURES;
+    for (const char* name : {"kernel-usb-flash.trace", "kernel-usb-flash.kfs"}) {
+        ASSERT_EQ(std::system(("gzip -dc " + Quoted(fixtures + "/" + name + ".gz") + " >" + Quoted(folder.Path(name)))
+                                  .c_str()),
+                  0);
+    }
+    const std::string replay = "--simulate=replay:" + folder.Path("kernel-usb-flash.trace");
+    const nlohmann::json header = folder.JsonLines("kernel-usb-flash.trace").front();
+    std::string usbDrive;
+    for (const nlohmann::json& drive : header["drives"])
+        if (drive["identification"].get<std::string>().rfind("KELU", 0) == 0) usbDrive = drive["device"];
+    ASSERT_FALSE(usbDrive.empty()) << header.dump();
+
+    CliRun run = RunCli(replay + " list");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_THAT(run.out, HasSubstr("  QEMU    QEMU DVD-ROM    "));
+    EXPECT_THAT(run.out, HasSubstr("  " + usbDrive + "  KELU    ZXR-0131K        1.00\n"));
+
+    run = RunCli(replay + " flash --yes --device " + usbDrive + " " + folder.Path("kernel-usb-flash.kfs"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, ReadFile(fixtures + "/kernel-usb-flash.out"));
+    run = RunCli(replay + " --json flash --yes --device " + usbDrive + " " + folder.Path("kernel-usb-flash.kfs"));
+    const nlohmann::json answer = Document(run);
+    EXPECT_EQ(answer["result"], "verified");
+    EXPECT_EQ(answer["replayed_commands"], answer["recorded_commands"]);
+    EXPECT_GT(answer["recorded_commands"].get<int>(), 500) << "the read-back's reads among them";
+}
+
+}  // namespace
+}  // namespace keluflash::test
