@@ -21,7 +21,9 @@ targets=()
 for program in "${programs[@]}"; do targets+=("$(basename "$program" .exe)"); done
 
 inputs=$(ninja -C "$build" -t inputs "${targets[@]}")
-objects=$(grep -E '\.(o|obj)$' <<<"$inputs" | sed "s|^$build/||")
+# Object files: .o, or .obj where the build is for Windows.
+objects=$(grep -E '\.(o|obj)$' <<<"$inputs" | sed "s|^$build/||" || true)
+[ -n "$objects" ] || { echo "FAILED: no object files of ${targets[*]} in $build" >&2; exit 1; }
 # Headers and libraries from outside this tree and its build, as real paths.
 used=$( (cd "$build" && ninja -t deps $objects | sed -n 's/^    //p'; grep -E '\.(a|so)$' <<<"$inputs") |
         grep -v -e "^$root/" -e "^$build/" | grep '^/' | sort -u | xargs -r realpath -e | sort -u)

@@ -1,8 +1,11 @@
 #include "app/win32/main_window.h"
 
+#include <algorithm>
 #include <exception>
+#include <iterator>
 
 #include "app/win32/resource_ids.h"
+#include "app/win32/system_function.h"
 
 #include <commdlg.h>
 
@@ -11,14 +14,85 @@ namespace keluflash {
 namespace {
 
 constexpr const char* kWindowClass = "TForm1";
-constexpr int kClientWidth = 267;
-constexpr int kClientHeight = 292;
-constexpr int kLeft = 400;
+constexpr int kLeft = 400;  // screen pixels at every DPI
 constexpr int kTop = 166;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;  // fixed size
 
+// The window as designed, in pixels at 96 DPI; at any other DPI every edge
+// is scaled (Scaled), so neighbours stay neighbours.
+constexpr int kDesignDpi = 96;
+struct Place {
+    int left, top, width, height;
+};
+constexpr Place kClient{0, 0, 267, 292};
+constexpr Place kGroupBox1{4, -1, 261, 65};  // one pixel above the client area
+constexpr Place kSelDevice{4 + 30, -1 + 25, 201, 21};  // places within the group boxes, in the window
+constexpr Place kGroupBox2{4, 71, 261, 81};
+constexpr Place kEdit1{4 + 31, 71 + 16, 201, 21};
+constexpr Place kBitBtn1{4 + 86, 71 + 48, 75, 25};
+constexpr Place kBitBtn2{33, 160, 75, 25};
+constexpr Place kBitBtn3{161, 160, 75, 25};
+constexpr Place kListBox1{0, 190, 267, 83};
+constexpr Place kStatusBar1{0, 273, 267, 19};
+constexpr Place kProgressBar1{169, 2, 97, 17};  // within StatusBar1
+constexpr int kFontHeight = 11;                 // "MS Sans Serif" 8 point
+constexpr int kItemHeight = 13;
+constexpr int kSelDeviceDropItems = 8;         // lines of the opened drive list
+constexpr int kSelDeviceFieldItemHeight = 15;  // the drive list's field is 21 pixels high with it
+constexpr int kGlyphMargin = 2;
+constexpr int kTextMargin = 6;  // beside the widest line of the message list
+
 constexpr int kGlyphSize = 16;
 constexpr COLORREF kGlyphTransparent = RGB(0x80, 0x80, 0x00);  // the glyphs' olive
+
+// Messages of per-monitor DPI (Windows 8.1 and 10), which older headers lack.
+constexpr UINT kWmDpiChanged = 0x02E0;
+constexpr UINT kWmGetDpiScaledSize = 0x02E4;
+
+int Scaled(int pixels, int dpi) { return MulDiv(pixels, dpi, kDesignDpi); }
+
+RECT Scaled(const Place& place, int dpi) {
+    return {Scaled(place.left, dpi), Scaled(place.top, dpi), Scaled(place.left + place.width, dpi),
+            Scaled(place.top + place.height, dpi)};
+}
+
+// A child's place within its parent, scaled by its edges in the window, so
+// that it ends where its parent ends.
+RECT Scaled(const Place& place, const Place& parent, int dpi) {
+    const RECT r = Scaled({parent.left + place.left, parent.top + place.top, place.width, place.height}, dpi);
+    const int x = Scaled(parent.left, dpi);
+    const int y = Scaled(parent.top, dpi);
+    return {r.left - x, r.top - y, r.right - x, r.bottom - y};
+}
+
+void MoveTo(HWND control, const RECT& r) {
+    MoveWindow(control, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+}
+
+// The DPI of the window's monitor where the system has one per monitor
+// (Windows 10), else the system's own (LOGPIXELSY works back to XP).
+int WindowDpi(HWND window) {
+    using GetDpiForWindow = UINT(WINAPI*)(HWND);
+    if (const auto dpiOf = SystemFunction<GetDpiForWindow>("user32.dll", "GetDpiForWindow")) {
+        if (const UINT dpi = dpiOf(window)) return static_cast<int>(dpi);
+    }
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : kDesignDpi;
+}
+
+// The window's outer size for its client area at DPI: the frame and caption
+// at that DPI where the system scales them per monitor (Windows 10).
+SIZE FrameSize(int dpi) {
+    RECT frame = Scaled(kClient, dpi);
+    using AdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    const auto adjustForDpi = SystemFunction<AdjustForDpi>("user32.dll", "AdjustWindowRectExForDpi");
+    if (adjustForDpi == nullptr || !adjustForDpi(&frame, kWindowStyle, FALSE, 0, static_cast<UINT>(dpi))) {
+        AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
+    }
+    return {frame.right - frame.left, frame.bottom - frame.top};
+}
 
 enum ControlId : int {
     kIdGroupBox1 = 100,
@@ -63,27 +137,29 @@ using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiObjectDe
 
 // A button's pictures, one per push-button state (normal, hot, pressed,
 // disabled, default, stylus hot): the greyed half of the picture for the
-// disabled state, the normal half for every other.
-UniqueImageList ButtonGlyphs(HINSTANCE instance, int bitmap) {
+// disabled state, the normal half for every other. Each SIDE pixels square:
+// the 16-pixel glyph grown by whole pixels, so its pixels stay sharp.
+UniqueImageList ButtonGlyphs(HINSTANCE instance, int bitmap, int side) {
     const UniqueBitmap picture{static_cast<HBITMAP>(
         LoadImageA(instance, MAKEINTRESOURCEA(bitmap), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))};
     if (!picture) return nullptr;
     constexpr int kStates = 6;
     constexpr int kDisabledState = 3;
     const HDC screen = GetDC(nullptr);
-    UniqueBitmap strip{CreateCompatibleBitmap(screen, kGlyphSize * kStates, kGlyphSize)};
+    UniqueBitmap strip{CreateCompatibleBitmap(screen, side * kStates, side)};
     ReleaseDC(nullptr, screen);
     {
         const MemoryDc from;
         const MemoryDc to;
         const Selection fromPicture(from.Get(), picture.get());
         const Selection toStrip(to.Get(), strip.get());
+        SetStretchBltMode(to.Get(), COLORONCOLOR);
         for (int state = 0; state < kStates; ++state) {
             const int half = state == kDisabledState ? kGlyphSize : 0;
-            BitBlt(to.Get(), state * kGlyphSize, 0, kGlyphSize, kGlyphSize, from.Get(), half, 0, SRCCOPY);
+            StretchBlt(to.Get(), state * side, 0, side, side, from.Get(), half, 0, kGlyphSize, kGlyphSize, SRCCOPY);
         }
     }
-    UniqueImageList glyphs{ImageList_Create(kGlyphSize, kGlyphSize, ILC_COLOR24 | ILC_MASK, kStates, 0)};
+    UniqueImageList glyphs{ImageList_Create(side, side, ILC_COLOR24 | ILC_MASK, kStates, 0)};
     if (glyphs) ImageList_AddMasked(glyphs.get(), strip.get(), kGlyphTransparent);
     return glyphs;
 }
@@ -93,10 +169,14 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC procedure) {
     windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = procedure;
     windowClass.hInstance = instance;
-    windowClass.hIcon = static_cast<HICON>(
-        LoadImageA(instance, MAKEINTRESOURCEA(KELUFLASH_ICON), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
-    windowClass.hIconSm = static_cast<HICON>(
-        LoadImageA(instance, MAKEINTRESOURCEA(KELUFLASH_ICON), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    // The icon's sizes for the system's DPI (32 and 16 at 96), from the
+    // icon's own pictures of every size.
+    windowClass.hIcon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(KELUFLASH_ICON), IMAGE_ICON,
+                                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                                      LR_DEFAULTCOLOR));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(KELUFLASH_ICON), IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON),
+                                                        GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClass;
@@ -121,40 +201,34 @@ MainWindow::MainWindow(HINSTANCE instance, Win32UserInterface& ui) : m_instance(
     InitCommonControlsEx(&controls);
     RegisterWindowClass(instance, &MainWindow::WindowProc);
 
-    RECT frame{0, 0, kClientWidth, kClientHeight};
-    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
-    m_window = CreateWindowExA(0, kWindowClass, "", kWindowStyle, kLeft, kTop, frame.right - frame.left,
-                               frame.bottom - frame.top, nullptr, nullptr, instance, this);
-    m_font.reset(CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif"));
+    // Created at the system's DPI, then laid out for its monitor's.
+    const SIZE frame = FrameSize(WindowDpi(nullptr));
+    m_window = CreateWindowExA(0, kWindowClass, "", kWindowStyle, kLeft, kTop, frame.cx, frame.cy, nullptr, nullptr,
+                               instance, this);
 
-    // Created in tab order; the group boxes' contents at their places
-    // within the group boxes (GroupBox1 at 4,-1, GroupBox2 at 4,71).
-    m_groupBox1 = CreateControl(WC_BUTTONA, "Select Source : ", BS_GROUPBOX, 4, -1, 261, 65, kIdGroupBox1);
-    m_selDevice = CreateControl(WC_COMBOBOXA, "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 4 + 30, -1 + 25, 201,
-                                21 + 8 * 13, kIdSelDevice);
-    SendMessageA(m_selDevice, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), 15);  // a 21-pixel field
-    SendMessageA(m_selDevice, CB_SETITEMHEIGHT, 0, 13);
-    m_groupBox2 = CreateControl(WC_BUTTONA, "Select File : ", BS_GROUPBOX, 4, 71, 261, 81, kIdGroupBox2);
-    m_edit1 = CreateControl(WC_EDITA, "", ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, 4 + 31, 71 + 16, 201, 21,
-                            kIdEdit1, WS_EX_CLIENTEDGE);
-    m_bitBtn1 = CreateBitBtn("&Open", KELUFLASH_BITMAP_OPEN, 4 + 86, 71 + 48, kIdBitBtn1);
-    m_listBox1 = CreateControl(WC_LISTBOXA, "", LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP, 0, 190, 267, 83,
+    // Created in tab order; LayOut puts them in their places.
+    m_groupBox1 = CreateControl(WC_BUTTONA, "Select Source : ", BS_GROUPBOX, kIdGroupBox1);
+    m_selDevice = CreateControl(WC_COMBOBOXA, "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, kIdSelDevice);
+    m_groupBox2 = CreateControl(WC_BUTTONA, "Select File : ", BS_GROUPBOX, kIdGroupBox2);
+    m_edit1 = CreateControl(WC_EDITA, "", ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, kIdEdit1, WS_EX_CLIENTEDGE);
+    m_bitBtn1 = CreateBitBtn("&Open", kIdBitBtn1);
+    m_listBox1 = CreateControl(WC_LISTBOXA, "", LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
                                kIdListBox1, WS_EX_CLIENTEDGE);
-    SendMessageA(m_listBox1, LB_SETITEMHEIGHT, 0, 13);
-    m_bitBtn2 = CreateBitBtn("&Start", KELUFLASH_BITMAP_START, 33, 160, kIdBitBtn2);
-    m_bitBtn3 = CreateBitBtn("&Exit", KELUFLASH_BITMAP_EXIT, 161, 160, kIdBitBtn3);
+    m_bitBtn2 = CreateBitBtn("&Start", kIdBitBtn2);
+    m_bitBtn3 = CreateBitBtn("&Exit", kIdBitBtn3);
 
     // The status bar keeps the place it is given; its one panel reaches to
     // its right end, and the progress bar covers the right part of it.
-    m_statusBar1 = CreateControl(STATUSCLASSNAMEA, "", CCS_NORESIZE | CCS_NOPARENTALIGN, 0, 273, 267, 19,
-                                 kIdStatusBar1);
+    m_statusBar1 = CreateControl(STATUSCLASSNAMEA, "", CCS_NORESIZE | CCS_NOPARENTALIGN, kIdStatusBar1);
     int panelEnds[1] = {-1};
     SendMessageA(m_statusBar1, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(panelEnds));
-    m_progressBar1 = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, 169, 2, 97, 17,
+    m_progressBar1 = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, 0, 0, 0, 0,
                                      m_statusBar1, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdProgressBar1)),
                                      m_instance, nullptr);
     SendMessageA(m_progressBar1, PBM_SETRANGE32, 0, 100);
+    LayOut(WindowDpi(m_window));
+    const SIZE laidOut = FrameSize(m_dpi);
+    SetWindowPos(m_window, nullptr, 0, 0, laidOut.cx, laidOut.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     m_ui.SetKeyboardWindow(m_window);
     m_ui.SetOwnerWindow(m_window);
 }
@@ -165,23 +239,77 @@ MainWindow::~MainWindow() {
     if (IsWindow(m_window)) DestroyWindow(m_window);
 }
 
-HWND MainWindow::CreateControl(const char* windowClass, const char* text, DWORD style, int x, int y, int width,
-                               int height, int id, DWORD exStyle) {
-    HWND control = CreateWindowExA(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height,
-                                   m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), m_instance, nullptr);
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
-    return control;
+HWND MainWindow::CreateControl(const char* windowClass, const char* text, DWORD style, int id, DWORD exStyle) {
+    return CreateWindowExA(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, m_window,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), m_instance, nullptr);
 }
 
-HWND MainWindow::CreateBitBtn(const char* caption, int bitmap, int x, int y, int id) {
-    HWND button = CreateControl(WC_BUTTONA, caption, BS_PUSHBUTTON | WS_TABSTOP, x, y, 75, 25, id);
-    UniqueImageList& glyphs = m_glyphs[m_glyphCount++];
-    glyphs = ButtonGlyphs(m_instance, bitmap);
-    if (glyphs) {
-        BUTTON_IMAGELIST list{glyphs.get(), {2, 0, 0, 0}, BUTTON_IMAGELIST_ALIGN_LEFT};
-        SendMessageA(button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&list));
+HWND MainWindow::CreateBitBtn(const char* caption, int id) {
+    return CreateControl(WC_BUTTONA, caption, BS_PUSHBUTTON | WS_TABSTOP, id);
+}
+
+void MainWindow::LayOut(int dpi) {
+    m_dpi = dpi;
+    const auto scaled = [dpi](int pixels) { return Scaled(pixels, dpi); };
+
+    // The font first: the combo box measures its field with it.
+    UniqueFont font{CreateFontA(-scaled(kFontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                "MS Sans Serif")};
+    for (HWND control : {m_groupBox1, m_selDevice, m_groupBox2, m_edit1, m_bitBtn1, m_listBox1, m_bitBtn2, m_bitBtn3,
+                         m_statusBar1}) {
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     }
-    return button;
+    m_font = std::move(font);  // the old font only now: the controls no longer use it
+
+    MoveTo(m_groupBox1, Scaled(kGroupBox1, dpi));
+    MoveTo(m_groupBox2, Scaled(kGroupBox2, dpi));
+    MoveTo(m_edit1, Scaled(kEdit1, dpi));
+    MoveTo(m_bitBtn1, Scaled(kBitBtn1, dpi));
+    MoveTo(m_bitBtn2, Scaled(kBitBtn2, dpi));
+    MoveTo(m_bitBtn3, Scaled(kBitBtn3, dpi));
+    MoveTo(m_listBox1, Scaled(kListBox1, dpi));
+    SendMessageA(m_listBox1, LB_SETITEMHEIGHT, 0, scaled(kItemHeight));
+    // The lines' widths in the new font.
+    SendMessageA(m_listBox1, LB_SETHORIZONTALEXTENT, 0, 0);
+    const LRESULT lines = SendMessageA(m_listBox1, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < lines; ++i) {
+        std::string line(static_cast<size_t>(SendMessageA(m_listBox1, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0)), '\0');
+        SendMessageA(m_listBox1, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()));
+        WidenListBox1For(line);
+    }
+    MoveTo(m_statusBar1, Scaled(kStatusBar1, dpi));
+    MoveTo(m_progressBar1, Scaled(kProgressBar1, kStatusBar1, dpi));
+
+    // A drop-down list is as high as its field, whatever height it is given
+    // (that height is the opened list's). The field's item height, scaled,
+    // makes it as high as designed once corrected by what its frame adds here.
+    RECT field = Scaled(kSelDevice, dpi);
+    const int fieldHeight = field.bottom - field.top;
+    field.bottom = field.top + fieldHeight + kSelDeviceDropItems * scaled(kItemHeight);
+    MoveTo(m_selDevice, field);
+    SendMessageA(m_selDevice, CB_SETITEMHEIGHT, 0, scaled(kItemHeight));
+    SendMessageA(m_selDevice, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), scaled(kSelDeviceFieldItemHeight));
+    RECT shown{};
+    GetWindowRect(m_selDevice, &shown);
+    SendMessageA(m_selDevice, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
+                 scaled(kSelDeviceFieldItemHeight) + fieldHeight - (shown.bottom - shown.top));
+
+    // The glyphs grow by whole pixels: twice as large from 192 DPI on.
+    const int glyphSide = kGlyphSize * std::max(1, dpi / kDesignDpi);
+    const struct {
+        HWND button;
+        int bitmap;
+    } buttons[] = {{m_bitBtn1, KELUFLASH_BITMAP_OPEN}, {m_bitBtn2, KELUFLASH_BITMAP_START},
+                   {m_bitBtn3, KELUFLASH_BITMAP_EXIT}};
+    for (size_t i = 0; i < std::size(buttons); ++i) {
+        UniqueImageList glyphs = ButtonGlyphs(m_instance, buttons[i].bitmap, glyphSide);
+        if (glyphs) {
+            BUTTON_IMAGELIST list{glyphs.get(), {scaled(kGlyphMargin), 0, 0, 0}, BUTTON_IMAGELIST_ALIGN_LEFT};
+            SendMessageA(buttons[i].button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&list));
+        }
+        m_glyphs[i] = std::move(glyphs);
+    }
 }
 
 void MainWindow::Attach(TForm1& form) {
@@ -222,6 +350,16 @@ void MainWindow::ControlsChanged() {
 
 void MainWindow::MessageAdded(const std::string& line) {
     SendMessageA(m_listBox1, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    WidenListBox1For(line);
+    // Painted at once: the operation that reported the line may keep the
+    // thread busy for a long time.
+    UpdateWindow(m_listBox1);
+    const LRESULT count = SendMessageA(m_listBox1, LB_GETCOUNT, 0, 0);
+    SendMessageA(m_listBox1, LB_SETCURSEL, static_cast<WPARAM>(count - 1), 0);
+    UpdateWindow(m_listBox1);
+}
+
+void MainWindow::WidenListBox1For(const std::string& line) {
     // A line wider than the list can be scrolled to its end.
     if (const HDC dc = GetDC(m_listBox1)) {
         SIZE size{};
@@ -230,17 +368,10 @@ void MainWindow::MessageAdded(const std::string& line) {
             GetTextExtentPoint32A(dc, line.c_str(), static_cast<int>(line.size()), &size);
         }
         ReleaseDC(m_listBox1, dc);
-        constexpr int kTextMargin = 6;
-        const int extent = static_cast<int>(size.cx) + kTextMargin;
+        const int extent = static_cast<int>(size.cx) + Scaled(kTextMargin, m_dpi);
         if (extent > SendMessageA(m_listBox1, LB_GETHORIZONTALEXTENT, 0, 0))
             SendMessageA(m_listBox1, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent), 0);
     }
-    // Painted at once: the operation that reported the line may keep the
-    // thread busy for a long time.
-    UpdateWindow(m_listBox1);
-    const LRESULT count = SendMessageA(m_listBox1, LB_GETCOUNT, 0, 0);
-    SendMessageA(m_listBox1, LB_SETCURSEL, static_cast<WPARAM>(count - 1), 0);
-    UpdateWindow(m_listBox1);
 }
 
 void MainWindow::ProgressChanged() {
@@ -308,6 +439,21 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
             }
             break;
+        case kWmGetDpiScaledSize: {
+            // The size for a monitor of another DPI, asked before the move:
+            // the client area as designed, scaled, inside that DPI's frame.
+            *reinterpret_cast<SIZE*>(lParam) = FrameSize(static_cast<int>(wParam));
+            return TRUE;
+        }
+        case kWmDpiChanged: {
+            // Moved to a monitor of another DPI: the system suggests the
+            // window's new place and size.
+            const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(m_window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                         suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+            LayOut(LOWORD(wParam));
+            return 0;
+        }
         case WM_QUERYENDSESSION:
             // A shutdown in the middle of an update would leave the drive
             // half-written: refuse it while the update runs.

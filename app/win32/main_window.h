@@ -37,6 +37,12 @@ public:
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
+    // The dots per inch the window is laid out for: 96 lays it out exactly
+    // in the pixels of its design, any other scales every edge and the font
+    // with it. The system's at first (the monitor's where each has its own),
+    // then the monitor's that the window is moved to.
+    int Dpi() const { return m_dpi; }
+
     // The form whose state the window shows; draws all of it once.
     void Attach(TForm1& form);
     void Show(int showCommand);
@@ -74,17 +80,18 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void Command(int id, int code);
-    HWND CreateControl(const char* windowClass, const char* text, DWORD style, int x, int y, int width,
-                       int height, int id, DWORD exStyle = 0);
-    HWND CreateBitBtn(const char* caption, int bitmap, int x, int y, int id);
+    HWND CreateControl(const char* windowClass, const char* text, DWORD style, int id, DWORD exStyle = 0);
+    HWND CreateBitBtn(const char* caption, int id);
+    void LayOut(int dpi);
     void FillSelDevice();
+    void WidenListBox1For(const std::string& line);
 
     HINSTANCE m_instance;
     Win32UserInterface& m_ui;
     TForm1* m_form = nullptr;
+    int m_dpi = 0;
     UniqueFont m_font;
     UniqueImageList m_glyphs[3];
-    int m_glyphCount = 0;
     HWND m_window = nullptr;
     HWND m_groupBox1 = nullptr;
     HWND m_selDevice = nullptr;

@@ -1,5 +1,6 @@
 #include "app/win32/win32_system_services.h"
 
+#include "app/win32/system_function.h"
 #include "drive/win32/unique_handle.h"
 #include "drive/win32/windows_api.h"
 
@@ -27,16 +28,9 @@ namespace {
 constexpr DWORD kEsContinuous = 0x80000000u;
 constexpr DWORD kEsSystemRequired = 0x00000001u;
 
-template <typename Function>
-Function Lookup(const char* module, const char* name) {
-    const HMODULE library = GetModuleHandleA(module);
-    return library != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)))
-                              : nullptr;
-}
-
 void SetExecutionState(DWORD flags) {
     using SetState = DWORD(WINAPI*)(DWORD);
-    if (const auto set = Lookup<SetState>("kernel32.dll", "SetThreadExecutionState")) set(flags);
+    if (const auto set = SystemFunction<SetState>("kernel32.dll", "SetThreadExecutionState")) set(flags);
 }
 
 }  // namespace
@@ -45,7 +39,7 @@ void Win32SystemServices::UpdateBegins() {
     SetExecutionState(kEsContinuous | kEsSystemRequired);
     using Create = BOOL(WINAPI*)(HWND, LPCWSTR);
     if (m_window == nullptr || m_reasonShown) return;
-    if (const auto create = Lookup<Create>("user32.dll", "ShutdownBlockReasonCreate"))
+    if (const auto create = SystemFunction<Create>("user32.dll", "ShutdownBlockReasonCreate"))
         m_reasonShown = create(m_window, L"A drive's firmware is being written") != FALSE;
 }
 
@@ -53,7 +47,7 @@ void Win32SystemServices::UpdateEnds() {
     SetExecutionState(kEsContinuous);
     using Destroy = BOOL(WINAPI*)(HWND);
     if (!m_reasonShown) return;
-    if (const auto destroy = Lookup<Destroy>("user32.dll", "ShutdownBlockReasonDestroy")) destroy(m_window);
+    if (const auto destroy = SystemFunction<Destroy>("user32.dll", "ShutdownBlockReasonDestroy")) destroy(m_window);
     m_reasonShown = false;
 }
 
