@@ -69,16 +69,21 @@ std::optional<std::string> CommandWord(int argc, char** argv) {
     return std::nullopt;
 }
 
+// "list, info, ...": for a usage error that needs a command.
+std::string CommandNames(const CLI::App& app) {
+    std::string names;
+    for (const CLI::App* command : app.get_subcommands({})) names += (names.empty() ? "" : ", ") + command->get_name();
+    return names;
+}
+
 // Nothing when `word` is a command; otherwise the usage error naming the
 // nearest one.
 std::optional<std::string> UnknownCommand(const CLI::App& app, const std::string& word) {
     std::string nearest;
     size_t best = std::string::npos;
-    std::string names;
     for (const CLI::App* command : app.get_subcommands({})) {
         const std::string& name = command->get_name();
         if (name == word) return std::nullopt;
-        names += (names.empty() ? "" : ", ") + name;
         const size_t distance = EditDistance(word, name);
         if (distance < best) {
             best = distance;
@@ -87,10 +92,12 @@ std::optional<std::string> UnknownCommand(const CLI::App& app, const std::string
     }
     std::string error = "unknown command \"" + word + "\"";
     if (best <= std::max<size_t>(2, word.size() / 3)) error += "; did you mean \"" + nearest + "\"?";
-    return error + " (commands: " + names + ")";
+    return error + " (commands: " + CommandNames(app) + ")";
 }
 
-// Help shows the flag as it is given: --simulate[=NAME].
+// Help shows the flag as it is given: --simulate[=NAME]. A command's help
+// also lists the program's options, which the command takes after its name
+// as well, from the program's own definitions.
 class HelpFormatter final : public CLI::Formatter {
 public:
     std::string make_option_name(const CLI::Option* option, bool positional) const override {
@@ -99,7 +106,42 @@ public:
         if (const size_t at = name.find(defaultValue); at != std::string::npos) name.replace(at, defaultValue.size(), "[=NAME]");
         return name;
     }
+
+    std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
+        std::string text = CLI::Formatter::make_help(app, name, mode);
+        const CLI::App* program = app->get_parent();
+        if (program == nullptr || mode == CLI::AppFormatMode::Sub) return text;
+        // Help and version are the program's alone; an option the command
+        // defines itself (info --json, pack --force) is listed with its own.
+        const std::vector<const CLI::Option*> global = program->get_options([&](const CLI::Option* option) {
+            if (option == program->get_help_ptr() || option == program->get_help_all_ptr() ||
+                option == program->get_version_ptr() || !option->nonpositional())
+                return false;
+            for (const std::string& name : option->get_lnames())
+                if (app->get_option_no_throw("--" + name) != nullptr) return false;
+            return true;
+        });
+        // Between the command's options and its footer, which ends the help
+        // after an empty line.
+        const size_t footer = text.size() - make_footer(app).size() - 1;
+        if (global.empty() || footer > text.size()) return text;
+        return text.insert(footer, make_group("Global options (before or after the command)", false, global));
+    }
 };
+
+// A usage error as one line on standard error, naming the program and
+// where its help is; in JSON a document like every other failure.
+int ReportUsageError(bool json, const CLI::App& app, const std::string& error) {
+    std::string line = error;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    if (json) return keluflash::cli::ReportFailure(json, ErrorKind::Usage, line);
+    std::string command = app.get_name();
+    for (const CLI::App* sub = &app; !sub->get_subcommands().empty();) {
+        sub = sub->get_subcommands().front();
+        command += " " + sub->get_name();
+    }
+    return keluflash::cli::ReportFailure(json, ErrorKind::Usage, line + " (see " + command + " --help)");
+}
 
 }  // namespace
 
@@ -126,7 +168,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     // Global options are taken after the command as well: list --json.
     app.fallthrough();
-    app.set_version_flag("--version", std::string("keluflash-cli ") + KELUFLASH_VERSION, "Print the version and exit");
+    app.set_version_flag("-V,--version", std::string("keluflash-cli ") + KELUFLASH_VERSION, "Print the version and exit");
     CommonOptions options;
     // Only --simulate=NAME picks a machine: "--simulate fw.kfs" must never
     // read the file name as one.
@@ -177,11 +219,10 @@ int main(int argc, char** argv) {
                                      : nlohmann::json{{"help", out.str()}});
         return kExitOk;
     } catch (const CLI::ParseError& e) {
-        if (!json) {
-            app.exit(e);
-            return kExitUsage;
-        }
-        return ReportFailure(json, ErrorKind::Usage, e.what());
+        // CLI11 says "A subcommand is required"; the program calls them commands.
+        if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr && app.get_subcommands().empty())
+            return ReportUsageError(json, app, "no command given; the commands: " + CommandNames(app));
+        return ReportUsageError(json, app, e.what());
     } catch (const std::exception& e) {
         return ReportFailure(json, ErrorKind::Failed, e.what());
     }
