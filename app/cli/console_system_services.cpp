@@ -11,8 +11,8 @@ std::string DriveWriteNotice() {
            std::to_string(kDriveWriteSeconds) + " seconds.\n";
 }
 
-ConsoleSystemServices::ConsoleSystemServices(SystemServices& restart)
-    : m_restart(restart), m_signals(DriveWriteNotice()) {}
+ConsoleSystemServices::ConsoleSystemServices(SystemServices& restart, ErrorLine& err)
+    : m_restart(restart), m_signals(DriveWriteNotice(), err) {}
 
 void ConsoleSystemServices::RequestRestart() {
     if (m_signals.Held() != 0) {

@@ -17,7 +17,8 @@ std::string DriveWriteNotice();
 
 class ConsoleSystemServices final : public SystemServices {
 public:
-    explicit ConsoleSystemServices(SystemServices& restart);
+    // A held signal's notice is said on `err`.
+    ConsoleSystemServices(SystemServices& restart, ErrorLine& err);
     // A signal held during the update asked for the program to end: the
     // machine is then not restarted (and the program says so).
     void RequestRestart() override;

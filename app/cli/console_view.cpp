@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <string_view>
 
 #include "flash/download.h"
 #include "flash/read_back.h"
@@ -11,7 +12,11 @@ namespace {
 
 constexpr unsigned kButtonMask = 0xF;
 constexpr int kBarWidth = 30;
+constexpr int kMinBarWidth = 5;  // narrower, the percentage alone says more
 constexpr size_t kLabelWidth = 24;
+// What follows the label: the bar's brackets, the longest percentage and
+// ending. Kept free from the start, so the bar does not shrink as it ends.
+constexpr size_t kTailWidth = std::string_view("[] 100% failed").size();
 
 const char* PhaseLabel(FlashPhase phase) {
     switch (phase) {
@@ -33,8 +38,10 @@ uint64_t BankBytes(int banks) {
 
 }  // namespace
 
-ConsoleView::ConsoleView(std::ostream& out, std::ostream& err, UserInterface& ui, bool drawProgress, bool collect)
-    : m_out(out), m_err(err), m_ui(ui), m_drawProgress(drawProgress && !collect), m_collect(collect) {}
+ConsoleView::ConsoleView(std::ostream& out, ErrorLine& err, UserInterface& ui, bool drawProgress, bool collect)
+    : m_out(out), m_err(err), m_ui(ui), m_drawProgress(drawProgress && !collect), m_collect(collect) {
+    if (m_drawProgress) m_width.emplace();
+}
 
 int ConsoleView::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
     if ((flags & kButtonMask) == kMbYesNo) {
@@ -42,28 +49,26 @@ int ConsoleView::ShowMessage(const std::string& text, const std::string& caption
         if (!m_collect) {
             std::string question = text;
             std::replace(question.begin(), question.end(), '\n', ' ');
-            Clear();
-            m_err << caption + ": " + question + " " +
-                         (m_downgradeAnswer == kIdYes ? "Yes" : "No (pass --allow-downgrade to flash it)") + "\n";
-            m_err.flush();
+            PrintHeldLines();  // what led to the question comes before it
+            m_err.Say(caption + ": " + question + " " +
+                      (m_downgradeAnswer == kIdYes ? "Yes" : "No (pass --allow-downgrade to flash it)") + "\n");
             Draw();
         }
         return m_downgradeAnswer;
     }
     if ((flags & kButtonMask) != kMbOkCancel) {
-        Clear();
+        PrintHeldLines();
+        m_err.Clear();
         const int answer = m_ui.ShowMessage(text, caption, flags);
         Draw();
         return answer;
     }
     ++m_questions;
     if (!m_collect) {
-        Clear();
-        // One write: a line that other output cannot split.
-        m_err << caption + ": " + text + " " +
-                     (m_questionAnswer == kIdOk ? "OK (--reboot)" : "Cancel (restart it yourself, or pass --reboot)") +
-                     "\n";
-        m_err.flush();
+        PrintHeldLines();
+        m_err.Say(caption + ": " + text + " " +
+                  (m_questionAnswer == kIdOk ? "OK (--reboot)" : "Cancel (restart it yourself, or pass --reboot)") +
+                  "\n");
         Draw();
     }
     return m_questionAnswer;
@@ -72,22 +77,39 @@ int ConsoleView::ShowMessage(const std::string& text, const std::string& caption
 void ConsoleView::MessageAdded(const std::string& line) {
     m_lines.push_back(line);
     if (m_collect) return;
-    Clear();
+    // Said during a step whose line is drawn: printed once the line is
+    // finished, so that a step's result follows it.
+    if (m_drawProgress && m_step != Step::None) {
+        m_held.push_back(line);
+        return;
+    }
     m_out << line << "\n";
     m_out.flush();
-    Draw();
+}
+
+void ConsoleView::PrintHeldLines() {
+    if (m_held.empty()) return;
+    // A step whose work is all done (the read-back before the restart
+    // question) is finished first; any other is drawn again below the lines.
+    if (m_step != Step::None && m_percent == 100) return FinishSteps(true);
+    m_err.Clear();
+    for (const std::string& line : m_held) m_out << line << "\n";
+    m_out.flush();
+    m_held.clear();
 }
 
 void ConsoleView::Note(const std::string& line) {
     if (m_collect) return;
-    Clear();
-    m_err << line + "\n";
-    m_err.flush();
+    PrintHeldLines();
+    m_err.Say(line + "\n");
     Draw();
 }
 
 void ConsoleView::ProcessMessages() {
     m_ui.ProcessMessages();
+    // A resized terminal gets the line at its new width at once, also while
+    // the bar waits for the drive.
+    if (m_width && m_width->Resized()) Draw();
     if (m_step == Step::Phase && m_phase == FlashPhase::Programming && m_clock != nullptr) {
         const uint32_t elapsed = m_clock->TickCount() - m_startedMs;
         Advance(static_cast<int>(std::min<uint64_t>(99, elapsed / (kReadyWaitSeconds * 10))));
@@ -157,31 +179,44 @@ void ConsoleView::Advance(int percent) {
 void ConsoleView::FinishSteps(bool succeeded) {
     if (m_step == Step::None) return;
     if (succeeded) m_percent = 100;
-    Draw();
     if (m_drawProgress) {
-        m_err << std::string(succeeded ? " done" : " failed") + "\n";
-        m_err.flush();
+        m_width->Resized();
+        const size_t columns = static_cast<size_t>(m_width->Columns());
+        m_err.Finish(StepLine(columns, succeeded ? " done" : " failed"), columns);
     }
-    m_lineOpen = false;
     m_step = Step::None;
+    PrintHeldLines();
 }
 
 void ConsoleView::Draw() {
     if (!m_drawProgress || m_step == Step::None) return;
-    const int filled = m_percent * kBarWidth / 100;
-    std::string line = "\r" + m_label + std::string(m_label.size() < kLabelWidth ? kLabelWidth - m_label.size() : 1, ' ');
-    line += "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(kBarWidth - filled), ' ') +
-            "] " + std::to_string(m_percent) + "%";
-    m_err << line;
-    m_err.flush();
-    m_lineOpen = true;
+    m_width->Resized();
+    const size_t columns = static_cast<size_t>(m_width->Columns());
+    m_err.Draw(StepLine(columns, ""), columns);
 }
 
-void ConsoleView::Clear() {
-    if (!m_lineOpen) return;
-    m_err << "\r" + std::string(kLabelWidth + kBarWidth + 16, ' ') + "\r";
-    m_err.flush();
-    m_lineOpen = false;
+// "label   [#####     ] 42%", as wide as the terminal allows: the last
+// column stays free, since a character there wraps the line on some
+// terminals and every redraw would then add one.
+std::string ConsoleView::StepLine(size_t columns, const std::string& ending) const {
+    const size_t room = columns > 1 ? columns - 1 : 0;
+    const std::string percent = std::to_string(m_percent) + "%";
+    size_t labelWidth = std::max(kLabelWidth, m_label.size() + 1);
+    if (labelWidth + kTailWidth + kMinBarWidth > room) labelWidth = m_label.size() + 1;
+    const int barWidth = std::min(kBarWidth, static_cast<int>(room) - static_cast<int>(labelWidth + kTailWidth));
+    std::string line;
+    if (barWidth >= kMinBarWidth) {
+        const int filled = m_percent * barWidth / 100;
+        line = m_label + std::string(labelWidth - m_label.size(), ' ') + "[" +
+               std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(barWidth - filled), ' ') +
+               "] " + percent;
+        return line + ending;
+    }
+    // Too narrow for a bar: the name, shortened if need be, and the percentage.
+    const std::string tail = " " + percent + ending;
+    line = m_label.substr(0, room > tail.size() ? room - tail.size() : 0) + tail;
+    if (line.size() > room) line.resize(room);
+    return line;
 }
 
 }  // namespace keluflash::cli

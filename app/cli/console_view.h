@@ -1,27 +1,30 @@
 #pragma once
 // The main window as keluflash-cli shows it. The message lines go one per
 // line to standard output, exactly as the window lists them. The rest is the
-// command line's own: on a terminal, one line per step of the update on
-// standard error (checks, patch area, download with its method, programming,
-// verification), each with a bar that only moves forward; the switch to
-// method B announced; a summary at the end (see flash_commands.cpp). The
-// restart and downgrade questions are not asked: the command line has
-// already answered them (--reboot, the prompt or --allow-downgrade).
+// command line's own: when standard error is a terminal, one line per step of
+// the update on it (checks, patch area, download with its method,
+// programming, verification), each with a bar that only moves forward and
+// fits the terminal's width; the switch to method B announced; a summary at
+// the end (see flash_commands.cpp). A step's line is finished before the
+// message lines said during the step are printed, so each result follows
+// its step. The restart and downgrade questions are not asked: the command
+// line has already answered them (--reboot, the prompt or --allow-downgrade).
 #include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/cli/terminal_line.h"
 #include "app/form1.h"
 
 namespace keluflash::cli {
 
 class ConsoleView final : public View, public CommandObserver {
 public:
-    // `ui` answers the transport's boxes; `drawProgress`: `err` is a terminal;
-    // `collect`: keep the lines for a JSON answer instead of printing them
-    // (and draw nothing).
-    ConsoleView(std::ostream& out, std::ostream& err, UserInterface& ui, bool drawProgress, bool collect);
+    // `ui` answers the transport's boxes; `drawProgress`: standard error
+    // (`err`) is a terminal; `collect`: keep the lines for a JSON answer
+    // instead of printing them (and draw nothing).
+    ConsoleView(std::ostream& out, ErrorLine& err, UserInterface& ui, bool drawProgress, bool collect);
     void SetForm(const TForm1& form) { m_form = &form; }
     // The programming step's bar follows this clock (the longest wait).
     void SetClock(Clock& clock) { m_clock = &clock; }
@@ -63,20 +66,23 @@ private:
     void Begin(const std::string& label, uint64_t expectedBytes);
     void Advance(int percent);
     void Draw();
-    void Clear();
+    std::string StepLine(size_t columns, const std::string& ending) const;
+    void PrintHeldLines();
     uint64_t ExpectedDownloadBytes(bool methodB) const;
 
     std::ostream& m_out;
-    std::ostream& m_err;
+    ErrorLine& m_err;
     UserInterface& m_ui;
     bool m_drawProgress;
     bool m_collect;
+    std::optional<TerminalWidth> m_width;  // while drawing
     const TForm1* m_form = nullptr;
     Clock* m_clock = nullptr;
     int m_questionAnswer = kIdCancel;
     int m_downgradeAnswer = kIdNo;
     int m_questions = 0;
     std::vector<std::string> m_lines;
+    std::vector<std::string> m_held;  // message lines said while the open step's line is drawn
 
     std::optional<FlashPhase> m_phase;
     bool m_methodA = false;
@@ -88,7 +94,6 @@ private:
     uint64_t m_moved = 0;
     uint32_t m_startedMs = 0;    // the programming step's start
     int m_percent = 0;
-    bool m_lineOpen = false;     // a step's line is drawn without its newline
 };
 
 }  // namespace keluflash::cli

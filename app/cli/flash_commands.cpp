@@ -19,6 +19,7 @@
 #include "app/cli/file_checks.h"
 #include "app/cli/safe_file.h"
 #include "app/cli/system_restart.h"
+#include "app/cli/terminal_line.h"
 #include "app/form1.h"
 #include "app/recording_system_services.h"
 #include "drive/sim/simulated_machine.h"
@@ -46,11 +47,13 @@ struct FlashOptions {
 // Everything one command needs: the console, the drives, the window.
 class Session {
 public:
-    explicit Session(const CommonOptions& options)
+    // The steps are drawn on `err` whenever it is a terminal; the question
+    // needs a person at the terminal's keyboard as well.
+    Session(const CommonOptions& options, ErrorLine& err)
         : m_options(options),
           m_interactive(ConsoleIsInteractive()),
           m_ui(std::cin, std::cerr, m_interactive),
-          m_view(std::cout, std::cerr, m_ui, m_interactive, options.json) {}
+          m_view(std::cout, err, m_ui, ErrorIsTerminal(), options.json) {}
 
     // Builds the drives and the window and selects --device; false with the
     // reason kept for Fail (also when no drive was found).
@@ -229,8 +232,9 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
     if (realRestart && !MachineRestart::Available())
         return ReportFailure(options.json, ErrorKind::Usage,
                              "--reboot: this platform has no restart here; restart the machine yourself");
-    ConsoleSystemServices system(realRestart ? static_cast<SystemServices&>(restart) : recording);
-    Session session(options);
+    ErrorLine err(std::cerr);
+    ConsoleSystemServices system(realRestart ? static_cast<SystemServices&>(restart) : recording, err);
+    Session session(options, err);
     if (!session.Start(system)) return session.Fail();
     TForm1& form = session.Form();
     ConsoleView& view = session.View();
@@ -311,7 +315,8 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
 int RunVerify(const CommonOptions& commonOptions, const FlashOptions& flash) {
     const CommonOptions options = ForTheFlash(commonOptions, flash.file);
     RecordingSystemServices recording;
-    Session session(options);
+    ErrorLine err(std::cerr);
+    Session session(options, err);
     if (!session.Start(recording)) return session.Fail();
     TForm1& form = session.Form();
     // The open reads the file and picks the image of a multi-image file; the
@@ -340,7 +345,8 @@ int RunDump(const CommonOptions& commonOptions, const FlashOptions& flash) {
     std::optional<SafeFileWriter> out = SafeFileWriter::Begin(flash.out, options.force, error);
     if (!out) return ReportFailure(options.json, ErrorKind::File, error);
     RecordingSystemServices recording;
-    Session session(options);
+    ErrorLine err(std::cerr);
+    Session session(options, err);
     if (!session.Start(recording)) return session.Fail();
     TForm1& form = session.Form();
     const ImageHeader header;
@@ -388,7 +394,8 @@ int RunDemoImage(const CommonOptions& commonOptions, const FlashOptions& flash) 
     std::optional<SafeFileWriter> out = SafeFileWriter::Begin(flash.out, options.force, error);
     if (!out) return ReportFailure(options.json, ErrorKind::File, error);
     RecordingSystemServices recording;
-    Session session(options);
+    ErrorLine err(std::cerr);
+    Session session(options, err);
     if (!session.Start(recording)) return session.Fail();
     const SimulatedDrive* drive = session.SimulatedSelection();
     if (drive == nullptr) return session.Fail(ErrorKind::Drive, "no simulated drive to make an image for");

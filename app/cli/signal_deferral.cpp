@@ -13,7 +13,7 @@
 
 namespace keluflash::cli {
 
-SignalDeferral::SignalDeferral(std::string notice) : m_notice(std::move(notice)) {
+SignalDeferral::SignalDeferral(std::string notice, ErrorLine& err) : m_notice(std::move(notice)), m_err(err) {
 #if !defined(_WIN32)
     sigemptyset(&m_signals);
     sigaddset(&m_signals, SIGINT);
@@ -65,10 +65,8 @@ void SignalDeferral::Watch() {
         const int signal = sigtimedwait(&m_signals, nullptr, &kPoll);
         if (signal <= 0) continue;
         int none = 0;
-        if (m_held.compare_exchange_strong(none, signal)) {
-            // A closed terminal makes this write fail: nothing depends on it.
-            [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, m_notice.data(), m_notice.size());
-        }
+        // A closed terminal makes this write fail: nothing depends on it.
+        if (m_held.compare_exchange_strong(none, signal)) m_err.Say(m_notice);
     }
 }
 
@@ -142,8 +140,7 @@ void SignalDeferral::Watch() {}
 void SignalDeferral::Note(int signal) {
     int none = 0;
     if (!m_held.compare_exchange_strong(none, signal)) return;
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), m_notice.data(), static_cast<DWORD>(m_notice.size()), &written, nullptr);
+    m_err.Say(m_notice);
 }
 
 void SignalDeferral::End() {

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "app/cli/terminal_line.h"
+
 #if !defined(_WIN32)
 #include <signal.h>
 #endif
@@ -19,8 +21,9 @@ namespace keluflash::cli {
 
 class SignalDeferral {
 public:
-    // `notice` is written to standard error when the first signal arrives.
-    explicit SignalDeferral(std::string notice);
+    // `notice` is said on standard error (`err`) when the first signal
+    // arrives, on a line of its own.
+    SignalDeferral(std::string notice, ErrorLine& err);
     ~SignalDeferral();
     SignalDeferral(const SignalDeferral&) = delete;
     SignalDeferral& operator=(const SignalDeferral&) = delete;
@@ -49,6 +52,7 @@ private:
     void Watch();
 
     std::string m_notice;
+    ErrorLine& m_err;
     std::atomic<int> m_held{0};
     std::atomic<bool> m_stop{false};
     std::thread m_watcher;

@@ -1,0 +1,131 @@
+#include "app/cli/terminal_line.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ostream>
+
+#ifdef _WIN32
+#include <io.h>
+
+#include "drive/win32/windows_api.h"
+#else
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+#endif
+
+namespace keluflash::cli {
+
+namespace {
+constexpr int kDefaultColumns = 80;
+}  // namespace
+
+void ErrorLine::Draw(const std::string& text, size_t columns) {
+    const std::lock_guard lock(m_mutex);
+    DrawLocked(text, columns);
+}
+
+void ErrorLine::DrawLocked(const std::string& text, size_t columns) {
+    m_columns = columns;
+    // A shorter line than the one drawn leaves no tail of it behind; on a
+    // terminal made narrower the blanks stop before its last column.
+    const size_t tail = std::min(m_drawn, columns > 0 ? columns - 1 : 0);
+    std::string line = "\r" + text;
+    if (text.size() < tail) line += std::string(tail - text.size(), ' ') + "\r" + text;
+    m_err << line;
+    m_err.flush();
+    m_drawn = text.empty() ? 0 : text.size();
+}
+
+void ErrorLine::Clear() {
+    const std::lock_guard lock(m_mutex);
+    ClearLocked();
+}
+
+void ErrorLine::ClearLocked() {
+    if (m_drawn == 0) return;
+    m_err << "\r" + std::string(std::min(m_drawn, m_columns > 0 ? m_columns - 1 : m_drawn), ' ') + "\r";
+    m_err.flush();
+    m_drawn = 0;
+}
+
+void ErrorLine::Finish(const std::string& text, size_t columns) {
+    const std::lock_guard lock(m_mutex);
+    DrawLocked(text, columns);
+    m_err << "\n";
+    m_err.flush();
+    m_drawn = 0;
+}
+
+void ErrorLine::Say(const std::string& lines) {
+    const std::lock_guard lock(m_mutex);
+    ClearLocked();
+    // One write: a line that other output cannot split.
+    m_err << lines;
+    m_err.flush();
+}
+
+bool ErrorLine::Open() const {
+    const std::lock_guard lock(m_mutex);
+    return m_drawn > 0;
+}
+
+bool ErrorIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return ::isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+#ifdef _WIN32
+
+TerminalWidth::TerminalWidth() : m_columns(Ask()) {}
+TerminalWidth::~TerminalWidth() = default;
+
+int TerminalWidth::Ask() const {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return kDefaultColumns;
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? columns : kDefaultColumns;
+}
+
+// The console has no resize signal: the width is asked again each time.
+bool TerminalWidth::Resized() {
+    const int columns = Ask();
+    if (columns == m_columns) return false;
+    m_columns = columns;
+    return true;
+}
+
+#else
+
+TerminalWidth::TerminalWidth() : m_columns(Ask()) {
+    sigemptyset(&m_resize);
+    sigaddset(&m_resize, SIGWINCH);
+    m_blocked = pthread_sigmask(SIG_BLOCK, &m_resize, &m_previous) == 0;
+}
+
+TerminalWidth::~TerminalWidth() {
+    if (m_blocked) pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+}
+
+int TerminalWidth::Ask() const {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return kDefaultColumns;
+    return size.ws_col;
+}
+
+bool TerminalWidth::Resized() {
+    if (!m_blocked) return false;
+    constexpr timespec kNow{0, 0};
+    bool resized = false;
+    while (sigtimedwait(&m_resize, nullptr, &kNow) == SIGWINCH) resized = true;
+    if (resized) m_columns = Ask();
+    return resized;
+}
+
+#endif
+
+}  // namespace keluflash::cli

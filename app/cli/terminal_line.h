@@ -1,0 +1,76 @@
+#pragma once
+// Standard error as the step lines share it. A step's line is drawn without
+// its line end and redrawn in place, as wide as the terminal allows; anything
+// else said on standard error meanwhile (a held signal's notice, from the
+// thread that took the signal) first erases it, so every line said starts on
+// a line of its own, and the step's line is drawn again below. One lock
+// orders the writes of all threads.
+#include <iosfwd>
+#include <mutex>
+#include <string>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#endif
+
+namespace keluflash::cli {
+
+class ErrorLine {
+public:
+    explicit ErrorLine(std::ostream& err) : m_err(err) {}
+    ErrorLine(const ErrorLine&) = delete;
+    ErrorLine& operator=(const ErrorLine&) = delete;
+
+    // Replaces the open line with `text` (one line, no line end, narrower
+    // than `columns`) and leaves it open.
+    void Draw(const std::string& text, size_t columns);
+    // Erases the open line; the cursor is at the start of an empty line.
+    void Clear();
+    // Draws `text` as Draw does and ends the line there.
+    void Finish(const std::string& text, size_t columns);
+    // Whole lines, each ending with '\n', on lines of their own. Any thread.
+    void Say(const std::string& lines);
+    // Whether a step's line is drawn and open: what the next Draw replaces.
+    bool Open() const;
+
+private:
+    void ClearLocked();
+    void DrawLocked(const std::string& text, size_t columns);
+
+    mutable std::mutex m_mutex;
+    std::ostream& m_err;
+    size_t m_drawn = 0;    // the open line's length; 0: none is open
+    size_t m_columns = 0;  // the terminal's width when it was drawn
+};
+
+// Standard error is a terminal: the step lines are drawn on it.
+bool ErrorIsTerminal();
+
+// The width of the terminal standard error is on, followed as the window is
+// resized. On Linux SIGWINCH is blocked while this object lives and taken by
+// Resized() from the pending set: no handler and no shared flag. The object
+// is made before the program starts any thread that might take the signal.
+class TerminalWidth {
+public:
+    TerminalWidth();
+    ~TerminalWidth();
+    TerminalWidth(const TerminalWidth&) = delete;
+    TerminalWidth& operator=(const TerminalWidth&) = delete;
+
+    // Columns of the terminal; 80 when the terminal does not say.
+    int Columns() const { return m_columns; }
+    // True once after each resize; Columns() then has the new width.
+    bool Resized();
+
+private:
+    int Ask() const;
+
+    int m_columns;
+#if !defined(_WIN32)
+    sigset_t m_resize{};
+    sigset_t m_previous{};
+    bool m_blocked = false;
+#endif
+};
+
+}  // namespace keluflash::cli
