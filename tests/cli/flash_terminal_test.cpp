@@ -5,8 +5,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,17 +27,35 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 struct TerminalRun {
-    int exitCode = -1;
+    int exitCode = -1;  // -1: ended by a signal
+    int signal = 0;     // the signal that ended it
     std::string screen;  // everything the terminal received
 };
 
-// Runs the program on a new pseudo-terminal and types `answer` at the
-// confirmation question, after `atPrompt` has run.
-TerminalRun RunOnTerminal(const std::vector<std::string>& arguments, const std::string& answer,
-                          const std::function<void()>& atPrompt = {}) {
-    int terminal = -1;
-    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+struct Terminal {
+    unsigned short columns = 80;
+    bool inputFromNull = false;  // standard input /dev/null; output and error the terminal
+    std::string answer;          // typed at the confirmation question
+    std::function<void()> atPrompt;
+    // After each read, with what the terminal received so far; may resize
+    // the terminal or signal the program.
+    std::function<void(const std::string& screen, pid_t child, int terminal)> watch;
+};
+
+// Runs the program on a new pseudo-terminal of `terminal.columns` columns
+// and types the answer at the confirmation question, after `atPrompt` has run.
+TerminalRun RunOnTerminal(const std::vector<std::string>& arguments, const Terminal& terminal) {
+    int master = -1;
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = terminal.columns;
+    const pid_t child = ::forkpty(&master, nullptr, nullptr, &size);
     if (child == 0) {
+        if (terminal.inputFromNull) {
+            const int null = ::open("/dev/null", O_RDONLY);
+            ::dup2(null, STDIN_FILENO);
+            ::close(null);
+        }
         std::vector<char*> argv{const_cast<char*>(KELUFLASH_CLI_PROGRAM)};
         for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
@@ -44,24 +65,77 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& arguments, const std::
     TerminalRun run;
     bool answered = false;
     for (;;) {
-        pollfd readable{terminal, POLLIN, 0};
+        pollfd readable{master, POLLIN, 0};
         if (::poll(&readable, 1, 30000) <= 0) break;
         char buffer[4096];
-        const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
         if (got <= 0) break;  // EIO once the child has closed the terminal
         run.screen.append(buffer, static_cast<size_t>(got));
+        if (terminal.watch) terminal.watch(run.screen, child, master);
         if (!answered && run.screen.find("[y/N] ") != std::string::npos) {
-            if (atPrompt) atPrompt();
-            const std::string typed = answer + "\n";
-            EXPECT_EQ(::write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+            if (terminal.atPrompt) terminal.atPrompt();
+            const std::string typed = terminal.answer + "\n";
+            EXPECT_EQ(::write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
             answered = true;
         }
     }
-    ::close(terminal);
+    ::close(master);
     int status = 0;
     ::waitpid(child, &status, 0);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return run;
+}
+
+TerminalRun RunOnTerminal(const std::vector<std::string>& arguments, const std::string& answer,
+                          const std::function<void()>& atPrompt = {}) {
+    Terminal terminal;
+    terminal.answer = answer;
+    terminal.atPrompt = atPrompt;
+    return RunOnTerminal(arguments, terminal);
+}
+
+// The rows a person sees once the program has ended, on a terminal that is
+// `columns` wide from `from` on: "\r" goes back to the row's start, "\n"
+// starts the next row, a character past the last column wraps to the next
+// row. Trailing blanks are not seen.
+class Screen {
+public:
+    void Feed(const std::string& output, size_t columns) {
+        for (const char c : output) {
+            if (c == '\r') {
+                m_column = 0;
+            } else if (c == '\n') {
+                m_rows.emplace_back();
+                m_column = 0;
+            } else {
+                if (m_column == columns) {
+                    m_rows.emplace_back();
+                    m_column = 0;
+                }
+                std::string& row = m_rows.back();
+                if (row.size() <= m_column) row.resize(m_column + 1, ' ');
+                row[m_column++] = c;
+            }
+        }
+    }
+    std::vector<std::string> Rows() const {
+        std::vector<std::string> rows;
+        for (const std::string& row : m_rows) rows.push_back(row.substr(0, row.find_last_not_of(' ') + 1));
+        return rows;
+    }
+
+private:
+    std::vector<std::string> m_rows{std::string()};
+    size_t m_column = 0;
+};
+
+// The index of the first row that starts with `text` as far as it fits; -1 when none does.
+int RowOf(const std::vector<std::string>& rows, const std::string& text, size_t columns) {
+    const std::string start = text.substr(0, columns);
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].rfind(start, 0) == 0) return static_cast<int>(i);
+    return -1;
 }
 
 // The pieces between carriage returns and line ends, as the terminal shows them one after another.
@@ -184,6 +258,132 @@ TEST_F(FlashTerminalTest, AFileReplacedAtThePromptIsRefusedAndNothingIsWritten) 
     EXPECT_THAT(run.screen, ::testing::Not(HasSubstr("Flashing ..")));
     EXPECT_THAT(run.screen, HasSubstr("nothing was written to the drive"));
     EXPECT_EQ(ReadFile(trace).find("\"direction\":\"out\""), std::string::npos);
+}
+
+// The rows of the steps: each step's line with its bar, as it was left.
+std::vector<int> StepRows(const std::vector<std::string>& rows) {
+    std::vector<int> steps;
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].find('%') != std::string::npos) steps.push_back(static_cast<int>(i));
+    return steps;
+}
+
+// However wide the terminal, and when it is resized after the question,
+// each step leaves one row that fits it (a line that wraps adds a row at
+// every redraw), and the lines said during a step follow the step's row.
+TEST_F(FlashTerminalTest, EachStepIsOneRowThatFitsAndItsLinesFollowIt) {
+    const struct {
+        unsigned short columns;
+        unsigned short resizedTo;  // at the question; 0: not resized
+    } rows[] = {{50, 0}, {80, 50}, {16, 0}, {40, 120}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.columns) + " columns, then " + std::to_string(row.resizedTo));
+        Terminal terminal;
+        terminal.columns = row.columns;
+        terminal.answer = "y";
+        size_t resizedAt = std::string::npos;
+        terminal.watch = [&](const std::string& screen, pid_t child, int master) {
+            if (row.resizedTo == 0 || resizedAt != std::string::npos || screen.find("[y/N] ") == std::string::npos)
+                return;
+            winsize size{};
+            size.ws_row = 24;
+            size.ws_col = row.resizedTo;
+            ASSERT_EQ(::ioctl(master, TIOCSWINSZ, &size), 0);
+            ::kill(child, SIGWINCH);
+            resizedAt = screen.size();
+        };
+        const TerminalRun run = RunOnTerminal({"--simulate=method-b", "flash", m_image}, terminal);
+        ASSERT_EQ(run.exitCode, 0) << run.screen;
+        const size_t columns = row.resizedTo == 0 ? row.columns : row.resizedTo;
+        Screen screen;
+        if (resizedAt != std::string::npos) {
+            screen.Feed(run.screen.substr(0, resizedAt), row.columns);
+            screen.Feed(run.screen.substr(resizedAt), columns);
+        } else {
+            screen.Feed(run.screen, columns);
+        }
+        const std::vector<std::string> shown = screen.Rows();
+        std::string all;
+        for (const std::string& line : shown) all += line + "\n";
+        SCOPED_TRACE(all);
+
+        const std::vector<int> steps = StepRows(shown);
+        ASSERT_EQ(steps.size(), 7u);
+        std::vector<std::string> endings;
+        for (const int step : steps) {
+            EXPECT_LT(shown[step].size(), columns) << shown[step];
+            endings.push_back(shown[step].substr(shown[step].rfind(' ') + 1));
+        }
+        EXPECT_THAT(endings, ElementsAre("done", "done", "done", "failed", "done", "done", "done"));
+        if (columns >= 50) {
+            EXPECT_EQ(shown[steps[0]].substr(0, 6), "checks");
+            EXPECT_EQ(shown[steps[6]].substr(0, 12), "verification");
+            EXPECT_THAT(shown[steps[6]], ::testing::EndsWith("] 100% done"));
+        }
+        // Each line after the row of the step it was said in, before the next step's.
+        const struct {
+            const char* line;
+            size_t after;  // the step before it
+        } lines[] = {{"Flashing ..", 1},
+                     {"Status:2;SenseCode:5 : 24 : 0;", 3},
+                     {"Err:Flash Fail.", 3},
+                     {"method A (vendor block writes) failed; falling back", 3},
+                     {"Ok:Flash Complete!!", 5},
+                     {"OK:Verify ok!!", 6}};
+        for (const auto& line : lines) {
+            const int at = RowOf(shown, line.line, columns);
+            EXPECT_GT(at, steps[line.after]) << line.line;
+            if (line.after + 1 < steps.size()) {
+                EXPECT_LT(at, steps[line.after + 1]) << line.line;
+            }
+        }
+    }
+}
+
+// No keyboard (standard input /dev/null, --yes), but a person watches
+// standard error: the steps are drawn, and nothing is asked.
+TEST_F(FlashTerminalTest, StepsAreDrawnWhenOnlyStandardErrorIsATerminal) {
+    Terminal terminal;
+    terminal.inputFromNull = true;
+    const TerminalRun run = RunOnTerminal({"--simulate", "flash", "--yes", m_image}, terminal);
+    ASSERT_EQ(run.exitCode, 0) << run.screen;
+    EXPECT_THAT(run.screen, ::testing::Not(HasSubstr("[y/N]")));
+    Screen screen;
+    screen.Feed(run.screen, terminal.columns);
+    const std::vector<std::string> shown = screen.Rows();
+    std::vector<std::string> labels;
+    for (const int step : StepRows(shown)) labels.push_back(shown[step].substr(0, shown[step].find("  ")));
+    EXPECT_THAT(labels, ElementsAre("checks", "patch area", "download (method A)", "programming", "verification"))
+        << run.screen;
+}
+
+// A ^C while the drive is written: its notice starts a row of its own,
+// where the bar was, and the bar goes on below it; no half-drawn bar is
+// left behind.
+TEST_F(FlashTerminalTest, AHeldSignalsNoticeStartsARowOfItsOwn) {
+    Terminal terminal;
+    terminal.inputFromNull = true;
+    bool interrupted = false;
+    terminal.watch = [&](const std::string& screen, pid_t child, int) {
+        const size_t flashing = screen.find("Flashing ..");
+        // The download's bar is drawn after the line that announces it.
+        if (interrupted || flashing == std::string::npos || screen.find('%', flashing) == std::string::npos) return;
+        ASSERT_EQ(::kill(child, SIGINT), 0);
+        interrupted = true;
+    };
+    const TerminalRun run = RunOnTerminal({"--simulate", "--real-time", "flash", "--yes", m_image}, terminal);
+    ASSERT_TRUE(interrupted) << run.screen;
+    EXPECT_EQ(run.signal, SIGINT) << run.screen;
+    Screen screen;
+    screen.Feed(run.screen, terminal.columns);
+    const std::vector<std::string> shown = screen.Rows();
+    std::string all;
+    for (const std::string& line : shown) all += line + "\n";
+    const std::string notice = "keluflash-cli: the drive is being written and cannot be stopped now";
+    EXPECT_GE(RowOf(shown, notice, terminal.columns), 0) << all;
+    EXPECT_EQ(run.screen.find(notice), run.screen.rfind(notice)) << "said once";
+    EXPECT_EQ(StepRows(shown).size(), 5u) << all;
+    EXPECT_GE(RowOf(shown, "OK:Verify ok!!", terminal.columns), 0) << all;
 }
 
 }  // namespace
