@@ -13,7 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,9 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& arguments, const std::
     terminal.atPrompt = atPrompt;
     return RunOnTerminal(arguments, terminal);
 }
+
+// How each step's line begins.
+constexpr const char* kStepStarts[] = {"checks", "patch area", "download (m", "programming", "verification"};
 
 // The rows a person sees once the program has ended, on a terminal that is
 // `columns` wide from `from` on: "\r" goes back to the row's start, "\n"
@@ -261,10 +266,19 @@ TEST_F(FlashTerminalTest, AFileReplacedAtThePromptIsRefusedAndNothingIsWritten) 
 }
 
 // The rows of the steps: each step's line with its bar, as it was left.
+// A row that begins like a step or holds a bar without its percentage is a
+// piece of a line that wrapped, and fails the test.
 std::vector<int> StepRows(const std::vector<std::string>& rows) {
     std::vector<int> steps;
-    for (size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].find('%') != std::string::npos) steps.push_back(static_cast<int>(i));
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const std::string& row = rows[i];
+        const bool stepLike = row.find('#') != std::string::npos ||
+                              std::any_of(std::begin(kStepStarts), std::end(kStepStarts),
+                                          [&](const char* start) { return row.rfind(start, 0) == 0; });
+        const bool percent = row.find('%') != std::string::npos;
+        EXPECT_TRUE(percent || !stepLike) << "a piece of a wrapped step line: " << row;
+        if (percent) steps.push_back(static_cast<int>(i));
+    }
     return steps;
 }
 
