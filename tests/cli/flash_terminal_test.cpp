@@ -124,9 +124,11 @@ public:
             }
         }
     }
+    // Every row, without the empty one the last line end leaves.
     std::vector<std::string> Rows() const {
         std::vector<std::string> rows;
         for (const std::string& row : m_rows) rows.push_back(row.substr(0, row.find_last_not_of(' ') + 1));
+        if (!rows.empty() && rows.back().empty()) rows.pop_back();
         return rows;
     }
 
@@ -278,6 +280,8 @@ std::vector<int> StepRows(const std::vector<std::string>& rows) {
         const bool percent = row.find('%') != std::string::npos;
         EXPECT_TRUE(percent || !stepLike) << "a piece of a wrapped step line: " << row;
         if (percent) steps.push_back(static_cast<int>(i));
+        // Erasing a line with more blanks than the terminal is wide leaves an empty row.
+        EXPECT_FALSE(row.empty()) << "an empty row after row " << i - 1 << ": " << (i > 0 ? rows[i - 1] : "");
     }
     return steps;
 }
@@ -376,6 +380,7 @@ TEST_F(FlashTerminalTest, StepsAreDrawnWhenOnlyStandardErrorIsATerminal) {
 // left behind.
 TEST_F(FlashTerminalTest, AHeldSignalsNoticeStartsARowOfItsOwn) {
     Terminal terminal;
+    terminal.columns = 50;
     terminal.inputFromNull = true;
     bool interrupted = false;
     terminal.watch = [&](const std::string& screen, pid_t child, int) {
