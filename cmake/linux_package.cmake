@@ -48,6 +48,9 @@ while(index LESS count)
 endwhile()
 configure_file(${dist}/changelog.in ${generated}/changelog @ONLY)
 list(APPEND compressed ${generated}/changelog.gz)
+# The JSON documents of keluflash-cli --json in full; its man page points here.
+configure_file(${CMAKE_SOURCE_DIR}/docs/cli-json.md ${generated}/cli-json.md COPYONLY)
+list(APPEND compressed ${generated}/cli-json.md.gz)
 foreach(file ${compressed})
   string(REGEX REPLACE "\\.gz$" "" plain ${file})
   add_custom_command(OUTPUT ${file} COMMAND gzip -9n -c ${plain} > ${file} DEPENDS ${plain} VERBATIM)
@@ -70,6 +73,7 @@ while(index LESS count)
   install(FILES ${dist}/copyright ${generated}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
           COMPONENT ${component})
 endwhile()
+install(FILES ${generated}/cli-json.md.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/keluflash-cli COMPONENT cli)
 if(TARGET keluflash)
   install(FILES ${generated}/org.keluflash.keluflash.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
           COMPONENT window)
@@ -85,7 +89,9 @@ if(KELUFLASH_TESTS)
                    $<TARGET_FILE:keluflash-cli> $<$<TARGET_EXISTS:keluflash-demo>:$<TARGET_FILE:keluflash-demo>>
                    $<$<TARGET_EXISTS:keluflash>:$<TARGET_FILE:keluflash>>
                    $<$<TARGET_EXISTS:keluflash-virtual-drive>:$<TARGET_FILE:keluflash-virtual-drive>>)
-  set_tests_properties(man_pages_test PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  # The build folder: the test installs the cli component to find the
+  # documents the page points to.
+  set_tests_properties(man_pages_test PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KELUFLASH_BUILD_DIR=${CMAKE_BINARY_DIR}")
   # The completion in a real bash, against the same --help.
   add_test(NAME completion_test
            COMMAND ${CMAKE_SOURCE_DIR}/tests/packaging/completion_test.sh ${dist}/keluflash-cli.bash-completion

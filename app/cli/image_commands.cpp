@@ -62,6 +62,7 @@ without a drive (every image passes the drive's firmware id check).
   images                      each: index, offset, model (or null),
                               firmware_id (4 hex digits, or null), window_complete
   selected_image              the image the open would select, or null
+  open_messages               the lines the open adds, in order
   flashable, not_flashable_reason   whether Start would take the file as it
                               is, and why not (null when it would)
 A file that cannot be read or is empty is an error, not a table; a file
@@ -79,7 +80,7 @@ constexpr const char* kPackFooter = R"(Builds OUT from raw plain blocks: each --
 (1 to 65535 bytes). The header gets the magic, the lengths and the checksums.
 
   single image (default)  at most 14 blocks
-  --multi N               images of N blocks each (at most 8), in the order
+  --multi N               images of N blocks each (N at most 8), in the order
                           given; every image has the same block lengths, adding
                           up to at most 65535 bytes. The header's Checksum holds
                           the image count, which the validation also compares

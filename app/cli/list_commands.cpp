@@ -82,6 +82,8 @@ int RunList(const CommonOptions& options) {
 
 void RegisterListCommand(CLI::App& app, CommonOptions& options, int& exitCode) {
     CLI::App* list = app.add_subcommand("list", "List the optical drives: index, device, identification, revision");
+    list->footer("Exit status: 0 listed (also when no drive is found), 1 no drive found can be used or the drives\n"
+                 "cannot be looked for (a --trace or replay file that cannot be used), 2 usage.");
     list->callback([&options, &exitCode] { exitCode = RunList(options); });
 }
 
