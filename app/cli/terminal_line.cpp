@@ -21,8 +21,47 @@ namespace {
 constexpr int kDefaultColumns = 80;
 }  // namespace
 
+#ifdef _WIN32
+
+struct ErrorLine::WindowsLock {
+    WindowsLock() { InitializeCriticalSection(&section); }
+    ~WindowsLock() { DeleteCriticalSection(&section); }
+    WindowsLock(const WindowsLock&) = delete;
+    WindowsLock& operator=(const WindowsLock&) = delete;
+    CRITICAL_SECTION section;
+};
+
+class ErrorLine::Held {
+public:
+    explicit Held(const ErrorLine& line) : m_lock(*line.m_lock) { EnterCriticalSection(&m_lock.section); }
+    ~Held() { LeaveCriticalSection(&m_lock.section); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+private:
+    WindowsLock& m_lock;
+};
+
+ErrorLine::ErrorLine(std::ostream& err) : m_lock(std::make_unique<WindowsLock>()), m_err(err) {}
+
+#else
+
+class ErrorLine::Held {
+public:
+    explicit Held(const ErrorLine& line) : m_guard(line.m_mutex) {}
+
+private:
+    std::lock_guard<std::mutex> m_guard;
+};
+
+ErrorLine::ErrorLine(std::ostream& err) : m_err(err) {}
+
+#endif
+
+ErrorLine::~ErrorLine() = default;
+
 void ErrorLine::Draw(const std::string& text, size_t columns) {
-    const std::lock_guard lock(m_mutex);
+    const Held held(*this);
     DrawLocked(text, columns);
 }
 
@@ -39,7 +78,7 @@ void ErrorLine::DrawLocked(const std::string& text, size_t columns) {
 }
 
 void ErrorLine::Clear() {
-    const std::lock_guard lock(m_mutex);
+    const Held held(*this);
     ClearLocked();
 }
 
@@ -51,7 +90,7 @@ void ErrorLine::ClearLocked() {
 }
 
 void ErrorLine::Finish(const std::string& text, size_t columns) {
-    const std::lock_guard lock(m_mutex);
+    const Held held(*this);
     DrawLocked(text, columns);
     m_err << "\n";
     m_err.flush();
@@ -59,7 +98,7 @@ void ErrorLine::Finish(const std::string& text, size_t columns) {
 }
 
 void ErrorLine::Say(const std::string& lines) {
-    const std::lock_guard lock(m_mutex);
+    const Held held(*this);
     ClearLocked();
     // One write: a line that other output cannot split.
     m_err << lines;
@@ -67,7 +106,7 @@ void ErrorLine::Say(const std::string& lines) {
 }
 
 bool ErrorLine::Open() const {
-    const std::lock_guard lock(m_mutex);
+    const Held held(*this);
     return m_drawn > 0;
 }
 

@@ -6,8 +6,12 @@
 // a line of its own, and the step's line is drawn again below. One lock
 // orders the writes of all threads.
 #include <iosfwd>
-#include <mutex>
+#include <memory>
 #include <string>
+
+#if !defined(_WIN32)
+#include <mutex>
+#endif
 
 #if !defined(_WIN32)
 #include <signal.h>
@@ -17,7 +21,8 @@ namespace keluflash::cli {
 
 class ErrorLine {
 public:
-    explicit ErrorLine(std::ostream& err) : m_err(err) {}
+    explicit ErrorLine(std::ostream& err);
+    ~ErrorLine();
     ErrorLine(const ErrorLine&) = delete;
     ErrorLine& operator=(const ErrorLine&) = delete;
 
@@ -34,10 +39,17 @@ public:
     bool Open() const;
 
 private:
+    class Held;  // the lock, held for as long as it lives
     void ClearLocked();
     void DrawLocked(const std::string& text, size_t columns);
 
+#if defined(_WIN32)
+    // The win32 thread model has no std::mutex: a critical section instead.
+    struct WindowsLock;
+    std::unique_ptr<WindowsLock> m_lock;
+#else
     mutable std::mutex m_mutex;
+#endif
     std::ostream& m_err;
     size_t m_drawn = 0;    // the open line's length; 0: none is open
     size_t m_columns = 0;  // the terminal's width when it was drawn
