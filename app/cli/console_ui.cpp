@@ -26,7 +26,8 @@ std::string WithoutTrailingNewlines(std::string text) {
 }  // namespace
 
 int ConsoleUi::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
-    m_out << caption << ": " << WithoutTrailingNewlines(text) << "\n";
+    // One write: a line that a notice from another thread cannot split.
+    m_out << caption + ": " + WithoutTrailingNewlines(text) + "\n";
     if ((flags & kButtonMask) != kMbOkCancel) {
         m_out.flush();
         return kIdOk;

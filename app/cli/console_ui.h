@@ -26,7 +26,8 @@ private:
     bool m_interactive;
 };
 
-// Standard input and standard error are both a terminal.
+// Standard input and standard error are both a terminal: a person can be
+// asked (the step lines need only standard error: ErrorIsTerminal).
 bool ConsoleIsInteractive();
 
 }  // namespace keluflash::cli
