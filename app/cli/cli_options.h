@@ -10,6 +10,8 @@ class App;
 
 namespace keluflash::cli {
 
+class SignalWatch;
+
 struct CommonOptions {
     bool simulate = false;
     std::string simulateProfile = "default";  // --simulate or --simulate=NAME
@@ -23,6 +25,8 @@ struct CommonOptions {
     // The command writes or reads the flash: each drive is opened for this
     // program alone (flash, verify, dump).
     bool exclusive = false;
+    // The program's signals: null where no program runs (tests in process).
+    SignalWatch* signals = nullptr;
 };
 
 // Exit codes.

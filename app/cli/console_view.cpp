@@ -1,5 +1,7 @@
 #include "app/cli/console_view.h"
 
+#include "app/cli/text_escape.h"
+
 #include <algorithm>
 #include <ostream>
 
@@ -43,7 +45,7 @@ int ConsoleView::ShowMessage(const std::string& text, const std::string& caption
             std::string question = text;
             std::replace(question.begin(), question.end(), '\n', ' ');
             Clear();
-            m_err << caption + ": " + question + " " +
+            m_err << caption + ": " + PrintableText(question) + " " +
                          (m_downgradeAnswer == kIdYes ? "Yes" : "No (pass --allow-downgrade to flash it)") + "\n";
             m_err.flush();
             Draw();
@@ -60,7 +62,7 @@ int ConsoleView::ShowMessage(const std::string& text, const std::string& caption
     if (!m_collect) {
         Clear();
         // One write: a line that other output cannot split.
-        m_err << caption + ": " + text + " " +
+        m_err << caption + ": " + PrintableLines(text) + " " +
                      (m_questionAnswer == kIdOk ? "OK (--reboot)" : "Cancel (restart it yourself, or pass --reboot)") +
                      "\n";
         m_err.flush();
@@ -73,7 +75,8 @@ void ConsoleView::MessageAdded(const std::string& line) {
     m_lines.push_back(line);
     if (m_collect) return;
     Clear();
-    m_out << line << "\n";
+    // Lines may carry a file's name or a drive's texts: never raw to a terminal.
+    m_out << PrintableText(line) << "\n";
     m_out.flush();
     Draw();
 }
@@ -81,7 +84,7 @@ void ConsoleView::MessageAdded(const std::string& line) {
 void ConsoleView::Note(const std::string& line) {
     if (m_collect) return;
     Clear();
-    m_err << line + "\n";
+    m_err << PrintableLines(line) + "\n";
     m_err.flush();
     Draw();
 }

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <iostream>
@@ -19,6 +21,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/command_output.h"
+#include "app/cli/signal_watch.h"
 #include "drive/sim/simulated_machine.h"
 
 namespace {
@@ -120,6 +123,8 @@ int main(int argc, char** argv) {
     // write to standard output is ignored instead.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    // Before any other thread: signals are the watch's alone from here.
+    SignalWatch signals(json);
     // Named here: the usage line names the program, not the path it was started by.
     CLI::App app{"keluflash-cli: rewrite the firmware of KELU CD/DVD drives from a .kfs image", "keluflash-cli"};
     app.formatter(std::make_shared<HelpFormatter>());
@@ -128,6 +133,7 @@ int main(int argc, char** argv) {
     app.fallthrough();
     app.set_version_flag("--version", std::string("keluflash-cli ") + KELUFLASH_VERSION, "Print the version and exit");
     CommonOptions options;
+    options.signals = &signals;
     // Only --simulate=NAME picks a machine: "--simulate fw.kfs" must never
     // read the file name as one.
     CLI::Option* simulate = app.add_flag("--simulate{default}", options.simulateProfile,
@@ -184,6 +190,15 @@ int main(int argc, char** argv) {
         return ReportFailure(json, ErrorKind::Usage, e.what());
     } catch (const std::exception& e) {
         return ReportFailure(json, ErrorKind::Failed, e.what());
+    }
+    // The lines of text mode that could not be written: the command's own
+    // result stays on standard error.
+    errno = 0;
+    if (!json && (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout)) {
+        std::cerr << std::string("keluflash-cli: standard output could not be written") +
+                         (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()) +
+                         (exitCode == kExitOk ? "; the command itself succeeded\n" : "\n");
+        if (exitCode == kExitOk) return kExitFailed;
     }
     return exitCode;
 }

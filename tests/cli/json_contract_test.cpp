@@ -111,8 +111,8 @@ TEST_F(JsonContractTest, EverySuccessIsOneObjectWithItsFields) {
         {"--simulate flash --dry-run " + Path("demo.kfs"), {"file", "drive", "result", "written", "messages"}},
         {"--simulate=method-b flash --yes " + Path("demo.kfs"),
          {"file", "drive", "result", "method", "fallback", "written", "verification", "summary", "messages"}},
-        {"--simulate dump --banks 1 " + Path("flash.bin"), {"file", "banks", "bytes", "sum", "messages"}},
-        {"--simulate demo-image " + Path("new-demo.kfs"), {"file", "blocks", "checksum"}},
+        {"--simulate dump --banks 1 " + Path("flash.bin"), {"file", "drive", "banks", "bytes", "checksum", "messages"}},
+        {"--simulate demo-image " + Path("new-demo.kfs"), {"file", "drive", "block_count", "checksum"}},
         {"--version", {"version"}},
         {"flash --help", {"help"}},
     };
@@ -123,6 +123,16 @@ TEST_F(JsonContractTest, EverySuccessIsOneObjectWithItsFields) {
         const nlohmann::json document = Document(run);
         EXPECT_FALSE(document.contains("error")) << document.dump();
         for (const std::string& field : row.fields) EXPECT_TRUE(document.contains(field)) << field;
+        // Every document that touched a drive names it the same way.
+        if (document.contains("drive")) {
+            const nlohmann::json& drive = document["drive"];
+            ASSERT_TRUE(drive.is_object()) << drive.dump();
+            EXPECT_EQ(drive["path"], "/dev/sg0");
+            EXPECT_EQ(drive["index"], 0);
+            EXPECT_EQ(drive["identification"], "KELU ZXR-0131K");
+            EXPECT_EQ(drive["identification_raw"], "KELU    ZXR-0131K       ");
+            EXPECT_EQ(drive["revision"], "1.00");
+        }
     }
     const nlohmann::json flashed = Document(RunCli("--json --simulate=method-b flash --yes " + Path("demo.kfs")));
     EXPECT_EQ(flashed["result"], "verified");

@@ -21,8 +21,9 @@ TEST(KeluflashCliList, JsonListsTheSimulatedDefaultDrive) {
         ASSERT_EQ(listing["drives"].size(), 1u);
         const nlohmann::json& drive = listing["drives"][0];
         EXPECT_EQ(drive["index"], 0);
-        EXPECT_EQ(drive["device"], "/dev/sg0");
-        EXPECT_EQ(drive["identification"], "KELU    ZXR-0131K       ");
+        EXPECT_EQ(drive["path"], "/dev/sg0");
+        EXPECT_EQ(drive["identification"], "KELU ZXR-0131K");
+        EXPECT_EQ(drive["identification_raw"], "KELU    ZXR-0131K       ");
         EXPECT_EQ(drive["revision"], "1.00");
         EXPECT_TRUE(listing["unavailable"].empty());
     }
@@ -51,7 +52,7 @@ TEST(KeluflashCliList, ADriveThatCannotBeOpenedIsNamedWithReasonAndFix) {
     const nlohmann::json listing = nlohmann::json::parse(json.out);
     EXPECT_TRUE(listing["drives"].empty());
     ASSERT_EQ(listing["unavailable"].size(), 1u);
-    EXPECT_EQ(listing["unavailable"][0]["device"], "/dev/sg0");
+    EXPECT_EQ(listing["unavailable"][0]["path"], "/dev/sg0");
     EXPECT_EQ(listing["unavailable"][0]["reason"], "permission denied");
     EXPECT_EQ(listing["unavailable"][0]["fix"], fix);
     EXPECT_EQ(listing["kind"], "drive");

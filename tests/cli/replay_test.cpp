@@ -141,7 +141,8 @@ TEST_F(ReplayTest, ADifferentCommandStopsTheReplayAtThatCommand) {
                      folder.Path("fw.kfs"))
                   .exitCode,
               1);
-    run = RunCli("--simulate=replay:" + folder.Path("two.jsonl") + " --json flash --dry-run " + folder.Path("fw.kfs"));
+    run = RunCli("--simulate=replay:" + folder.Path("two.jsonl") + " --json --device 0 flash --dry-run " +
+                 folder.Path("fw.kfs"));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_THAT(Document(run)["replay_error"].get<std::string>(),
                 HasSubstr("command 1: sent CDB 120000003200000000000000 to /dev/sg0, in 50 bytes; recorded CDB "
@@ -153,7 +154,7 @@ TEST_F(ReplayTest, ADifferentCommandStopsTheReplayAtThatCommand) {
     DemoFirmwareRecipe zeroId;
     zeroId.firmwareId = {0, 0};
     folder.WriteImage("zero-id.kfs", zeroId);
-    run = RunCli("--simulate=replay:" + folder.Path("two.jsonl") + " --json flash --dry-run " +
+    run = RunCli("--simulate=replay:" + folder.Path("two.jsonl") + " --json --device 0 flash --dry-run " +
                  folder.Path("zero-id.kfs"));
     EXPECT_EQ(run.exitCode, 1);
     const nlohmann::json passed = Document(run);
