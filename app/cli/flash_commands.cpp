@@ -2,6 +2,7 @@
 // flash ranges, with a console view of the window.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -105,6 +106,14 @@ public:
     bool Interactive() const { return m_interactive; }
     TForm1& Form() { return *m_form; }
     ConsoleView& View() { return m_view; }
+    // " (CAUSE)" to end a failure's one line with; nothing in text mode when
+    // the message lines above already said it: each refusal's line once.
+    std::string Because(const std::string& cause) const {
+        const std::vector<std::string>& shown = m_view.Lines();
+        if (cause.empty() || (!m_options.json && std::find(shown.begin(), shown.end(), cause) != shown.end()))
+            return {};
+        return " (" + cause + ")";
+    }
     std::string DriveName() { return m_setup->DriveName(m_form->SelDeviceIndex()); }
     nlohmann::json DriveJson() { return m_setup->DriveJson(m_form->SelDeviceIndex()); }
 
@@ -169,11 +178,6 @@ CommonOptions ForTheFlash(const CommonOptions& options, const std::string& file)
     return copy;
 }
 
-// Why the image cannot even be read, in the system's words; nothing when it can.
-std::optional<std::string> ImageFileProblem(const std::string& file) {
-    if (const std::optional<std::string> why = ReadProblem(file)) return "cannot read " + file + ": " + *why;
-    return std::nullopt;
-}
 
 // How a flash ended, in one line for a person: what it means for the drive,
 // from the update's own record of it.
@@ -277,9 +281,12 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
         if (!agreed) {
             if (const std::optional<std::string> problem = ImageFileProblem(flash.file))
                 return session.Fail(ErrorKind::File, *problem, answer);
-            if (flash.dryRun) return session.Fail(ErrorKind::Refused, "refused: " + form.LastReport().cause, answer);
+            if (flash.dryRun)
+                return session.Fail(ErrorKind::Refused, "refused" + session.Because(form.LastReport().cause) +
+                                                            "; nothing was written to the drive",
+                                    answer);
             answer["summary"] = FlashSummary(form.LastReport());
-            return session.Fail(ErrorKind::Refused, FlashSummary(form.LastReport()) + " (" + form.LastReport().cause + ")",
+            return session.Fail(ErrorKind::Refused, FlashSummary(form.LastReport()) + session.Because(form.LastReport().cause),
                                 answer);
         }
         if (!options.json) {
@@ -323,12 +330,12 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
         exitCode = session.Fail(ErrorKind::File, "refused, nothing written: " + *problem, answer);
     } else if (!report.checks.empty() && report.checks.back().name == "downgrade" && !report.checks.back().passed) {
         exitCode = session.Fail(ErrorKind::Refused,
-                                summary + "; pass --allow-downgrade to flash an older firmware (" + report.cause + ")",
+                                summary + "; pass --allow-downgrade to flash an older firmware" + session.Because(report.cause),
                                 answer);
     } else {
         // A failure's one line is the summary with the line that says why.
         exitCode = session.Fail(result == UpdateResult::Refused ? ErrorKind::Refused : ErrorKind::Failed,
-                                summary + " (" + report.cause + ")", answer);
+                                summary + session.Because(report.cause), answer);
     }
     return exitCode;
 }
@@ -352,7 +359,7 @@ int RunVerify(const CommonOptions& commonOptions, const FlashOptions& flash) {
         answer["result"] = "refused";
         if (const std::optional<std::string> problem = ImageFileProblem(flash.file))
             return session.Fail(ErrorKind::File, *problem, answer);
-        return session.Fail(ErrorKind::Refused, "the image is not valid: " + form.LastReport().cause, answer);
+        return session.Fail(ErrorKind::Refused, "the image is not valid" + session.Because(form.LastReport().cause), answer);
     }
     return session.Fail(ErrorKind::Failed, "the drive's flash does not match " + flash.file, answer);
 }

@@ -125,6 +125,8 @@ struct PackArguments {
 int RunPack(const PackArguments& args, const CommonOptions& common) {
     const bool json = common.json;
     const bool force = common.force;
+    if (!common.device.empty())
+        return ReportFailure(common, ErrorKind::Usage, "--device: pack takes no drive, it only writes a file");
     const auto refuse = [&common](const std::string& why) {
         return ReportFailure(common, ErrorKind::Refused, "pack: " + why);
     };
@@ -253,12 +255,6 @@ bool AddDrivePreview(const CommonOptions& common, const std::string& fileName, n
 
 }  // namespace
 
-std::optional<std::string> InfoFileProblem(const std::string& fileName) {
-    if (const std::optional<std::string> why = ReadProblem(fileName)) return "cannot read " + fileName + ": " + *why;
-    std::error_code error;
-    if (std::filesystem::file_size(fileName, error) == 0 && !error) return fileName + " is empty";
-    return std::nullopt;
-}
 
 nlohmann::json ImageInfo(const std::string& fileName) {
     nlohmann::json info;
@@ -373,7 +369,7 @@ void RegisterImageCommands(CLI::App& app, CommonOptions& options, int& exitCode)
     info->footer(kInfoFooter);
     info->callback([infoFile, &options, &exitCode] {
         // A file that cannot be read has nothing to show: no table of zeros.
-        if (const std::optional<std::string> problem = InfoFileProblem(*infoFile)) {
+        if (const std::optional<std::string> problem = ImageFileProblem(*infoFile)) {
             exitCode = ReportFailure(options, ErrorKind::File, *problem, {{"file", *infoFile}});
             return;
         }

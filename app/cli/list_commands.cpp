@@ -19,6 +19,8 @@ namespace keluflash::cli {
 namespace {
 
 int RunList(const CommonOptions& options) {
+    if (!options.device.empty())
+        return ReportFailure(options, ErrorKind::Usage, "--device: list takes no drive, it lists them all");
     ConsoleUi ui(std::cin, std::cerr, ConsoleIsInteractive());
     SetupError error;
     const std::unique_ptr<DriveSetup> setup = DriveSetup::Create(options, ui, error);

@@ -187,5 +187,34 @@ TEST_F(FlashTerminalTest, AFileReplacedAtThePromptIsRefusedAndNothingIsWritten) 
     EXPECT_EQ(ReadFile(trace).find("\"direction\":\"out\""), std::string::npos);
 }
 
+// The checks run before the question: an image for another drive is refused
+// and nothing asks; the question, when it comes, names the image and the
+// drive; a file name's control characters reach the terminal escaped.
+TEST_F(FlashTerminalTest, ARefusalNeverAsksAndTheQuestionNamesBothSides) {
+    const std::string other = (m_dir / "other.kfs").string();
+    ASSERT_EQ(RunCli("--simulate=two-drives --device 1 demo-image " + other).exitCode, 0);
+    TerminalRun run = RunOnTerminal({"--simulate", "flash", other}, "y");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.screen, HasSubstr("Err:The firmware is not support this device!!(4)"));
+    EXPECT_THAT(run.screen, ::testing::Not(HasSubstr("[y/N]")));
+
+    const std::string evil = (m_dir / "evil\x1b[31m\x7f.kfs").string();
+    std::filesystem::copy_file(m_image, evil);
+    run = RunOnTerminal({"--simulate", "flash", evil}, "n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.screen, HasSubstr("Flash " + m_dir.string() +
+                                      "/evil\\x1b[31m\\x7f.kfs (KELU ZXR-0131K, revision 1.00, firmware id 4B31) "
+                                      "into /dev/sg0 (KELU ZXR-0131K 1.00)? Revision: drive 1.00, image 1.00 (the "
+                                      "same: flashing again only repairs). [y/N] n"));
+    EXPECT_EQ(run.screen.find("\x1b[31m"), std::string::npos) << run.screen;
+
+    // A name that cannot be opened comes back in the window's own line.
+    run = RunOnTerminal({"--simulate", "flash", (m_dir / "nope\x1b[2J.kfs").string()}, "y");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.screen, HasSubstr("nope\\x1b[2J.kfs"));
+    EXPECT_EQ(run.screen.find("\x1b[2J"), std::string::npos) << run.screen;
+    EXPECT_THAT(run.screen, ::testing::Not(HasSubstr("[y/N]")));
+}
+
 }  // namespace
 }  // namespace keluflash::test

@@ -95,4 +95,30 @@ TEST(KeluflashCliList, AMachineWithoutAspiListsNothingAndSaysWhy) {
     EXPECT_NE(run.err.find("no optical drive found"), std::string::npos);
 }
 
+// Two drives and no --device: a command that reads or writes a drive's flash
+// never picks one; the usage error names them. A command that takes no drive
+// refuses --device.
+TEST(KeluflashCliList, SeveralDrivesNeedTheDeviceNamed) {
+    const std::string drives =
+        "2 optical drives can be used; name one with --device: 0 /dev/sg0 (KELU ZXR-0131K 1.00), 1 /dev/sg1 (KELU "
+        "ZXR-0150K 1.10)";
+    for (const char* command : {"flash --yes fw.kfs", "flash --dry-run fw.kfs", "verify fw.kfs", "dump out.bin"}) {
+        SCOPED_TRACE(command);
+        CliRun run = RunCli(std::string("--simulate=two-drives ") + command);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err, "keluflash-cli: " + drives + "\n");
+        run = RunCli(std::string("--json --simulate=two-drives ") + command);
+        EXPECT_EQ(run.exitCode, 2);
+        const nlohmann::json document = nlohmann::json::parse(run.out);
+        EXPECT_EQ(document["kind"], "usage");
+        EXPECT_EQ(document["error"], drives);
+    }
+    for (const char* command : {"--device 0 list", "--device 0 pack out.kfs --block b.bin"}) {
+        SCOPED_TRACE(command);
+        const CliRun run = RunCli(std::string("--simulate ") + command);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_NE(run.err.find("--device: "), std::string::npos) << run.err;
+    }
+}
+
 }  // namespace
