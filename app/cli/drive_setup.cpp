@@ -187,8 +187,7 @@ std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup
         s.m_interruptible = std::make_unique<InterruptibleTransport>(transport, *options.signals);
         reach = s.m_interruptible.get();
     }
-    s.m_atapi = std::make_unique<TAtapi>(*reach, ui);
-    s.m_atapi->SetCommandObserver(&s.m_observers);
+    // The trace and the pacing see the scan's commands as well.
     if (trace) {
         s.m_trace = trace.get();
         s.m_traceFile = options.traceFile;
@@ -198,6 +197,7 @@ std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup
         s.m_paced = std::make_unique<PacedClock>(s.m_simulation->Clock(), true);
         s.m_observers.Add(*s.m_paced);
     }
+    s.m_atapi = std::make_unique<TAtapi>(*reach, ui, &s.m_observers);
     s.CollectDrives();
     if (s.m_trace != nullptr) {
         std::vector<RecordedTableEntry> table;

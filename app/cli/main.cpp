@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
     app.add_flag("--json", options.json, "Print exactly one JSON document on standard output, also on failure");
     app.add_option("--trace", options.traceFile,
                    "Add the drive session to FILE as JSON lines: a header (keluflash_trace, the format's "
-                   "version; the drives), then each command (n, time_ms, device, cdb, direction, length, data, "
+                   "version; the drives; the scan's commands), then each command (n, time_ms, device, cdb, direction, length, data, "
                    "digest, sum16, status, sense, outcome, scsi_status, ...)")
         ->type_name("FILE");
     app.add_flag("--force", options.force,
