@@ -64,6 +64,7 @@ SignalWatch::~SignalWatch() {
 
 void SignalWatch::Hold(std::string notice) {
     if (m_holding.load()) return;
+    m_everHeld = true;
     m_notice = std::move(notice);  // read by the watcher only while holding
     if (!m_stopsIgnored.exchange(true)) {
         struct sigaction ignore {};
@@ -111,8 +112,8 @@ void SignalWatch::EndNow(int signal) {
     int nobody = 0;
     if (!m_reporter.compare_exchange_strong(nobody, 2)) return;
     const std::string what = "interrupted by " + SignalName(signal) + " before the command could end";
-    const std::string drive = m_notice.empty() ? "nothing was written to the drive"
-                                               : "the update had ended; its report was not written";
+    const std::string drive =
+        m_everHeld.load() ? "the update had ended; its report was not written" : "nothing was written to the drive";
     if (m_json)
         WriteAll(STDOUT_FILENO, "{\n  \"error\": \"" + what + "; " + drive + "\",\n  \"kind\": \"interrupted\"\n}\n");
     else

@@ -81,6 +81,7 @@ private:
     bool m_json;
     std::string m_notice;
     std::atomic<bool> m_holding{false};
+    std::atomic<bool> m_everHeld{false};  // a Hold began: the drive may have been written
     std::atomic<int> m_held{0};
     std::atomic<int> m_interrupted{0};
     std::atomic<bool> m_asking{false};
