@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -93,6 +94,18 @@ std::optional<std::string> UnknownCommand(const CLI::App& app, const std::string
     return error + " (commands: " + names + ")";
 }
 
+// "--json", or "--json=VALUE" with a value CLI11 reads as true.
+bool JsonRequested(std::string_view word) {
+    if (word == "--json") return true;
+    constexpr std::string_view kAssigned = "--json=";
+    if (word.substr(0, kAssigned.size()) != kAssigned) return false;
+    std::string value(word.substr(kAssigned.size()));
+    std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const char* yes : {"true", "1", "yes", "on", "enable", "t", "y", "+"})
+        if (value == yes) return true;
+    return false;
+}
+
 // Help shows the flag as it is given: --simulate[=NAME].
 class HelpFormatter final : public CLI::Formatter {
 public:
@@ -110,7 +123,7 @@ int main(int argc, char** argv) {
     using namespace keluflash::cli;
     // Known before parsing, so that even a command line that cannot be
     // parsed is answered in JSON.
-    const bool json = std::any_of(argv + 1, argv + argc, [](const char* word) { return std::string_view(word) == "--json"; });
+    const bool json = std::any_of(argv + 1, argv + argc, [](const char* word) { return JsonRequested(word); });
 
 #if !defined(_WIN32)
     // Started with standard input, output or error closed, the next file

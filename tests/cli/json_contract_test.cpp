@@ -100,6 +100,23 @@ TEST_F(JsonContractTest, EveryFailureIsOneObjectWithErrorAndKind) {
     }
 }
 
+// The document or the lines that cannot be written are a failure, said on
+// standard error; --json=true is JSON mode from the first word on.
+TEST_F(JsonContractTest, OutputThatCannotBeWrittenFailsAndJsonTrueIsJson) {
+    for (const char* arguments : {"--json --simulate list", "--simulate list"}) {
+        SCOPED_TRACE(arguments);
+        const std::string err = Path("full.err");
+        const int status = std::system((std::string(KELUFLASH_CLI_PROGRAM) + " " + arguments + " >/dev/full 2>" +
+                                        Quoted(err) + " </dev/null")
+                                           .c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_THAT(ReadFile(err), HasSubstr("could not be written"));
+    }
+    const CliRun run = RunCli("--json=true --simulate no-such-command");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(Document(run)["kind"], "usage");
+}
+
 TEST_F(JsonContractTest, EverySuccessIsOneObjectWithItsFields) {
     const struct {
         std::string arguments;
