@@ -2,7 +2,8 @@
 
 namespace keluflash {
 
-TAtapi::TAtapi(Transport& transport, UserInterface& ui) : m_transport(transport), m_ui(ui) {
+TAtapi::TAtapi(Transport& transport, UserInterface& ui, CommandObserver* observer)
+    : m_transport(transport), m_ui(ui), m_observer(observer) {
     m_deviceCount = m_transport.Scan(m_devices, [this](const DeviceEntry& device, uint8_t* inquiry) {
         SelectDevice(device);
         return Inquiry(inquiry);

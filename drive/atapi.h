@@ -33,7 +33,8 @@ class TAtapi {
 public:
     // Scans the drives through the transport and selects entry 0. `ui` shows
     // the system-error box of a refused call.
-    TAtapi(Transport& transport, UserInterface& ui);
+    // Scans at once; `observer`, when given, sees the scan's commands too.
+    TAtapi(Transport& transport, UserInterface& ui, CommandObserver* observer = nullptr);
     TAtapi(const TAtapi&) = delete;
     TAtapi& operator=(const TAtapi&) = delete;
 

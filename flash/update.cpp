@@ -27,6 +27,14 @@ FirmwareUpdate::FirmwareUpdate(const UpdatePorts& ports, const OpenedImage& imag
     m_report.file = m_copy.FileName();
     m_report.size = m_copy.FileSize();
     m_report.imageIndex = m_selection.ImageIndex;
+    if (m_selection.identified) {
+        m_report.model = m_modelText;
+        m_report.firmwareId = m_selection.FirmwareId;
+    }
+    if (m_target.selected) {
+        m_report.driveText = m_target.driveText;
+        m_report.driveRevision = m_target.revision;
+    }
     if (m_target.selected && m_selection.identified)
         m_report.revision = PreviewRevisions(m_target.revision, m_modelText);
 }

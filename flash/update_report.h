@@ -54,6 +54,13 @@ struct UpdateReport {
     uint16_t checksum = 0;          // the sum the trigger carries
     int32_t imageIndex = 0;
     int blockCount = 0;
+    // What the open identified: the image's model text and firmware id;
+    // nothing when it identified no image.
+    std::optional<std::string> model;
+    std::optional<std::array<uint8_t, 2>> firmwareId;
+    // The drive it was checked against: its identification and revision.
+    std::string driveText;
+    std::string driveRevision;
     // The drive's revision beside the image's; nothing without a selected
     // drive or an identified image.
     std::optional<RevisionPreview> revision;

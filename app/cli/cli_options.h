@@ -10,6 +10,9 @@ class App;
 
 namespace keluflash::cli {
 
+class ErrorLine;
+class SignalWatch;
+
 struct CommonOptions {
     bool simulate = false;
     std::string simulateProfile = "default";  // --simulate or --simulate=NAME
@@ -23,6 +26,10 @@ struct CommonOptions {
     // The command writes or reads the flash: each drive is opened for this
     // program alone (flash, verify, dump).
     bool exclusive = false;
+    // The program's signals: null where no program runs (tests in process).
+    SignalWatch* signals = nullptr;
+    // Standard error as the step lines and the signal watch share it.
+    ErrorLine* errorLine = nullptr;
 };
 
 // Exit codes.

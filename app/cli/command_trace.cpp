@@ -169,12 +169,17 @@ void CommandTrace::Begin(const TAtapi& atapi, const std::vector<RecordedTableEnt
                           {"holders", drive.holders}});
     }
     header["unavailable"] = others;
+    // The scan's own commands (INQUIRY of each drive found), before the table
+    // they made existed: for a reader; a replay takes the table.
+    header["scan"] = std::move(m_scan);
+    m_scan = nlohmann::ordered_json::array();
     WriteLine(header.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 void CommandTrace::CommandExecuted(const CommandRecord& record) {
+    const bool scanning = m_atapi == nullptr;
     nlohmann::ordered_json line;
-    line["n"] = ++m_commands;
+    if (!scanning) line["n"] = ++m_commands;
     line["time_ms"] = m_clock.TickCount();
     int device = -1;
     if (m_atapi != nullptr) {
@@ -209,6 +214,10 @@ void CommandTrace::CommandExecuted(const CommandRecord& record) {
     if (result.osError != 0) line["os_error"] = result.osError;
     if (!result.osErrorText.empty()) line["os_error_text"] = result.osErrorText;
     if (!m_atapi || !m_atapi->NtFlag()) line["aspi_status"] = result.aspiStatus;
+    if (scanning) {
+        m_scan.push_back(std::move(line));
+        return;
+    }
     WriteLine(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 

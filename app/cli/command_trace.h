@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "drive/atapi.h"
 #include "drive/host_ports.h"
 #include "drive/sim/replay_transport.h"
@@ -57,6 +59,7 @@ private:
     Clock& m_clock;
     const TAtapi* m_atapi = nullptr;
     uint64_t m_commands = 0;
+    nlohmann::ordered_json m_scan = nlohmann::ordered_json::array();  // until Begin writes the header
     std::string m_failure;
 };
 

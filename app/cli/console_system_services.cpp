@@ -11,11 +11,15 @@ std::string DriveWriteNotice() {
            std::to_string(kDriveWriteSeconds) + " seconds.\n";
 }
 
-ConsoleSystemServices::ConsoleSystemServices(SystemServices& restart, ErrorLine& err)
-    : m_restart(restart), m_signals(DriveWriteNotice(), err) {}
+ConsoleSystemServices::ConsoleSystemServices(SystemServices& restart, SignalWatch* signals)
+    : m_restart(restart), m_signals(signals) {}
+
+void ConsoleSystemServices::DriveWriteBegins() {
+    if (m_signals != nullptr) m_signals->Hold(DriveWriteNotice());
+}
 
 void ConsoleSystemServices::RequestRestart() {
-    if (m_signals.Held() != 0) {
+    if (m_signals != nullptr && (m_signals->Held() != 0 || m_signals->Interrupted() != 0)) {
         std::cerr << "keluflash-cli: a signal arrived during the update: the machine is not restarted\n";
         return;
     }
@@ -29,6 +33,7 @@ void ConsoleSystemServices::UpdateBegins() {
 }
 
 void ConsoleSystemServices::UpdateEnds() {
+    if (m_signals != nullptr) m_signals->Release();
 #if defined(__linux__)
     m_inhibitor.Release();
 #endif

@@ -1,5 +1,7 @@
 #include "app/cli/console_ui.h"
 
+#include "app/cli/text_escape.h"
+
 #include <cstdio>
 #include <istream>
 #include <ostream>
@@ -27,7 +29,7 @@ std::string WithoutTrailingNewlines(std::string text) {
 
 int ConsoleUi::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
     // One write: a line that a notice from another thread cannot split.
-    m_out << caption + ": " + WithoutTrailingNewlines(text) + "\n";
+    m_out << caption + ": " + PrintableLines(WithoutTrailingNewlines(text)) + "\n";
     if ((flags & kButtonMask) != kMbOkCancel) {
         m_out.flush();
         return kIdOk;

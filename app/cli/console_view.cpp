@@ -1,5 +1,7 @@
 #include "app/cli/console_view.h"
 
+#include "app/cli/text_escape.h"
+
 #include <algorithm>
 #include <ostream>
 #include <string_view>
@@ -50,7 +52,7 @@ int ConsoleView::ShowMessage(const std::string& text, const std::string& caption
             std::string question = text;
             std::replace(question.begin(), question.end(), '\n', ' ');
             PrintHeldLines();  // what led to the question comes before it
-            m_err.Say(caption + ": " + question + " " +
+            m_err.Say(caption + ": " + PrintableText(question) + " " +
                       (m_downgradeAnswer == kIdYes ? "Yes" : "No (pass --allow-downgrade to flash it)") + "\n");
             Draw();
         }
@@ -66,7 +68,7 @@ int ConsoleView::ShowMessage(const std::string& text, const std::string& caption
     ++m_questions;
     if (!m_collect) {
         PrintHeldLines();
-        m_err.Say(caption + ": " + text + " " +
+        m_err.Say(caption + ": " + PrintableLines(text) + " " +
                   (m_questionAnswer == kIdOk ? "OK (--reboot)" : "Cancel (restart it yourself, or pass --reboot)") +
                   "\n");
         Draw();
@@ -83,7 +85,8 @@ void ConsoleView::MessageAdded(const std::string& line) {
         m_held.push_back(line);
         return;
     }
-    m_out << line << "\n";
+    // Lines may carry a file's name or a drive's texts: never raw to a terminal.
+    m_out << PrintableText(line) << "\n";
     m_out.flush();
 }
 
@@ -93,7 +96,7 @@ void ConsoleView::PrintHeldLines() {
     // question) is finished first; any other is drawn again below the lines.
     if (m_step != Step::None && m_percent == 100) return FinishSteps(true);
     m_err.Clear();
-    for (const std::string& line : m_held) m_out << line << "\n";
+    for (const std::string& line : m_held) m_out << PrintableText(line) << "\n";
     m_out.flush();
     m_held.clear();
 }
@@ -101,7 +104,7 @@ void ConsoleView::PrintHeldLines() {
 void ConsoleView::Note(const std::string& line) {
     if (m_collect) return;
     PrintHeldLines();
-    m_err.Say(line + "\n");
+    m_err.Say(PrintableLines(line) + "\n");
     Draw();
 }
 

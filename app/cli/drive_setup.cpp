@@ -7,7 +7,10 @@
 #include <iostream>
 #include <string_view>
 
+#include "app/cli/ansi_text.h"
 #include "app/cli/command_trace.h"
+#include "app/cli/interruptible_transport.h"
+#include "app/cli/text_escape.h"
 #include "app/unusable_drives.h"
 #include "drive/sim/paced_clock.h"
 #include "drive/sim/replay_transport.h"
@@ -94,7 +97,7 @@ void DriveSetup::ReportReplay(bool json, nlohmann::json& fields, const std::stri
         if (!stopped.empty()) fields["replay_error"] = stopped;
         return;
     }
-    if (!stopped.empty() && stopped != error) std::cerr << "keluflash-cli: " + stopped + "\n";
+    if (!stopped.empty() && stopped != error) std::cerr << "keluflash-cli: " + PrintableText(stopped) + "\n";
     if (stopped.empty() && m_replay->Replayed() < m_replay->Recorded())
         std::cerr << "keluflash-cli: the program ended after " + std::to_string(m_replay->Replayed()) + " of the " +
                          std::to_string(m_replay->Recorded()) + " commands recorded in " + m_replayFile + "\n";
@@ -179,8 +182,12 @@ std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup
         }
     }
 
-    s.m_atapi = std::make_unique<TAtapi>(transport, ui);
-    s.m_atapi->SetCommandObserver(&s.m_observers);
+    Transport* reach = &transport;
+    if (options.signals != nullptr) {
+        s.m_interruptible = std::make_unique<InterruptibleTransport>(transport, *options.signals);
+        reach = s.m_interruptible.get();
+    }
+    // The trace and the pacing see the scan's commands as well.
     if (trace) {
         s.m_trace = trace.get();
         s.m_traceFile = options.traceFile;
@@ -190,6 +197,7 @@ std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup
         s.m_paced = std::make_unique<PacedClock>(s.m_simulation->Clock(), true);
         s.m_observers.Add(*s.m_paced);
     }
+    s.m_atapi = std::make_unique<TAtapi>(*reach, ui, &s.m_observers);
     s.CollectDrives();
     if (s.m_trace != nullptr) {
         std::vector<RecordedTableEntry> table;
@@ -242,6 +250,30 @@ std::string DriveSetup::NoneUsableText() const {
     std::string text = "found " + std::to_string(m_drives.size()) +
                        (m_drives.size() == 1 ? " optical drive" : " optical drives") + ", but none can be used";
     for (size_t i = 0; i < m_drives.size(); ++i) text += (i == 0 ? ": " : "; ") + m_drives[i].unusable;
+    return text;
+}
+
+std::string DriveSetup::DriveName(int tableIndex) const {
+    const DeviceEntry& entry = m_atapi->Device(tableIndex);
+    return DevicePath(tableIndex) + " (" + TrimmedText(entry.IdentificationText()) + " " +
+           TrimmedText(entry.RevisionText()) + ")";
+}
+
+nlohmann::json DriveSetup::DriveJson(int tableIndex) const {
+    const DeviceEntry& entry = m_atapi->Device(tableIndex);
+    return {{"index", tableIndex},
+            {"path", AnsiToUtf8(DevicePath(tableIndex))},
+            {"identification", TrimmedText(entry.IdentificationText())},
+            {"identification_raw", entry.IdentificationText()},
+            {"revision", TrimmedText(entry.RevisionText())}};
+}
+
+std::string DriveSetup::UnnamedDriveProblem(const std::string& device) const {
+    const int count = m_atapi->DeviceCount();
+    if (!device.empty() || count < 2) return {};
+    std::string text = std::to_string(count) + " optical drives can be used; name one with --device:";
+    for (int index = 0; index < count; ++index)
+        text += (index == 0 ? " " : ", ") + std::to_string(index) + " " + DriveName(index);
     return text;
 }
 

@@ -106,6 +106,16 @@ public:
     // "found 2 optical drives, but none can be used: /dev/sg0 (...): fix; ...".
     std::string NoneUsableText() const;
 
+    // How a command names a table entry to a person: "/dev/sg1 (KELU
+    // ZXR-0131K 1.00)", the identification trimmed.
+    std::string DriveName(int tableIndex) const;
+    // The same for scripts: {index, path, identification (trimmed),
+    // identification_raw (as the drive sent it, padding and all), revision}.
+    nlohmann::json DriveJson(int tableIndex) const;
+    // The usage error of a command that writes or reads the flash when more
+    // than one drive can be used and none was named; empty otherwise.
+    std::string UnnamedDriveProblem(const std::string& device) const;
+
     // --device: empty for entry 0, a table index, or one of a drive's names.
     // Selects the entry in TAtapi and returns its index; nullopt with the
     // reason when there is no such drive or it could not be opened.
@@ -130,6 +140,7 @@ private:
     std::unique_ptr<ReplayClock> m_replayClock;
     std::unique_ptr<ReplayTransport> m_replay;
     std::string m_replayFile;
+    std::unique_ptr<Transport> m_interruptible;  // over the chosen transport, when a program runs
     std::unique_ptr<TAtapi> m_atapi;
     std::vector<SeenDrive> m_drives;
 };

@@ -33,4 +33,11 @@ bool SameFile(const std::string& a, const std::string& b) {
     return !error && first == second;
 }
 
+std::optional<std::string> ImageFileProblem(const std::string& fileName) {
+    if (const std::optional<std::string> why = ReadProblem(fileName)) return "cannot read " + fileName + ": " + *why;
+    std::error_code error;
+    if (std::filesystem::file_size(fileName, error) == 0 && !error) return fileName + " is empty";
+    return std::nullopt;
+}
+
 }  // namespace keluflash::cli

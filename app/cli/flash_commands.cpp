@@ -2,6 +2,7 @@
 // flash ranges, with a console view of the window.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -18,6 +19,8 @@
 #include "app/cli/drive_setup.h"
 #include "app/cli/file_checks.h"
 #include "app/cli/safe_file.h"
+#include "app/cli/signal_watch.h"
+#include "app/cli/text_escape.h"
 #include "app/cli/system_restart.h"
 #include "app/cli/terminal_line.h"
 #include "app/form1.h"
@@ -47,16 +50,18 @@ struct FlashOptions {
 // Everything one command needs: the console, the drives, the window.
 class Session {
 public:
-    // The steps are drawn on `err` whenever it is a terminal; the question
-    // needs a person at the terminal's keyboard as well.
-    Session(const CommonOptions& options, ErrorLine& err)
+    // The steps are drawn whenever standard error is a terminal; the
+    // question needs a person at the terminal's keyboard as well.
+    explicit Session(const CommonOptions& options)
         : m_options(options),
           m_interactive(ConsoleIsInteractive()),
           m_ui(std::cin, std::cerr, m_interactive),
-          m_view(std::cout, err, m_ui, ErrorIsTerminal(), options.json) {}
+          m_view(std::cout, *options.errorLine, m_ui, ErrorIsTerminal(), options.json) {}
 
     // Builds the drives and the window and selects --device; false with the
-    // reason kept for Fail (also when no drive was found).
+    // reason kept for Fail (also when no drive was found). A command that
+    // reads or writes the flash needs --device when more than one drive can
+    // be used: it must never pick one for the user.
     bool Start(SystemServices& system) {
         SetupError error;
         m_setup = DriveSetup::Create(m_options, m_view, error);
@@ -66,6 +71,12 @@ public:
         }
         m_setup->WatchCommands(m_view);
         m_view.SetClock(m_setup->HostClock());
+        if (m_options.exclusive) {
+            if (const std::string several = m_setup->UnnamedDriveProblem(m_options.device); !several.empty()) {
+                m_failure = {ErrorKind::Usage, several};
+                return false;
+            }
+        }
         std::string reason;
         const std::optional<int> index = m_setup->SelectDevice(m_options.device, reason);
         if (!index) {
@@ -81,6 +92,8 @@ public:
             m_failure = {ErrorKind::Drive, "no optical drive found"};
             return false;
         }
+        // Which drive, said before anything is done to it.
+        if (!m_options.json) std::cerr << "keluflash-cli: drive " + PrintableText(DriveName()) + "\n";
         return true;
     }
 
@@ -96,18 +109,25 @@ public:
     bool Interactive() const { return m_interactive; }
     TForm1& Form() { return *m_form; }
     ConsoleView& View() { return m_view; }
-    std::string DriveName() {
-        const int index = m_form->SelDeviceIndex();
-        return m_setup->DevicePath(index) + " (" + m_form->SelDeviceItems().at(static_cast<size_t>(index)) + ")";
+    // " (CAUSE)" to end a failure's one line with; nothing in text mode when
+    // the message lines above already said it: each refusal's line once.
+    std::string Because(const std::string& cause) const {
+        const std::vector<std::string>& shown = m_view.Lines();
+        if (cause.empty() || (!m_options.json && std::find(shown.begin(), shown.end(), cause) != shown.end()))
+            return {};
+        return " (" + cause + ")";
     }
+    std::string DriveName() { return m_setup->DriveName(m_form->SelDeviceIndex()); }
+    nlohmann::json DriveJson() { return m_setup->DriveJson(m_form->SelDeviceIndex()); }
 
     // The end of a command that failed: Start's reason, or the one given.
     int Fail() { return Fail(m_failure.kind, m_failure.error); }
     int Fail(ErrorKind kind, const std::string& error, nlohmann::json fields = nlohmann::json::object()) {
         if (m_options.json && m_form) fields["messages"] = m_view.Lines();
+        if (m_form && !fields.contains("drive")) fields["drive"] = DriveJson();
         AddTraceFailure(fields);
         if (m_setup) m_setup->ReportReplay(m_options.json, fields, error);
-        return ReportFailure(m_options.json, kind, error, std::move(fields));
+        return ReportFailure(m_options, kind, error, std::move(fields));
     }
     // The end of a command that did its work: the answer in --json, with
     // every message line. A replay that stopped fails it.
@@ -116,11 +136,9 @@ public:
             return Fail(ErrorKind::Failed, stopped, std::move(answer));
         if (m_setup) m_setup->ReportReplay(m_options.json, answer);
         AddTraceFailure(answer);
-        if (m_options.json) {
-            answer["messages"] = m_view.Lines();
-            PrintJson(std::cout, std::move(answer));
-        }
-        return kExitOk;
+        if (m_options.json) answer["messages"] = m_view.Lines();
+        if (m_form && !answer.contains("drive")) answer["drive"] = DriveJson();
+        return ReportSuccess(m_options, std::move(answer));
     }
 
 private:
@@ -132,7 +150,7 @@ private:
         if (m_options.json)
             fields["trace_error"] = text;
         else
-            std::cerr << "keluflash-cli: " + text + "\n";
+            std::cerr << "keluflash-cli: " + PrintableText(text) + "\n";
     }
 
     struct Failure {
@@ -163,11 +181,6 @@ CommonOptions ForTheFlash(const CommonOptions& options, const std::string& file)
     return copy;
 }
 
-// Why the image cannot even be read, in the system's words; nothing when it can.
-std::optional<std::string> ImageFileProblem(const std::string& file) {
-    if (const std::optional<std::string> why = ReadProblem(file)) return "cannot read " + file + ": " + *why;
-    return std::nullopt;
-}
 
 // How a flash ended, in one line for a person: what it means for the drive,
 // from the update's own record of it.
@@ -204,17 +217,33 @@ void AddReport(nlohmann::json& answer, const UpdateReport& report) {
     }
 }
 
-// The question before the first write, with what the flash will change: a
-// downgrade is named in it, so one answer agrees to both.
-bool Confirm(Session& session, const FlashOptions& flash, const std::optional<RevisionPreview>& preview) {
+// The question before the first write, asked only after the checks passed:
+// the image (file, model, revision, firmware id) and the drive (path,
+// identification, revision), as the update's record has them, with what the
+// flash will change. A downgrade is named in it, so one answer agrees to both.
+std::string FlashQuestion(const std::string& file, const std::string& drive, const UpdateReport& report) {
+    std::string image = PrintableText(file);
+    if (report.model) {
+        image += " (" + PrintableText(ModelName(*report.model));
+        if (report.revision) image += ", revision " + PrintableText(report.revision->image);
+        if (report.firmwareId) image += ", firmware id " + FirmwareIdText(*report.firmwareId);
+        image += ")";
+    }
+    std::string question = "Flash " + image + " into " + PrintableText(drive) + "?";
+    if (report.revision) question += " " + PrintableText(RevisionLine(*report.revision)) + ".";
+    if (report.revision && report.revision->Downgrade()) question += " Downgrade the drive?";
+    return question + " [y/N] ";
+}
+
+bool Confirm(Session& session, const CommonOptions& options, const FlashOptions& flash, const UpdateReport& report) {
     if (flash.yes) return true;
     if (!session.Interactive()) return false;
-    std::string question = "Flash " + flash.file + " into " + session.DriveName() + "?";
-    if (preview) question += " " + RevisionLine(*preview) + ".";
-    if (preview && preview->Downgrade()) question += " Downgrade the drive?";
-    std::cerr << question + " [y/N] ";
+    std::cerr << FlashQuestion(flash.file, session.DriveName(), report);
     std::cerr.flush();
     std::string answer;
+    // A signal while the person thinks ends the program at once: nothing
+    // was written, and nothing else would notice it.
+    const SignalWatch::Asking asking(options.signals);
     if (!std::getline(std::cin, answer)) {
         std::cerr << "\n";  // the prompt's line ends even when the input did
         return false;
@@ -230,11 +259,10 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
     MachineRestart restart;
     const bool realRestart = flash.reboot && !options.simulate;
     if (realRestart && !MachineRestart::Available())
-        return ReportFailure(options.json, ErrorKind::Usage,
+        return ReportFailure(options, ErrorKind::Usage,
                              "--reboot: this platform has no restart here; restart the machine yourself");
-    ErrorLine err(std::cerr);
-    ConsoleSystemServices system(realRestart ? static_cast<SystemServices&>(restart) : recording, err);
-    Session session(options, err);
+    ConsoleSystemServices system(realRestart ? static_cast<SystemServices&>(restart) : recording, options.signals);
+    Session session(options);
     if (!session.Start(system)) return session.Fail();
     TForm1& form = session.Form();
     ConsoleView& view = session.View();
@@ -245,17 +273,24 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
     form.OpenChosenFile();
     // What the flash would change, among the message lines as the window shows it.
     form.ShowRevisionPreview();
-    const nlohmann::json fields{{"file", AnsiToUtf8(flash.file)}, {"drive", AnsiToUtf8(session.DriveName())}};
-    if (flash.dryRun) {
-        const bool agreed = form.CheckUpdate();
-        view.FinishSteps(agreed);
+    const nlohmann::json fields{{"file", AnsiToUtf8(flash.file)}, {"drive", session.DriveJson()}};
+    // Everything that writes nothing comes first: a refusal never asks.
+    const bool agreed = form.CheckUpdate();
+    view.FinishSteps(agreed);
+    if (!agreed || flash.dryRun) {
         nlohmann::json answer = fields;
         AddReport(answer, form.LastReport());
         answer["result"] = agreed ? "dry-run-ok" : "refused";
         if (!agreed) {
             if (const std::optional<std::string> problem = ImageFileProblem(flash.file))
                 return session.Fail(ErrorKind::File, *problem, answer);
-            return session.Fail(ErrorKind::Refused, "refused: " + form.LastReport().cause, answer);
+            if (flash.dryRun)
+                return session.Fail(ErrorKind::Refused, "refused" + session.Because(form.LastReport().cause) +
+                                                            "; nothing was written to the drive",
+                                    answer);
+            answer["summary"] = FlashSummary(form.LastReport());
+            return session.Fail(ErrorKind::Refused, FlashSummary(form.LastReport()) + session.Because(form.LastReport().cause),
+                                answer);
         }
         if (!options.json) {
             std::cerr << "dry run: the image and the drive agree; nothing was written\n";
@@ -265,18 +300,18 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
         }
         return session.Succeed(answer);
     }
-    const std::optional<RevisionPreview> preview = form.PreviewRevision();
-    if (!Confirm(session, flash, preview)) {
+    const UpdateReport checked = form.LastReport();
+    if (!Confirm(session, options, flash, checked)) {
         nlohmann::json answer = fields;
+        AddReport(answer, checked);
         answer["result"] = "not-confirmed";
-        answer["written"] = false;
         return session.Fail(ErrorKind::Refused,
                             session.Interactive() ? "not confirmed: nothing was written to the drive"
                                                   : "refusing to flash without a terminal to confirm on; pass --yes",
                             answer);
     }
     // A person who agreed to the question that named the downgrade agreed to it.
-    if (!flash.yes && preview && preview->Downgrade()) view.SetDowngradeAnswer(kIdYes);
+    if (!flash.yes && checked.revision && checked.revision->Downgrade()) view.SetDowngradeAnswer(kIdYes);
 
     form.BitBtn2Click();
     const UpdateResult result = form.LastUpdateResult();
@@ -298,25 +333,20 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
         exitCode = session.Fail(ErrorKind::File, "refused, nothing written: " + *problem, answer);
     } else if (!report.checks.empty() && report.checks.back().name == "downgrade" && !report.checks.back().passed) {
         exitCode = session.Fail(ErrorKind::Refused,
-                                summary + "; pass --allow-downgrade to flash an older firmware (" + report.cause + ")",
+                                summary + "; pass --allow-downgrade to flash an older firmware" + session.Because(report.cause),
                                 answer);
     } else {
         // A failure's one line is the summary with the line that says why.
         exitCode = session.Fail(result == UpdateResult::Refused ? ErrorKind::Refused : ErrorKind::Failed,
-                                summary + " (" + report.cause + ")", answer);
+                                summary + session.Because(report.cause), answer);
     }
-    // A signal held back while the drive was written ends the program now,
-    // after everything was said.
-    std::cout.flush();
-    system.DeliverHeldSignal();
     return exitCode;
 }
 
 int RunVerify(const CommonOptions& commonOptions, const FlashOptions& flash) {
     const CommonOptions options = ForTheFlash(commonOptions, flash.file);
     RecordingSystemServices recording;
-    ErrorLine err(std::cerr);
-    Session session(options, err);
+    Session session(options);
     if (!session.Start(recording)) return session.Fail();
     TForm1& form = session.Form();
     // The open reads the file and picks the image of a multi-image file; the
@@ -326,13 +356,13 @@ int RunVerify(const CommonOptions& commonOptions, const FlashOptions& flash) {
     const bool verified = form.VerifyOpenedImage();
     const bool valid = form.LastReport().result != UpdateResult::Refused;
     session.View().FinishSteps(verified);
-    nlohmann::json answer{{"file", flash.file}, {"result", verified ? "verified" : "verify-failed"}};
+    nlohmann::json answer{{"file", AnsiToUtf8(flash.file)}, {"result", verified ? "verified" : "verify-failed"}};
     if (verified) return session.Succeed(answer);
     if (!valid) {
         answer["result"] = "refused";
         if (const std::optional<std::string> problem = ImageFileProblem(flash.file))
             return session.Fail(ErrorKind::File, *problem, answer);
-        return session.Fail(ErrorKind::Refused, "the image is not valid: " + form.LastReport().cause, answer);
+        return session.Fail(ErrorKind::Refused, "the image is not valid" + session.Because(form.LastReport().cause), answer);
     }
     return session.Fail(ErrorKind::Failed, "the drive's flash does not match " + flash.file, answer);
 }
@@ -343,10 +373,9 @@ int RunDump(const CommonOptions& commonOptions, const FlashOptions& flash) {
     // written is found at once, and an existing one is never destroyed.
     std::string error;
     std::optional<SafeFileWriter> out = SafeFileWriter::Begin(flash.out, options.force, error);
-    if (!out) return ReportFailure(options.json, ErrorKind::File, error);
+    if (!out) return ReportFailure(options, ErrorKind::File, error);
     RecordingSystemServices recording;
-    ErrorLine err(std::cerr);
-    Session session(options, err);
+    Session session(options);
     if (!session.Start(recording)) return session.Fail();
     TForm1& form = session.Form();
     const ImageHeader header;
@@ -379,8 +408,8 @@ int RunDump(const CommonOptions& commonOptions, const FlashOptions& flash) {
     char line[96];
     std::snprintf(line, sizeof line, "%llu bytes from %d banks, 16-bit sum 0x%04x",
                   static_cast<unsigned long long>(bytes), flash.banks, static_cast<unsigned>(sum & 0xFFFF));
-    if (!options.json) std::cout << flash.out << ": " << line << "\n";
-    return session.Succeed({{"file", flash.out}, {"banks", flash.banks}, {"bytes", bytes}, {"sum", sum & 0xFFFF}});
+    if (!options.json) std::cout << PrintableText(flash.out) << ": " << line << "\n";
+    return session.Succeed({{"file", AnsiToUtf8(flash.out)}, {"banks", flash.banks}, {"bytes", bytes}, {"checksum", sum & 0xFFFF}});
 }
 
 // A demo image for a simulated drive only: an image made to fit a real drive
@@ -388,14 +417,13 @@ int RunDump(const CommonOptions& commonOptions, const FlashOptions& flash) {
 int RunDemoImage(const CommonOptions& commonOptions, const FlashOptions& flash) {
     const CommonOptions options = WithCommandFiles(commonOptions, flash.out);
     if (!options.simulate)
-        return ReportFailure(options.json, ErrorKind::Usage,
+        return ReportFailure(options, ErrorKind::Usage,
                              "demo-image makes images for simulated drives only; pass --simulate or --simulate=NAME");
     std::string error;
     std::optional<SafeFileWriter> out = SafeFileWriter::Begin(flash.out, options.force, error);
-    if (!out) return ReportFailure(options.json, ErrorKind::File, error);
+    if (!out) return ReportFailure(options, ErrorKind::File, error);
     RecordingSystemServices recording;
-    ErrorLine err(std::cerr);
-    Session session(options, err);
+    Session session(options);
     if (!session.Start(recording)) return session.Fail();
     const SimulatedDrive* drive = session.SimulatedSelection();
     if (drive == nullptr) return session.Fail(ErrorKind::Drive, "no simulated drive to make an image for");
@@ -410,12 +438,12 @@ int RunDemoImage(const CommonOptions& commonOptions, const FlashOptions& flash) 
     out->Write(built.bytes.data(), built.bytes.size());
     if (!out->Commit(error)) return session.Fail(ErrorKind::File, error);
     char line[160];
-    std::snprintf(line, sizeof line, "demo firmware for %s %s %s (firmware id %02X %02X): %d blocks, checksum 0x%04x",
+    std::snprintf(line, sizeof line, "demo firmware for %s %s %s (firmware id %02X%02X): %d blocks, checksum 0x%04x",
                   recipe.vendor.c_str(), recipe.product.c_str(), recipe.revision.c_str(), recipe.firmwareId[0],
                   recipe.firmwareId[1], built.header.BlockCount(), built.header.Checksum());
-    if (!options.json) std::cout << flash.out << ": " << line << "\n";
+    if (!options.json) std::cout << PrintableText(flash.out) << ": " << line << "\n";
     return session.Succeed(
-        {{"file", flash.out}, {"blocks", built.header.BlockCount()}, {"checksum", built.header.Checksum()}});
+        {{"file", AnsiToUtf8(flash.out)}, {"block_count", built.header.BlockCount()}, {"checksum", built.header.Checksum()}});
 }
 
 }  // namespace

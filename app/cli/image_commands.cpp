@@ -123,15 +123,19 @@ struct PackArguments {
     bool noPad = false;
 };
 
-int RunPack(const PackArguments& args, bool json, bool force) {
-    const auto refuse = [json](const std::string& why) {
-        return ReportFailure(json, ErrorKind::Refused, "pack: " + why);
+int RunPack(const PackArguments& args, const CommonOptions& common) {
+    const bool json = common.json;
+    const bool force = common.force;
+    if (!common.device.empty())
+        return ReportFailure(common, ErrorKind::Usage, "--device: pack takes no drive, it only writes a file");
+    const auto refuse = [&common](const std::string& why) {
+        return ReportFailure(common, ErrorKind::Refused, "pack: " + why);
     };
     std::vector<PlainBlock> blocks;
     for (const std::string& name : args.blocks) {
         PlainBlock block;
         std::string error;
-        if (!ReadBlockFile(name, block, error)) return ReportFailure(json, ErrorKind::File, "pack: " + error);
+        if (!ReadBlockFile(name, block, error)) return ReportFailure(common, ErrorKind::File, "pack: " + error);
         blocks.push_back(std::move(block));
     }
     ImageWriteOptions options;
@@ -156,28 +160,28 @@ int RunPack(const PackArguments& args, bool json, bool force) {
     if (!result.ok) return refuse(result.error);
     std::string error;
     if (!WriteFileSafely(args.out, result.bytes, force, error))
-        return ReportFailure(json, ErrorKind::File, "pack: " + error);
+        return ReportFailure(common, ErrorKind::File, "pack: " + error);
     if (!json)
-        for (const std::string& note : result.notes) std::cerr << "keluflash-cli pack: note: " << note << "\n";
+        for (const std::string& note : result.notes) std::cerr << "keluflash-cli pack: note: " << PrintableText(note) << "\n";
 
     const ImageHeader& header = result.header;
+    nlohmann::json written;
     if (json) {
-        nlohmann::json written{{"file", AnsiToUtf8(args.out)},
+        written = {{"file", AnsiToUtf8(args.out)},
                                {"bytes", result.bytes.size()},
                                {"layout", header.IsMultiImage() ? "multi" : "single"},
                                {"scrambled", header.Scrambled()},
                                {"checksum", header.Checksum()},
                                {"block_count", header.BlockCount()},
                                {"notes", result.notes}};
-        PrintJson(std::cout, written);
     } else {
-        std::cout << "wrote " << args.out << ": " << result.bytes.size() << " bytes, "
+        std::cout << "wrote " << PrintableText(args.out) << ": " << result.bytes.size() << " bytes, "
                   << (header.IsMultiImage() ? "multi-image" : "single image") << ", " << header.BlockCount()
                   << " blocks" << (header.IsMultiImage() ? " per image" : "")
                   << (header.Scrambled() ? ", scrambled" : ", plain") << ", checksum 0x" << Hex(header.Checksum(), 4)
                   << "\n";
     }
-    return kExitOk;
+    return ReportSuccess(common, std::move(written));
 }
 
 // Why Start would refuse the file as it is, from what `info` found.
@@ -210,13 +214,12 @@ bool AddDrivePreview(const CommonOptions& common, const std::string& fileName, n
     std::string why = error.message;
     const std::optional<int> index = setup ? setup->SelectDevice(options.device, why) : std::nullopt;
     if (!index) {
-        exitCode = ReportFailure(options.json, setup ? ErrorKind::Drive : error.kind, why, {{"file", fileName}});
+        exitCode = ReportFailure(options, setup ? ErrorKind::Drive : error.kind, why, {{"file", fileName}});
         return false;
     }
     TAtapi& atapi = setup->Atapi();
     const DeviceEntry& entry = atapi.Device(*index);
-    const std::string drive =
-        setup->DevicePath(*index) + " (" + entry.IdentificationText() + " " + entry.RevisionText() + ")";
+    const std::string drive = setup->DriveName(*index);
     ImageCopy copy;
     copy.Load(fileName);
     ImageHeader header;
@@ -229,7 +232,7 @@ bool AddDrivePreview(const CommonOptions& common, const std::string& fileName, n
         lines);
     std::optional<RevisionPreview> preview;
     if (selection.identified) preview = PreviewRevisions(entry.RevisionText(), edit1);
-    info["drive"] = AnsiToUtf8(drive);
+    info["drive"] = setup->DriveJson(*index);
     info["revision"] = RevisionJson(preview);
     rows = "Drive:            " + PrintableText(drive) + "\n";
     rows += "Revision:         " +
@@ -241,11 +244,11 @@ bool AddDrivePreview(const CommonOptions& common, const std::string& fileName, n
         if (options.json)
             info["trace_error"] = lost;
         else
-            std::cerr << "keluflash-cli: " + lost + "\n";
+            std::cerr << "keluflash-cli: " + PrintableText(lost) + "\n";
     }
     setup->ReportReplay(options.json, info);
     if (const std::string stopped = setup->ReplayFailure(); !stopped.empty()) {
-        exitCode = ReportFailure(options.json, ErrorKind::Failed, stopped, info);
+        exitCode = ReportFailure(options, ErrorKind::Failed, stopped, info);
         return false;
     }
     return true;
@@ -253,12 +256,6 @@ bool AddDrivePreview(const CommonOptions& common, const std::string& fileName, n
 
 }  // namespace
 
-std::optional<std::string> InfoFileProblem(const std::string& fileName) {
-    if (const std::optional<std::string> why = ReadProblem(fileName)) return "cannot read " + fileName + ": " + *why;
-    std::error_code error;
-    if (std::filesystem::file_size(fileName, error) == 0 && !error) return fileName + " is empty";
-    return std::nullopt;
-}
 
 nlohmann::json ImageInfo(const std::string& fileName) {
     nlohmann::json info;
@@ -304,8 +301,7 @@ nlohmann::json ImageInfo(const std::string& fileName) {
                               {"offset", image.offset},
                               {"window_complete", image.windowComplete},
                               {"model", OrNull(image.identified, image.modelText)},
-                              {"firmware_id", OrNull(image.identified, Hex(image.firmwareId[0], 2) +
-                                                                            Hex(image.firmwareId[1], 2))}});
+                              {"firmware_id", OrNull(image.identified, FirmwareIdText(image.firmwareId))}});
             return true;
         });
     }
@@ -374,8 +370,8 @@ void RegisterImageCommands(CLI::App& app, CommonOptions& options, int& exitCode)
     info->footer(kInfoFooter);
     info->callback([infoFile, &options, &exitCode] {
         // A file that cannot be read has nothing to show: no table of zeros.
-        if (const std::optional<std::string> problem = InfoFileProblem(*infoFile)) {
-            exitCode = ReportFailure(options.json, ErrorKind::File, *problem, {{"file", *infoFile}});
+        if (const std::optional<std::string> problem = ImageFileProblem(*infoFile)) {
+            exitCode = ReportFailure(options, ErrorKind::File, *problem, {{"file", *infoFile}});
             return;
         }
         nlohmann::json result = ImageInfo(*infoFile);
@@ -383,16 +379,13 @@ void RegisterImageCommands(CLI::App& app, CommonOptions& options, int& exitCode)
         if (!options.device.empty() && !AddDrivePreview(options, *infoFile, result, driveRows, exitCode)) return;
         if (!options.json) std::cout << ImageInfoText(result) << driveRows;
         if (result["flashable"].get<bool>()) {
-            if (options.json) PrintJson(std::cout, result);
-            exitCode = kExitOk;
+            exitCode = ReportSuccess(options, std::move(result));
             return;
         }
         const std::string reason = "cannot be flashed as it is: " + result["not_flashable_reason"].get<std::string>();
-        if (options.json) {
-            exitCode = ReportFailure(true, ErrorKind::File, *infoFile + " " + reason, result);
-        } else {
-            exitCode = kExitFailed;  // the table said why
-        }
+        // Without --json the table said why.
+        exitCode = options.json ? ReportFailure(options, ErrorKind::File, *infoFile + " " + reason, result)
+                                : ReportFailure(options, ErrorKind::File, {}, std::move(result));
     });
 
     CLI::App* pack = app.add_subcommand("pack", "Build a .kfs image file from raw plain blocks");
@@ -408,7 +401,7 @@ void RegisterImageCommands(CLI::App& app, CommonOptions& options, int& exitCode)
     pack->add_flag("--json", options.json, "print what was written as JSON");
     pack->footer(kPackFooter);
     pack->add_flag("--force", options.force, "replace OUT when it exists");
-    pack->callback([args, &options, &exitCode] { exitCode = RunPack(*args, options.json, options.force); });
+    pack->callback([args, &options, &exitCode] { exitCode = RunPack(*args, options); });
 }
 
 }  // namespace keluflash::cli

@@ -7,9 +7,6 @@
 
 namespace keluflash::cli {
 
-// Why `info` has nothing to show for the file (it cannot be read, or it is
-// empty); nothing when it can look inside.
-std::optional<std::string> InfoFileProblem(const std::string& fileName);
 // Everything `info` reports about an image file (the JSON form).
 nlohmann::json ImageInfo(const std::string& fileName);
 // The same for a person.

@@ -19,10 +19,12 @@ namespace keluflash::cli {
 namespace {
 
 int RunList(const CommonOptions& options) {
+    if (!options.device.empty())
+        return ReportFailure(options, ErrorKind::Usage, "--device: list takes no drive, it lists them all");
     ConsoleUi ui(std::cin, std::cerr, ConsoleIsInteractive());
     SetupError error;
     const std::unique_ptr<DriveSetup> setup = DriveSetup::Create(options, ui, error);
-    if (!setup) return ReportFailure(options.json, error.kind, error.message);
+    if (!setup) return ReportFailure(options, error.kind, error.message);
     TAtapi& atapi = setup->Atapi();
 
     if (options.json) {
@@ -30,16 +32,12 @@ int RunList(const CommonOptions& options) {
         nlohmann::json unavailable = nlohmann::json::array();
         for (const SeenDrive& drive : setup->Drives()) {
             if (drive.tableIndex < 0) {
-                unavailable.push_back({{"device", AnsiToUtf8(drive.path)},
+                unavailable.push_back({{"path", AnsiToUtf8(drive.path)},
                                        {"reason", AnsiToUtf8(drive.failure)},
                                        {"fix", AnsiToUtf8(drive.fix)}});
                 continue;
             }
-            const DeviceEntry& entry = atapi.Device(drive.tableIndex);
-            drives.push_back({{"index", drive.tableIndex},
-                              {"device", AnsiToUtf8(drive.path)},
-                              {"identification", entry.IdentificationText()},
-                              {"revision", entry.RevisionText()}});
+            drives.push_back(setup->DriveJson(drive.tableIndex));
         }
         // Texts come from the drive: bytes that are not UTF-8 are escaped
         // rather than failing the listing.
@@ -47,9 +45,8 @@ int RunList(const CommonOptions& options) {
         if (const std::string lost = setup->TraceFailure(); !lost.empty())
             listing["trace_error"] = lost;
         setup->ReportReplay(true, listing);
-        if (setup->NoneUsable()) return ReportFailure(true, ErrorKind::Drive, setup->NoneUsableText(), listing);
-        PrintJson(std::cout, listing);
-        return kExitOk;
+        if (setup->NoneUsable()) return ReportFailure(options, ErrorKind::Drive, setup->NoneUsableText(), listing);
+        return ReportSuccess(options, std::move(listing));
     }
 
     for (const SeenDrive& drive : setup->Drives()) {
@@ -67,15 +64,14 @@ int RunList(const CommonOptions& options) {
         std::cerr << "no optical drive found\n";
     }
     if (const std::string lost = setup->TraceFailure(); !lost.empty())
-        std::cerr << "keluflash-cli: " + lost + "\n";
+        std::cerr << "keluflash-cli: " + PrintableText(lost) + "\n";
     nlohmann::json unused;
     setup->ReportReplay(false, unused);
     if (setup->NoneUsable()) {
         // The lines above name each drive with its fix already.
-        std::cerr << "keluflash-cli: none of the optical drives found can be used\n";
-        return ExitCodeOf(ErrorKind::Drive);
+        return ReportFailure(options, ErrorKind::Drive, "none of the optical drives found can be used");
     }
-    return kExitOk;
+    return ReportSuccess(options, {});
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <iostream>
@@ -19,6 +22,8 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/command_output.h"
+#include "app/cli/signal_watch.h"
+#include "app/cli/terminal_line.h"
 #include "drive/sim/simulated_machine.h"
 
 namespace {
@@ -95,6 +100,18 @@ std::optional<std::string> UnknownCommand(const CLI::App& app, const std::string
     return error + " (commands: " + CommandNames(app) + ")";
 }
 
+// "--json", or "--json=VALUE" with a value CLI11 reads as true.
+bool JsonRequested(std::string_view word) {
+    if (word == "--json") return true;
+    constexpr std::string_view kAssigned = "--json=";
+    if (word.substr(0, kAssigned.size()) != kAssigned) return false;
+    std::string value(word.substr(kAssigned.size()));
+    std::transform(value.begin(), value.end(), value.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const char* yes : {"true", "1", "yes", "on", "enable", "t", "y", "+"})
+        if (value == yes) return true;
+    return false;
+}
+
 // Help shows the flag as it is given: --simulate[=NAME]. A command's help
 // also lists the program's options, which the command takes after its name
 // as well, from the program's own definitions.
@@ -149,7 +166,7 @@ int main(int argc, char** argv) {
     using namespace keluflash::cli;
     // Known before parsing, so that even a command line that cannot be
     // parsed is answered in JSON.
-    const bool json = std::any_of(argv + 1, argv + argc, [](const char* word) { return std::string_view(word) == "--json"; });
+    const bool json = std::any_of(argv + 1, argv + argc, [](const char* word) { return JsonRequested(word); });
 
 #if !defined(_WIN32)
     // Started with standard input, output or error closed, the next file
@@ -162,6 +179,11 @@ int main(int argc, char** argv) {
     // write to standard output is ignored instead.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    ErrorLine errorLine(std::cerr);
+    // Before any other thread: signals are the watch's alone from here, and
+    // the terminal's resizes wait for the step lines to take them.
+    TerminalWidth::HoldResizes();
+    SignalWatch signals(json, errorLine);
     // Named here: the usage line names the program, not the path it was started by.
     CLI::App app{"keluflash-cli: rewrite the firmware of KELU CD/DVD drives from a .kfs image", "keluflash-cli"};
     app.formatter(std::make_shared<HelpFormatter>());
@@ -170,6 +192,8 @@ int main(int argc, char** argv) {
     app.fallthrough();
     app.set_version_flag("-V,--version", std::string("keluflash-cli ") + KELUFLASH_VERSION, "Print the version and exit");
     CommonOptions options;
+    options.signals = &signals;
+    options.errorLine = &errorLine;
     // Only --simulate=NAME picks a machine: "--simulate fw.kfs" must never
     // read the file name as one.
     CLI::Option* simulate = app.add_flag("--simulate{default}", options.simulateProfile,
@@ -185,7 +209,7 @@ int main(int argc, char** argv) {
     app.add_flag("--json", options.json, "Print exactly one JSON document on standard output, also on failure");
     app.add_option("--trace", options.traceFile,
                    "Add the drive session to FILE as JSON lines: a header (keluflash_trace, the format's "
-                   "version; the drives), then each command (n, time_ms, device, cdb, direction, length, data, "
+                   "version; the drives; the scan's commands), then each command (n, time_ms, device, cdb, direction, length, data, "
                    "digest, sum16, status, sense, outcome, scsi_status, ...)")
         ->type_name("FILE");
     app.add_flag("--force", options.force,
@@ -225,6 +249,15 @@ int main(int argc, char** argv) {
         return ReportUsageError(json, app, e.what());
     } catch (const std::exception& e) {
         return ReportFailure(json, ErrorKind::Failed, e.what());
+    }
+    // The lines of text mode that could not be written: the command's own
+    // result stays on standard error.
+    errno = 0;
+    if (!json && (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout)) {
+        std::cerr << std::string("keluflash-cli: standard output could not be written") +
+                         (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()) +
+                         (exitCode == kExitOk ? "; the command itself succeeded\n" : "\n");
+        if (exitCode == kExitOk) return kExitFailed;
     }
     return exitCode;
 }

@@ -40,18 +40,6 @@ carries "error" and "kind".
 Exit status: 0 at least one file fits, 1 none does, 2 usage.
 )";
 
-std::string Hex2(const std::array<uint8_t, 2>& bytes) {
-    char text[5];
-    std::snprintf(text, sizeof text, "%02x%02x", bytes[0], bytes[1]);
-    return text;
-}
-
-// The model without the revision it ends in: vendor and product.
-std::string ModelName(const MatchRow& row) {
-    std::string model = row.model.substr(0, 24);
-    while (!model.empty() && model.back() == ' ') model.pop_back();
-    return model;
-}
 
 std::string VerdictText(const MatchRow& row) {
     switch (row.verdict) {
@@ -71,7 +59,7 @@ nlohmann::json RowJson(const MatchRow& row) {
             {"image_index", orNull(row.imageIndex)},
             {"model", orNull(row.model)},
             {"revision", orNull(row.revision)},
-            {"firmware_id", orNull(Hex2(row.firmwareId))},
+            {"firmware_id", orNull(FirmwareIdText(row.firmwareId))},
             {"comparison", row.preview ? nlohmann::json(RevisionChangeName(row.preview->change)) : nlohmann::json()}};
 }
 
@@ -81,26 +69,25 @@ int RunMatch(const CommonOptions& commonOptions, const std::string& folder, bool
     ConsoleUi ui(std::cin, std::cerr, ConsoleIsInteractive());
     SetupError error;
     const std::unique_ptr<DriveSetup> setup = DriveSetup::Create(options, ui, error);
-    if (!setup) return ReportFailure(options.json, error.kind, error.message);
+    if (!setup) return ReportFailure(options, error.kind, error.message);
     std::string why;
     const std::optional<int> index = setup->SelectDevice(options.device, why);
-    if (!index) return ReportFailure(options.json, ErrorKind::Drive, why);
+    if (!index) return ReportFailure(options, ErrorKind::Drive, why);
 
     // A window nobody sees does the checking: the same open and checks as Start.
     SilentView view;
     RecordingSystemServices system;
     TForm1 form(setup->Atapi(), setup->HostClock(), system, view);
     form.SelDeviceChange(*index);
-    const std::string drive =
-        setup->DevicePath(*index) + " (" + form.SelDeviceItems().at(static_cast<size_t>(*index)) + ")";
+    const std::string drive = setup->DriveName(*index);
     const MatchResult result = MatchFolder(form, folder, recursive);
-    if (!result.error.empty()) return ReportFailure(options.json, ErrorKind::File, result.error);
+    if (!result.error.empty()) return ReportFailure(options, ErrorKind::File, result.error);
 
     const size_t fits = static_cast<size_t>(std::count_if(
         result.rows.begin(), result.rows.end(), [](const MatchRow& row) { return row.verdict == MatchVerdict::Fits; }));
     nlohmann::json answer{{"directory", AnsiToUtf8(folder)},
                           {"recursive", recursive},
-                          {"drive", AnsiToUtf8(drive)},
+                          {"drive", setup->DriveJson(*index)},
                           {"fits", fits}};
     nlohmann::json rows = nlohmann::json::array();
     nlohmann::json skipped = nlohmann::json::array();
@@ -114,9 +101,9 @@ int RunMatch(const CommonOptions& commonOptions, const std::string& folder, bool
         for (const MatchRow& row : result.rows) {
             std::cout << PrintableText(row.file) << "  "
                       << (row.identified ? "image " + std::to_string(row.imageIndex) + "  " +
-                                               PrintableText(ModelName(row)) + "  " +
+                                               PrintableText(ModelName(row.model)) + "  " +
                                                PrintableText(row.revision.empty() ? "-" : row.revision) + "  " +
-                                               Hex2(row.firmwareId)
+                                               FirmwareIdText(row.firmwareId)
                                          : std::string("-  -  -  -"))
                       << "  " << PrintableText(VerdictText(row)) << "\n";
         }
@@ -129,16 +116,15 @@ int RunMatch(const CommonOptions& commonOptions, const std::string& folder, bool
         if (options.json)
             answer["trace_error"] = lost;
         else
-            std::cerr << "keluflash-cli: " + lost + "\n";
+            std::cerr << "keluflash-cli: " + PrintableText(lost) + "\n";
     }
     const std::string stopped = setup->ReplayFailure();
     setup->ReportReplay(options.json, answer, stopped);
-    if (!stopped.empty()) return ReportFailure(options.json, ErrorKind::Failed, stopped, answer);
+    if (!stopped.empty()) return ReportFailure(options, ErrorKind::Failed, stopped, answer);
     if (fits == 0)
-        return ReportFailure(options.json, ErrorKind::Refused,
+        return ReportFailure(options, ErrorKind::Refused,
                              "no file in " + folder + " fits " + drive, answer);
-    if (options.json) PrintJson(std::cout, answer);
-    return kExitOk;
+    return ReportSuccess(options, std::move(answer));
 }
 
 }  // namespace

@@ -19,12 +19,24 @@ namespace {
 
 constexpr const char* kForceHint = "it exists (pass --force to replace it)";
 
+// The longest name most file systems take (ext4, NTFS, FAT's long names).
+constexpr size_t kMaxNameBytes = 255;
+
 std::string TemporaryName(const fs::path& target) {
     std::random_device random;
     const auto suffix = std::to_string(random()) + std::to_string(random());
+    // Any name the target may have must leave room for the temporary one:
+    // the target's part is cut (at a character's start) to fit.
+    std::string base = target.filename().string();
+    const size_t room = kMaxNameBytes - 1 - 6 - suffix.size();
+    if (base.size() > room) {
+        size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+        base.resize(cut);
+    }
     // Appended piece by piece: GCC 12 warns (-Wrestrict) on "." + string.
     std::string name = ".";
-    name += target.filename().string();
+    name += base;
     name += ".part-";
     name += suffix;
     return (target.parent_path() / name).string();

@@ -10,6 +10,7 @@
 #include "drive/win32/windows_api.h"
 #else
 #include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
@@ -120,8 +121,9 @@ bool ErrorIsTerminal() {
 
 #ifdef _WIN32
 
+void TerminalWidth::HoldResizes() {}
+
 TerminalWidth::TerminalWidth() : m_columns(Ask()) {}
-TerminalWidth::~TerminalWidth() = default;
 
 int TerminalWidth::Ask() const {
     CONSOLE_SCREEN_BUFFER_INFO info{};
@@ -140,15 +142,21 @@ bool TerminalWidth::Resized() {
 
 #else
 
-TerminalWidth::TerminalWidth() : m_columns(Ask()) {
-    sigemptyset(&m_resize);
-    sigaddset(&m_resize, SIGWINCH);
-    m_blocked = pthread_sigmask(SIG_BLOCK, &m_resize, &m_previous) == 0;
+namespace {
+sigset_t ResizeSignal() {
+    sigset_t resize;
+    sigemptyset(&resize);
+    sigaddset(&resize, SIGWINCH);
+    return resize;
+}
+}  // namespace
+
+void TerminalWidth::HoldResizes() {
+    const sigset_t resize = ResizeSignal();
+    pthread_sigmask(SIG_BLOCK, &resize, nullptr);
 }
 
-TerminalWidth::~TerminalWidth() {
-    if (m_blocked) pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
-}
+TerminalWidth::TerminalWidth() : m_columns(Ask()) {}
 
 int TerminalWidth::Ask() const {
     winsize size{};
@@ -157,10 +165,10 @@ int TerminalWidth::Ask() const {
 }
 
 bool TerminalWidth::Resized() {
-    if (!m_blocked) return false;
     constexpr timespec kNow{0, 0};
+    const sigset_t resize = ResizeSignal();
     bool resized = false;
-    while (sigtimedwait(&m_resize, nullptr, &kNow) == SIGWINCH) resized = true;
+    while (sigtimedwait(&resize, nullptr, &kNow) == SIGWINCH) resized = true;
     if (resized) m_columns = Ask();
     return resized;
 }

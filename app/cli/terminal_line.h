@@ -13,10 +13,6 @@
 #include <mutex>
 #endif
 
-#if !defined(_WIN32)
-#include <signal.h>
-#endif
-
 namespace keluflash::cli {
 
 class ErrorLine {
@@ -59,15 +55,16 @@ private:
 bool ErrorIsTerminal();
 
 // The width of the terminal standard error is on, followed as the window is
-// resized. On Linux SIGWINCH is blocked while this object lives and taken by
-// Resized() from the pending set: no handler and no shared flag. The object
-// is made before the program starts any thread that might take the signal.
+// resized. A resize (SIGWINCH) stays pending, blocked, until Resized() takes
+// it: no handler and no shared flag.
 class TerminalWidth {
 public:
+    // Blocks SIGWINCH in the calling thread and every thread it makes from
+    // then on; called in main before any other thread, since a thread that
+    // does not block it would take it and, by default, drop it.
+    static void HoldResizes();
+
     TerminalWidth();
-    ~TerminalWidth();
-    TerminalWidth(const TerminalWidth&) = delete;
-    TerminalWidth& operator=(const TerminalWidth&) = delete;
 
     // Columns of the terminal; 80 when the terminal does not say.
     int Columns() const { return m_columns; }
@@ -78,11 +75,6 @@ private:
     int Ask() const;
 
     int m_columns;
-#if !defined(_WIN32)
-    sigset_t m_resize{};
-    sigset_t m_previous{};
-    bool m_blocked = false;
-#endif
 };
 
 }  // namespace keluflash::cli

@@ -52,6 +52,14 @@ std::string Escape(std::string_view text, bool controls) {
             ++i;
             continue;
         }
+        // U+0080 to U+009F: C1 controls, which some terminals obey (U+009B
+        // starts a control sequence as ESC [ does).
+        if (controls && length == 2 && byte == 0xC2 && static_cast<uint8_t>(text[i + 1]) < 0xA0) {
+            AppendEscaped(out, byte);
+            AppendEscaped(out, static_cast<uint8_t>(text[i + 1]));
+            i += 2;
+            continue;
+        }
         out.append(text.substr(i, length));
         i += length;
     }
@@ -63,6 +71,17 @@ std::string Escape(std::string_view text, bool controls) {
 std::string EscapeInvalidUtf8(std::string_view text) { return Escape(text, false); }
 
 std::string PrintableText(std::string_view text) { return Escape(text, true); }
+
+std::string PrintableLines(std::string_view text) {
+    std::string out;
+    for (size_t start = 0;;) {
+        const size_t end = text.find('\n', start);
+        out += PrintableText(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        if (end == std::string_view::npos) return out;
+        out += '\n';
+        start = end + 1;
+    }
+}
 
 void EscapeInvalidUtf8(nlohmann::json& document) {
     if (document.is_string()) {

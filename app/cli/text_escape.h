@@ -14,6 +14,8 @@ namespace keluflash::cli {
 std::string EscapeInvalidUtf8(std::string_view text);
 // The same, and control characters (below 0x20, DEL) as \xNN too.
 std::string PrintableText(std::string_view text);
+// The same, line by line: the program's own line breaks are kept.
+std::string PrintableLines(std::string_view text);
 // Every string value in `document`, at any depth, made valid UTF-8.
 void EscapeInvalidUtf8(nlohmann::json& document);
 

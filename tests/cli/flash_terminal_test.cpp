@@ -216,7 +216,8 @@ TEST_F(FlashTerminalTest, StepsInOrderWithBarsThatNeverGoBack) {
     std::vector<std::string> lines;
     for (const std::string& piece : others)
         if (piece.rfind("Flash ", 0) != 0) lines.push_back(piece);
-    EXPECT_THAT(lines, ElementsAre("Revision: drive 1.00, image 1.00 (the same: flashing again only repairs)",
+    EXPECT_THAT(lines, ElementsAre("keluflash-cli: drive /dev/sg0 (KELU ZXR-0131K 1.00)",
+                                   "Revision: drive 1.00, image 1.00 (the same: flashing again only repairs)",
                                    "Flashing ..", "Status:2;SenseCode:5 : 24 : 0;", "Err:Flash Fail.",
                                    "method A (vendor block writes) failed; falling back to method B (WRITE BUFFER)",
                                    "Ok:Flash Complete!!", "OK:Verify ok!!",
@@ -327,9 +328,13 @@ TEST_F(FlashTerminalTest, EachStepIsOneRowThatFitsAndItsLinesFollowIt) {
 
         const std::vector<int> steps = StepRows(shown);
         ASSERT_EQ(steps.size(), 7u);
+        // The checks run before the question, on the terminal as it was then.
+        const int question = RowOf(shown, "Flash " + m_image, row.columns);
+        ASSERT_GT(question, steps[0]);
+        ASSERT_LT(question, steps[1]);
         std::vector<std::string> endings;
         for (const int step : steps) {
-            EXPECT_LT(shown[step].size(), columns) << shown[step];
+            EXPECT_LT(shown[step].size(), step < question ? row.columns : columns) << shown[step];
             endings.push_back(shown[step].substr(shown[step].rfind(' ') + 1));
         }
         EXPECT_THAT(endings, ElementsAre("done", "done", "done", "failed", "done", "done", "done"));
@@ -392,7 +397,7 @@ TEST_F(FlashTerminalTest, AHeldSignalsNoticeStartsARowOfItsOwn) {
     };
     const TerminalRun run = RunOnTerminal({"--simulate", "--real-time", "flash", "--yes", m_image}, terminal);
     ASSERT_TRUE(interrupted) << run.screen;
-    EXPECT_EQ(run.signal, SIGINT) << run.screen;
+    EXPECT_EQ(run.exitCode, 0) << run.screen;  // the update's own end
     Screen screen;
     screen.Feed(run.screen, terminal.columns);
     const std::vector<std::string> shown = screen.Rows();
@@ -403,6 +408,35 @@ TEST_F(FlashTerminalTest, AHeldSignalsNoticeStartsARowOfItsOwn) {
     EXPECT_EQ(run.screen.find(notice), run.screen.rfind(notice)) << "said once";
     EXPECT_EQ(StepRows(shown).size(), 5u) << all;
     EXPECT_GE(RowOf(shown, "OK:Verify ok!!", terminal.columns), 0) << all;
+}
+
+// The checks run before the question: an image for another drive is refused
+// and nothing asks; the question, when it comes, names the image and the
+// drive; a file name's control characters reach the terminal escaped.
+TEST_F(FlashTerminalTest, ARefusalNeverAsksAndTheQuestionNamesBothSides) {
+    const std::string other = (m_dir / "other.kfs").string();
+    ASSERT_EQ(RunCli("--simulate=two-drives --device 1 demo-image " + other).exitCode, 0);
+    TerminalRun run = RunOnTerminal({"--simulate", "flash", other}, "y");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.screen, HasSubstr("Err:The firmware is not support this device!!(4)"));
+    EXPECT_THAT(run.screen, ::testing::Not(HasSubstr("[y/N]")));
+
+    const std::string evil = (m_dir / "evil\x1b[31m\x7f.kfs").string();
+    std::filesystem::copy_file(m_image, evil);
+    run = RunOnTerminal({"--simulate", "flash", evil}, "n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.screen, HasSubstr("Flash " + m_dir.string() +
+                                      "/evil\\x1b[31m\\x7f.kfs (KELU ZXR-0131K, revision 1.00, firmware id 4B31) "
+                                      "into /dev/sg0 (KELU ZXR-0131K 1.00)? Revision: drive 1.00, image 1.00 (the "
+                                      "same: flashing again only repairs). [y/N] n"));
+    EXPECT_EQ(run.screen.find("\x1b[31m"), std::string::npos) << run.screen;
+
+    // A name that cannot be opened comes back in the window's own line.
+    run = RunOnTerminal({"--simulate", "flash", (m_dir / "nope\x1b[2J.kfs").string()}, "y");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.screen, HasSubstr("nope\\x1b[2J.kfs"));
+    EXPECT_EQ(run.screen.find("\x1b[2J"), std::string::npos) << run.screen;
+    EXPECT_THAT(run.screen, ::testing::Not(HasSubstr("[y/N]")));
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ TEST(ImageInfo, ValidScrambledSingleImage) {
     EXPECT_EQ(info["block_sizes"], json({0xFFFE, 0xF000, 0xF000, 0xFFFE, 0xFFFE, 0xFFFE, 0xFFFE, 0xFFFE}));
     EXPECT_FALSE(info.contains("image_stride"));
     EXPECT_EQ(info["images"], json::parse(R"([{"index":0,"offset":64,"window_complete":true,
-        "model":"KELU    ZXR-0131K       1.00","firmware_id":"4b31"}])"));
+        "model":"KELU    ZXR-0131K       1.00","firmware_id":"4B31"}])"));
     EXPECT_EQ(info["selected_image"], 0);
 }
 
@@ -55,7 +55,7 @@ TEST(ImageInfo, MultiImageListsEveryImage) {
     EXPECT_EQ(info["image_stride"], 0x8000);
     ASSERT_EQ(info["images"].size(), 3u);
     EXPECT_EQ(info["images"][1]["offset"], 64 + 0x8000);
-    EXPECT_EQ(info["images"][1]["firmware_id"], "ab0c");
+    EXPECT_EQ(info["images"][1]["firmware_id"], "AB0C");
     EXPECT_EQ(info["images"][2]["model"], "KELU    ZXR-0160K       1.00");
     EXPECT_EQ(info["selected_image"], 2);
 }
@@ -124,7 +124,7 @@ TEST(PackCommand, WritesWhatInfoAccepts) {
     EXPECT_EQ(RunCli({"info", folder.File("out.kfs")}), kExitOk);
     const json info = ImageInfo(folder.File("out.kfs"));
     EXPECT_EQ(info["scrambled"], true);
-    EXPECT_EQ(info["images"][0]["firmware_id"], "4b31");
+    EXPECT_EQ(info["images"][0]["firmware_id"], "4B31");
 }
 
 TEST(PackCommand, Refusals) {

@@ -64,7 +64,7 @@ TEST_F(JsonContractTest, EveryFailureIsOneObjectWithErrorAndKind) {
         {"--simulate=unknown-model flash --dry-run " + Path("demo.kfs"), "refused", "(4)"},
         {"--simulate flash --yes " + Path("missing.kfs"), "file", "No such file or directory"},
         {"--simulate flash --yes " + Path("folder"), "file", "Is a directory"},
-        {"--simulate flash --yes " + Path("empty.kfs"), "refused", "Err:Not KELU File system!!"},
+        {"--simulate flash --yes " + Path("empty.kfs"), "file", "is empty"},  // as info says it
         {"--simulate=never-ready flash --yes " + Path("demo.kfs"), "failed",
          "may still be programming; leave it powered, do not restart and do not start another update"},
         {"--simulate=lost-drive flash --yes " + Path("demo.kfs"), "failed",
@@ -100,6 +100,23 @@ TEST_F(JsonContractTest, EveryFailureIsOneObjectWithErrorAndKind) {
     }
 }
 
+// The document or the lines that cannot be written are a failure, said on
+// standard error; --json=true is JSON mode from the first word on.
+TEST_F(JsonContractTest, OutputThatCannotBeWrittenFailsAndJsonTrueIsJson) {
+    for (const char* arguments : {"--json --simulate list", "--simulate list"}) {
+        SCOPED_TRACE(arguments);
+        const std::string err = Path("full.err");
+        const int status = std::system((std::string(KELUFLASH_CLI_PROGRAM) + " " + arguments + " >/dev/full 2>" +
+                                        Quoted(err) + " </dev/null")
+                                           .c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_THAT(ReadFile(err), HasSubstr("could not be written"));
+    }
+    const CliRun run = RunCli("--json=true --simulate no-such-command");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(Document(run)["kind"], "usage");
+}
+
 TEST_F(JsonContractTest, EverySuccessIsOneObjectWithItsFields) {
     const struct {
         std::string arguments;
@@ -111,8 +128,8 @@ TEST_F(JsonContractTest, EverySuccessIsOneObjectWithItsFields) {
         {"--simulate flash --dry-run " + Path("demo.kfs"), {"file", "drive", "result", "written", "messages"}},
         {"--simulate=method-b flash --yes " + Path("demo.kfs"),
          {"file", "drive", "result", "method", "fallback", "written", "verification", "summary", "messages"}},
-        {"--simulate dump --banks 1 " + Path("flash.bin"), {"file", "banks", "bytes", "sum", "messages"}},
-        {"--simulate demo-image " + Path("new-demo.kfs"), {"file", "blocks", "checksum"}},
+        {"--simulate dump --banks 1 " + Path("flash.bin"), {"file", "drive", "banks", "bytes", "checksum", "messages"}},
+        {"--simulate demo-image " + Path("new-demo.kfs"), {"file", "drive", "block_count", "checksum"}},
         {"--version", {"version"}},
         {"flash --help", {"help"}},
     };
@@ -123,6 +140,16 @@ TEST_F(JsonContractTest, EverySuccessIsOneObjectWithItsFields) {
         const nlohmann::json document = Document(run);
         EXPECT_FALSE(document.contains("error")) << document.dump();
         for (const std::string& field : row.fields) EXPECT_TRUE(document.contains(field)) << field;
+        // Every document that touched a drive names it the same way.
+        if (document.contains("drive")) {
+            const nlohmann::json& drive = document["drive"];
+            ASSERT_TRUE(drive.is_object()) << drive.dump();
+            EXPECT_EQ(drive["path"], "/dev/sg0");
+            EXPECT_EQ(drive["index"], 0);
+            EXPECT_EQ(drive["identification"], "KELU ZXR-0131K");
+            EXPECT_EQ(drive["identification_raw"], "KELU    ZXR-0131K       ");
+            EXPECT_EQ(drive["revision"], "1.00");
+        }
     }
     const nlohmann::json flashed = Document(RunCli("--json --simulate=method-b flash --yes " + Path("demo.kfs")));
     EXPECT_EQ(flashed["result"], "verified");

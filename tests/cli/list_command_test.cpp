@@ -21,8 +21,9 @@ TEST(KeluflashCliList, JsonListsTheSimulatedDefaultDrive) {
         ASSERT_EQ(listing["drives"].size(), 1u);
         const nlohmann::json& drive = listing["drives"][0];
         EXPECT_EQ(drive["index"], 0);
-        EXPECT_EQ(drive["device"], "/dev/sg0");
-        EXPECT_EQ(drive["identification"], "KELU    ZXR-0131K       ");
+        EXPECT_EQ(drive["path"], "/dev/sg0");
+        EXPECT_EQ(drive["identification"], "KELU ZXR-0131K");
+        EXPECT_EQ(drive["identification_raw"], "KELU    ZXR-0131K       ");
         EXPECT_EQ(drive["revision"], "1.00");
         EXPECT_TRUE(listing["unavailable"].empty());
     }
@@ -51,7 +52,7 @@ TEST(KeluflashCliList, ADriveThatCannotBeOpenedIsNamedWithReasonAndFix) {
     const nlohmann::json listing = nlohmann::json::parse(json.out);
     EXPECT_TRUE(listing["drives"].empty());
     ASSERT_EQ(listing["unavailable"].size(), 1u);
-    EXPECT_EQ(listing["unavailable"][0]["device"], "/dev/sg0");
+    EXPECT_EQ(listing["unavailable"][0]["path"], "/dev/sg0");
     EXPECT_EQ(listing["unavailable"][0]["reason"], "permission denied");
     EXPECT_EQ(listing["unavailable"][0]["fix"], fix);
     EXPECT_EQ(listing["kind"], "drive");
@@ -92,6 +93,32 @@ TEST(KeluflashCliList, AMachineWithoutAspiListsNothingAndSaysWhy) {
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("KELUFlash: WNASPI32.DLL not found"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("no optical drive found"), std::string::npos);
+}
+
+// Two drives and no --device: a command that reads or writes a drive's flash
+// never picks one; the usage error names them. A command that takes no drive
+// refuses --device.
+TEST(KeluflashCliList, SeveralDrivesNeedTheDeviceNamed) {
+    const std::string drives =
+        "2 optical drives can be used; name one with --device: 0 /dev/sg0 (KELU ZXR-0131K 1.00), 1 /dev/sg1 (KELU "
+        "ZXR-0150K 1.10)";
+    for (const char* command : {"flash --yes fw.kfs", "flash --dry-run fw.kfs", "verify fw.kfs", "dump out.bin"}) {
+        SCOPED_TRACE(command);
+        CliRun run = RunCli(std::string("--simulate=two-drives ") + command);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err, "keluflash-cli: " + drives + "\n");
+        run = RunCli(std::string("--json --simulate=two-drives ") + command);
+        EXPECT_EQ(run.exitCode, 2);
+        const nlohmann::json document = nlohmann::json::parse(run.out);
+        EXPECT_EQ(document["kind"], "usage");
+        EXPECT_EQ(document["error"], drives);
+    }
+    for (const char* command : {"--device 0 list", "--device 0 pack out.kfs --block b.bin"}) {
+        SCOPED_TRACE(command);
+        const CliRun run = RunCli(std::string("--simulate ") + command);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_NE(run.err.find("--device: "), std::string::npos) << run.err;
+    }
 }
 
 }  // namespace

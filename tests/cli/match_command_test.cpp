@@ -84,7 +84,7 @@ TEST_F(MatchCommandTest, RowsBestFitsFirstInJson) {
     const CliRun run = RunCli("--simulate --json --trace " + traces.Path("trace.jsonl") + " match " + folder.Path(""));
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     const nlohmann::json answer = Document(run);
-    EXPECT_EQ(answer["drive"], "/dev/sg0 (KELU    ZXR-0131K        1.00)");
+    EXPECT_EQ(answer["drive"]["path"], "/dev/sg0");
     EXPECT_EQ(answer["fits"], 5);
     EXPECT_THAT(Rows(answer),
                 ElementsAre("new.kfs|fits||newer", "multi.kfs|fits||same", "same.kfs|fits||same",
@@ -103,10 +103,10 @@ TEST_F(MatchCommandTest, RowsBestFitsFirstInJson) {
     EXPECT_EQ(best["image_index"], 0);
     EXPECT_EQ(best["model"], "KELU    ZXR-0131K       1.05");
     EXPECT_EQ(best["revision"], "1.05");
-    EXPECT_EQ(best["firmware_id"], "4b31");
+    EXPECT_EQ(best["firmware_id"], "4B31");
     // The multi-image file: the image the open selects for this drive.
     EXPECT_EQ(answer["rows"][1]["image_index"], 1);
-    EXPECT_EQ(answer["rows"][1]["firmware_id"], "4b31");
+    EXPECT_EQ(answer["rows"][1]["firmware_id"], "4B31");
     // A file the open identifies, whatever its validation says, shows its
     // image; a file it identifies nothing in shows none.
     EXPECT_EQ(answer["rows"][9]["image_index"], 0);
@@ -147,16 +147,16 @@ TEST_F(MatchCommandTest, TextRowsAndTheW0Family) {
     std::string first;
     std::getline(lines, first);
     EXPECT_EQ(first, folder.Path("new.kfs") +
-                         "  image 0  KELU    ZXR-0131K  1.05  4b31  fits: drive 1.00, image 1.05 (newer)");
+                         "  image 0  KELU ZXR-0131K  1.05  4B31  fits: drive 1.00, image 1.05 (newer)");
     EXPECT_THAT(run.out, HasSubstr(folder.Path("broken.kfs") +
-                                   "  image 0  KELU    ZXR-0131K  1.00  4b31  not a valid image: Err:File check sum "
+                                   "  image 0  KELU ZXR-0131K  1.00  4B31  not a valid image: Err:File check sum "
                                    "error!!\n"));
     EXPECT_THAT(run.out, HasSubstr(folder.Path("notes.txt") + "  -  -  -  -  not a valid image: Err:Not KELU File system!!\n"));
     EXPECT_THAT(run.out, HasSubstr(folder.Path("other-model.kfs") +
-                                   "  image 0  KELU    ZXR-0150K  1.00  4b31  refused: The Firmware isn't support this "
+                                   "  image 0  KELU ZXR-0150K  1.00  4B31  refused: The Firmware isn't support this "
                                    "device !!(3)\n"));
     EXPECT_THAT(run.err, HasSubstr("skipped " + folder.Path("link.kfs") + ": a symbolic link, not followed"));
-    EXPECT_THAT(run.err, HasSubstr("13 files checked against /dev/sg0 (KELU    ZXR-0131K        1.00), 5 fit"));
+    EXPECT_THAT(run.err, HasSubstr("13 files checked against /dev/sg0 (KELU ZXR-0131K 1.00), 5 fit"));
 
     // A W0-family drive (ZXR-0130K) passes the family check whatever the
     // image's firmware id, and the list of products, which has no

@@ -71,6 +71,14 @@ TEST_F(ReplayTest, TheDriveListComesFromTheRecording) {
     EXPECT_EQ(run.out,
               "0  /dev/sg0  KELU    ZXR-0131K        1.00\n"
               "1  /dev/sg1  KELU    ZXR-0150K        1.10\n");
+    // The scan that made the list is in the recording: one INQUIRY a drive,
+    // with the drive's answer.
+    const nlohmann::json scan = folder.JsonLines("session.jsonl").front()["scan"];
+    ASSERT_EQ(scan.size(), 2u) << scan.dump();
+    for (const nlohmann::json& command : scan) {
+        EXPECT_EQ(command["cdb"].get<std::string>().substr(0, 2), "12");
+        EXPECT_EQ(command["data"].get<std::string>().substr(16, 8), "4b454c55") << "\"KELU\" at byte 8";
+    }
 
     // A drive this user could not open is listed with its reason and fix too.
     ASSERT_EQ(RunCli("--simulate=no-access --force --trace " + folder.Path("denied.jsonl") + " list").exitCode, 1);
@@ -141,7 +149,8 @@ TEST_F(ReplayTest, ADifferentCommandStopsTheReplayAtThatCommand) {
                      folder.Path("fw.kfs"))
                   .exitCode,
               1);
-    run = RunCli("--simulate=replay:" + folder.Path("two.jsonl") + " --json flash --dry-run " + folder.Path("fw.kfs"));
+    run = RunCli("--simulate=replay:" + folder.Path("two.jsonl") + " --json --device 0 flash --dry-run " +
+                 folder.Path("fw.kfs"));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_THAT(Document(run)["replay_error"].get<std::string>(),
                 HasSubstr("command 1: sent CDB 120000003200000000000000 to /dev/sg0, in 50 bytes; recorded CDB "
@@ -153,7 +162,7 @@ TEST_F(ReplayTest, ADifferentCommandStopsTheReplayAtThatCommand) {
     DemoFirmwareRecipe zeroId;
     zeroId.firmwareId = {0, 0};
     folder.WriteImage("zero-id.kfs", zeroId);
-    run = RunCli("--simulate=replay:" + folder.Path("two.jsonl") + " --json flash --dry-run " +
+    run = RunCli("--simulate=replay:" + folder.Path("two.jsonl") + " --json --device 0 flash --dry-run " +
                  folder.Path("zero-id.kfs"));
     EXPECT_EQ(run.exitCode, 1);
     const nlohmann::json passed = Document(run);

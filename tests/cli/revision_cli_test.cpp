@@ -109,13 +109,14 @@ TEST(RevisionCli, InfoWithADeviceNamesTheDriveAndTheComparison) {
     const CliFolder folder("revision");
     folder.WriteImage("old.kfs", Revision("0.90"));
     CliRun run = RunCli("--simulate=two-drives --device 1 info " + folder.Path("old.kfs"));
-    EXPECT_THAT(run.out, HasSubstr("Drive:            /dev/sg1 (KELU    ZXR-0150K        1.10)\n"
+    EXPECT_THAT(run.out, HasSubstr("Drive:            /dev/sg1 (KELU ZXR-0150K 1.10)\n"
                                    "Revision:         drive 1.10, image 0.90 (older: a downgrade)\n"));
 
     run = RunCli("--simulate --device /dev/sg0 --json info " + folder.Path("old.kfs"));
     EXPECT_EQ(run.exitCode, 0) << run.out;
     nlohmann::json info = Document(run);
-    EXPECT_EQ(info["drive"], "/dev/sg0 (KELU    ZXR-0131K        1.00)");
+    EXPECT_EQ(info["drive"]["path"], "/dev/sg0");
+    EXPECT_EQ(info["drive"]["identification"], "KELU ZXR-0131K");
     EXPECT_EQ(info["revision"]["comparison"], "older");
 
     // Without a drive named, info stays the file's alone.

@@ -99,6 +99,17 @@ TEST_F(SafeFilesTest, ForceReplacesAWholeFile) {
     EXPECT_THAT(RunCli("--force --simulate dump /dev/null").err, HasSubstr("not a regular file"));
 }
 
+// A name as long as the file system takes still has room for the temporary
+// file beside it, also when the cut falls inside a character.
+TEST_F(SafeFilesTest, TheLongestLegalNameIsWritten) {
+    for (const std::string& name : {std::string(255, 'a'), std::string(228, 'b') + "\xc3\xa9" + std::string(25, 'c')}) {
+        const CliRun run = RunCli("--simulate dump --banks 1 " + Path(name));
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(fs::file_size(Path(name)), 65536u);
+    }
+    EXPECT_EQ(Names().size(), 5u) << "locked, demo.kfs, block.bin and the two dumps, nothing else";
+}
+
 TEST_F(SafeFilesTest, TheTraceNeverTouchesTheImageOrAnExistingFile) {
     const std::string image = ReadFile(Path("demo.kfs"));
     fs::create_hard_link(Path("demo.kfs"), Path("link.kfs"));

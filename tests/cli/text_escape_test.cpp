@@ -21,11 +21,16 @@ TEST(TextEscape, InvalidUtf8BecomesHexAndControlsOnlyForTheTerminal) {
         {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80", "\\xf4\\x90\\x80\\x80"},  // above U+10FFFF
         {"\x1b[2J\x7f\ttab", "\x1b[2J\x7f\ttab", "\\x1b[2J\\x7f\\x09tab"},
         {std::string("nul\0byte", 8), std::string("nul\0byte", 8), "nul\\x00byte"},
+        {"c1 \xc2\x9b" "2J \xc2\xa0nbsp", "c1 \xc2\x9b" "2J \xc2\xa0nbsp", "c1 \\xc2\\x9b2J \xc2\xa0nbsp"},  // U+009B is CSI
     };
     for (const auto& row : rows) {
         EXPECT_EQ(EscapeInvalidUtf8(row.text), row.json) << row.text;
         EXPECT_EQ(PrintableText(row.text), row.terminal) << row.text;
     }
+}
+
+TEST(TextEscape, LinesKeepTheProgramsOwnBreaks) {
+    EXPECT_EQ(PrintableLines("one\ntwo \x1b[31m\n"), "one\ntwo \\x1b[31m\n");
 }
 
 TEST(TextEscape, EveryStringOfADocumentAtAnyDepth) {
