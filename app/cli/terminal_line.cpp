@@ -106,11 +106,6 @@ void ErrorLine::Say(const std::string& lines) {
     m_err.flush();
 }
 
-bool ErrorLine::Open() const {
-    const Held held(*this);
-    return m_drawn > 0;
-}
-
 bool ErrorIsTerminal() {
 #ifdef _WIN32
     return _isatty(_fileno(stderr)) != 0;

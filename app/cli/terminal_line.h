@@ -31,8 +31,6 @@ public:
     void Finish(const std::string& text, size_t columns);
     // Whole lines, each ending with '\n', on lines of their own. Any thread.
     void Say(const std::string& lines);
-    // Whether a step's line is drawn and open: what the next Draw replaces.
-    bool Open() const;
 
 private:
     class Held;  // the lock, held for as long as it lives
