@@ -85,7 +85,11 @@ void ErrorLine::Clear() {
 
 void ErrorLine::ClearLocked() {
     if (m_drawn == 0) return;
-    m_err << "\r" + std::string(std::min(m_drawn, m_columns > 0 ? m_columns - 1 : m_drawn), ' ') + "\r";
+    // "\r", blanks over the line as far as it can be on the terminal, "\r".
+    std::string blank(std::min(m_drawn, m_columns > 0 ? m_columns - 1 : m_drawn) + 2, ' ');
+    blank.front() = '\r';
+    blank.back() = '\r';
+    m_err << blank;
     m_err.flush();
     m_drawn = 0;
 }
