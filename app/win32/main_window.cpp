@@ -197,8 +197,14 @@ std::string OpenFileNameFilter(const std::string& filter) {
 }
 
 MainWindow::MainWindow(HINSTANCE instance, Win32UserInterface& ui) : m_instance(instance), m_ui(ui) {
+    // ICC_STANDARD_CLASSES came with comctl32 6.0; an older one (Windows 98,
+    // Me, 2000) refuses the whole call for it, and the progress bar would
+    // never be registered: asked again without it.
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    if (!InitCommonControlsEx(&controls)) {
+        controls.dwICC = ICC_WIN95_CLASSES;
+        InitCommonControlsEx(&controls);
+    }
     RegisterWindowClass(instance, &MainWindow::WindowProc);
 
     // Created at the system's DPI, then laid out for its monitor's.

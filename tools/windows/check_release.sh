@@ -29,6 +29,16 @@ for exe in keluflash.exe keluflash-cli.exe; do
   if "$objdump" -h "$file" | grep -q '\.debug'; then fail "$exe has debug sections"; fi
   if [ "$("$objdump" -t "$file" | grep -c '^\[')" != 0 ]; then fail "$exe has a symbol table"; fi
 done
+# The window's header asks for Windows 4.0 (95/98/Me and NT 4 start it).
+header=$("$objdump" -p "$work/$name/keluflash.exe" 2>/dev/null || true)
+for field in MajorOSystemVersion MajorSubsystemVersion; do
+  value=$(awk -v f="$field" '$1 == f {print $2}' <<<"$header")
+  [ "$value" = 4 ] || fail "keluflash.exe's $field is ${value:-missing}, not 4"
+done
+for field in MinorOSystemVersion MinorSubsystemVersion; do
+  value=$(awk -v f="$field" '$1 == f {print $2}' <<<"$header")
+  [ "$value" = 0 ] || fail "keluflash.exe's $field is ${value:-missing}, not 0"
+done
 grep -q "XP SP3" "$work/$name/README.txt" || fail "README.txt names no supported Windows"
 grep -q "MIT License" "$work/$name/LICENSE.txt" || fail "LICENSE.txt is not the licence"
 grep -q "GCC Runtime Library Exception" "$work/$name/THIRD-PARTY.txt" || fail "THIRD-PARTY.txt lacks the runtime's notice"
