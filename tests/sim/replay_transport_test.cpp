@@ -23,8 +23,9 @@ constexpr std::array<uint8_t, 12> kWriteMemory{0x5A, 0x00, 0x38, 0x4B, 0x45, 0xA
 RecordedSession Session() {
     RecordedSession session;
     session.startTick = 1000;
-    session.drives = {{"/dev/sg0", {"/dev/sr0"}, "KELU    ZXR-0131K       ", "1.00"},
-                      {"/dev/sg1", {}, "KELU    ZXR-0150K       ", "1.10"}};
+    // Names in a fake recording only: the replay opens no device.
+    session.drives = {{"/dev/sg0", {"/dev/sr0"}, "KELU    ZXR-0131K       ", "1.00"},  // fake recording
+                      {"/dev/sg1", {}, "KELU    ZXR-0150K       ", "1.10"}};              // fake recording
     RecordedExchange inquiry;
     inquiry.number = 1;
     inquiry.device = 1;
