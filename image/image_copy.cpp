@@ -1,24 +1,23 @@
 #include "image/image_copy.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <new>
 
+#include "image/file_access.h"
 #include "image/image_file_reader.h"
 
 namespace keluflash {
 
 std::optional<std::string> NotARegularFile(const std::string& fileName) {
-    std::error_code error;
-    const std::filesystem::file_type type = std::filesystem::status(fileName, error).type();
-    switch (type) {
-        case std::filesystem::file_type::directory: return "a directory";
-        case std::filesystem::file_type::fifo: return "a FIFO";
-        case std::filesystem::file_type::block:
-        case std::filesystem::file_type::character: return "a device";
-        case std::filesystem::file_type::socket: return "a socket";
-        default: return std::nullopt;
+    switch (KindOf(fileName)) {
+        case FileKind::Directory: return "a directory";
+        case FileKind::Fifo: return "a FIFO";
+        case FileKind::Device: return "a device";
+        case FileKind::Socket: return "a socket";
+        case FileKind::Missing:
+        case FileKind::Regular: break;
     }
+    return std::nullopt;
 }
 
 std::string NotARegularFileLine(const std::string& kind) {
@@ -26,20 +25,6 @@ std::string NotARegularFileLine(const std::string& kind) {
 }
 
 namespace {
-
-struct FileStamp {
-    uint64_t size = 0;
-    int64_t modified = 0;
-};
-
-std::optional<FileStamp> StampOf(const std::string& fileName) {
-    std::error_code error;
-    const uintmax_t size = std::filesystem::file_size(fileName, error);
-    if (error) return std::nullopt;
-    const auto modified = std::filesystem::last_write_time(fileName, error);
-    if (error) return std::nullopt;
-    return FileStamp{static_cast<uint64_t>(size), static_cast<int64_t>(modified.time_since_epoch().count())};
-}
 
 // The file's first `limit` bytes, or nothing when it cannot be opened.
 std::optional<std::vector<uint8_t>> ReadFront(const std::string& fileName, uint64_t limit, bool& noMemory) {

@@ -4,11 +4,12 @@
 // image writer and the command line read other files with it.
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "image/file_access.h"
 #include "image/image_header.h"
 
 namespace keluflash {
@@ -23,8 +24,8 @@ public:
 
     // Opens for binary reading; false when the file cannot be opened.
     bool Open(const std::string& fileName);
-    bool IsOpen() const { return m_file.is_open(); }
-    void Close();
+    bool IsOpen() const { return m_file != nullptr; }
+    void Close() { m_file.reset(); }
 
     // Positions at `offset` bytes from the start. Positions past the end are
     // allowed; the next read then delivers nothing.
@@ -35,7 +36,7 @@ public:
     bool ReadExactly(uint8_t* buffer, size_t count) { return Read(buffer, count) == count; }
 
 private:
-    std::filebuf m_file;
+    std::unique_ptr<ReadableFile> m_file;
 };
 
 // Data buffers handed to a drive start on a page: 64 KiB then span 16 pages,

@@ -6,6 +6,7 @@
 
 #include "app/win32/resource_ids.h"
 #include "app/win32/system_function.h"
+#include "drive/win32/win32_platform_port.h"
 
 #include <commdlg.h>
 
@@ -401,7 +402,9 @@ bool MainWindow::ExecuteOpenDialog(std::string& fileName) {
     char file[MAX_PATH] = {};
     fileName.copy(file, sizeof(file) - 1);
     OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof(dialog);
+    // Windows 95, 98 and Me refuse the structure with the fields Windows 2000
+    // added at its end; they know it by its older size.
+    dialog.lStructSize = Win32PlatformPort().IsNtFamily() ? sizeof(dialog) : OPENFILENAME_SIZE_VERSION_400A;
     dialog.hwndOwner = m_window;
     dialog.lpstrFilter = filter.c_str();
     dialog.nFilterIndex = 1;

@@ -1,7 +1,8 @@
 #pragma once
 // A function of a system DLL that older Windows lacks, looked up at run time
 // so that the program still starts there (every import must exist on
-// Windows XP SP3). Null where the DLL is not loaded or lacks the function.
+// Windows XP SP3, keluflash.exe on Windows 98). Null where the DLL is not
+// loaded or lacks the function.
 #include "drive/win32/windows_api.h"
 
 namespace keluflash {

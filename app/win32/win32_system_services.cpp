@@ -2,21 +2,42 @@
 
 #include "app/win32/system_function.h"
 #include "drive/win32/unique_handle.h"
+#include "drive/win32/win32_platform_port.h"
 #include "drive/win32/windows_api.h"
 
 namespace keluflash {
 
-void Win32SystemServices::RequestRestart() {
-    // No step's result is examined: a refusal by the system leaves the
-    // program running, without a message.
+namespace {
+
+// NT restarts only for a process that holds the shutdown privilege. The token
+// calls are looked up, not imported: Windows 98 and Me lack them, and a
+// program importing them would not load there.
+void EnableShutdownPrivilege() {
+    using OpenToken = BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE);
+    using LookUpPrivilege = BOOL(WINAPI*)(LPCSTR, LPCSTR, PLUID);
+    using AdjustPrivileges = BOOL(WINAPI*)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD);
+    const UniqueModule advapi32{LoadLibraryA("advapi32.dll")};
+    const auto openToken = SystemFunction<OpenToken>("advapi32.dll", "OpenProcessToken");
+    const auto lookUp = SystemFunction<LookUpPrivilege>("advapi32.dll", "LookupPrivilegeValueA");
+    const auto adjust = SystemFunction<AdjustPrivileges>("advapi32.dll", "AdjustTokenPrivileges");
+    if (!advapi32 || !openToken || !lookUp || !adjust) return;
     HANDLE token = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token);
+    openToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token);
     const UniqueHandle ownedToken = AdoptHandle(token);
     TOKEN_PRIVILEGES privileges{};
-    LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
+    lookUp(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    adjust(token, FALSE, &privileges, 0, nullptr, nullptr);
+}
+
+}  // namespace
+
+void Win32SystemServices::RequestRestart() {
+    // No step's result is examined: a refusal by the system leaves the
+    // program running, without a message. Windows 95, 98 and Me have no
+    // privileges: ExitWindowsEx alone restarts them.
+    if (Win32PlatformPort().IsNtFamily()) EnableShutdownPrivilege();
     ExitWindowsEx(EWX_REBOOT, 0);
 }
 

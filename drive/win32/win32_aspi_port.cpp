@@ -1,18 +1,11 @@
 #include "drive/win32/win32_aspi_port.h"
 
-#include <type_traits>
-
 #include "drive/win32/unique_handle.h"
 #include "drive/win32/windows_api.h"
 
 namespace keluflash {
 
 namespace {
-
-struct ModuleFreer {
-    void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFreer>;
 
 // The published entry points use the C calling convention.
 using GetSupportInfoEntry = DWORD(__cdecl*)();
@@ -68,8 +61,8 @@ std::optional<std::string> Win32AspiPort::SystemDirectory(size_t capacity) {
 std::unique_ptr<AspiLibrary> Win32AspiPort::LoadAspiLibrary(const std::string& path) {
     UniqueModule module{LoadLibraryA(path.c_str())};
     if (!module) return nullptr;
-    const auto getSupportInfo = LookUp<GetSupportInfoEntry>(module.get(), "GetASPI32SupportInfo");
-    const auto sendCommand = LookUp<SendCommandEntry>(module.get(), "SendASPI32Command");
+    const auto getSupportInfo = LookUp<GetSupportInfoEntry>(static_cast<HMODULE>(module.get()), "GetASPI32SupportInfo");
+    const auto sendCommand = LookUp<SendCommandEntry>(static_cast<HMODULE>(module.get()), "SendASPI32Command");
     if (getSupportInfo == nullptr || sendCommand == nullptr) return nullptr;
     return std::make_unique<Win32AspiLibrary>(std::move(module), getSupportInfo, sendCommand);
 }
