@@ -1,12 +1,27 @@
 #!/usr/bin/env bash
-# The import check refuses a program that needs Windows Vista, and names the
-# function:   import_check_test.sh CHECK_IMPORTS ALLOWED_LIST VISTA_EXE OK_EXE
+# The import checks refuse a program that needs a newer Windows than their
+# list's, naming the function, and pass the programs we ship:
+#   import_check_test.sh CHECK_IMPORTS LIST_DIR VISTA_EXE WINDOWS2000_EXE WINDOW_EXE CLI_EXE
 set -uo pipefail
-check=$1 list=$2 vista=$3 ok=$4
-out=$("$check" "$list" "$vista" 2>&1); rc=$?
-if [ $rc != 1 ] || ! grep -q 'KERNEL32.DLL GetTickCount64' <<<"$out"; then
-  echo "FAILED: the check let GetTickCount64 pass (exit $rc): $out"
-  exit 1
-fi
-out=$("$check" "$list" "$ok" 2>&1) || { echo "FAILED: the check refused $(basename "$ok"): $out"; exit 1; }
-echo "the import check refuses GetTickCount64 and passes $(basename "$ok")"
+check=$1 lists=$2 vista=$3 windows2000=$4 window=$5 cli=$6
+failed=0
+# list | program | exit | a line the output must hold
+cases=(
+  "xp-sp3-imports.txt|$vista|1|KERNEL32.DLL GetTickCount64"
+  "win98-imports.txt|$windows2000|1|KERNEL32.DLL GetFileSizeEx"
+  "xp-sp3-imports.txt|$windows2000|0|all on xp-sp3-imports.txt"
+  "win98-imports.txt|$window|0|all on win98-imports.txt"
+  "xp-sp3-imports.txt|$window|0|all on xp-sp3-imports.txt"
+  "xp-sp3-imports.txt|$cli|0|all on xp-sp3-imports.txt"
+)
+for case in "${cases[@]}"; do
+  IFS='|' read -r list exe want text <<<"$case"
+  out=$("$check" "$lists/$list" "$exe" 2>&1); rc=$?
+  if [ $rc = "$want" ] && grep -qF "$text" <<<"$out"; then
+    echo "ok: $list, $(basename "$exe"): exit $rc"
+  else
+    echo "FAILED: $list, $(basename "$exe"): exit $rc, not $want with \"$text\": $out"
+    failed=1
+  fi
+done
+exit $failed

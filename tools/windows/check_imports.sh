@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# Every function the Windows programs import must exist on Windows XP SP3:
-#   tools/windows/check_imports.sh ALLOWED_LIST EXE...
-# ALLOWED_LIST holds "DLL function" lines (DLL names in any case; # starts a
-# comment). A function that is not on the list fails the check: before it
-# goes on the list, make sure XP SP3 has it (a function that Windows added in
-# Vista or later makes the program fail to start on XP with "entry point not
-# found"). Imports by ordinal count as not allowed.
+# Every function a Windows program imports must exist on the oldest Windows
+# it runs on:   tools/windows/check_imports.sh ALLOWED_LIST EXE...
+# ALLOWED_LIST names that Windows in a "# system: NAME" line and holds
+# "DLL function" lines (DLL names in any case; # starts a comment). A
+# function that is not on the list fails the check: before it goes on the
+# list, make sure that Windows has it (a missing one makes the program fail
+# to start there with "entry point not found"). Imports by ordinal count as
+# not allowed.
 set -euo pipefail
 allowed=$1
 shift
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
+system=$(sed -n 's/^# system: *//p' "$allowed" | head -1)
+if [ -z "$system" ]; then
+  echo "check_imports: $allowed names no system (a \"# system: NAME\" line)" >&2
+  exit 1
+fi
 list=$(sed -e 's/#.*//' "$allowed" | awk 'NF == 2 {print toupper($1) " " $2}' | sort -u)
 failed=0
 for exe in "$@"; do
@@ -32,7 +38,7 @@ for exe in "$@"; do
   fi
   extra=$(comm -23 <(echo "$imports") <(echo "$list"))
   if [ -n "$extra" ]; then
-    echo "FAILED: $(basename "$exe") imports functions that are not on $(basename "$allowed") (not known to exist on Windows XP SP3):" >&2
+    echo "FAILED: $(basename "$exe") imports functions that are not on $(basename "$allowed") (not known to exist on $system):" >&2
     sed 's/^/  /' <<<"$extra" >&2
     failed=1
   else

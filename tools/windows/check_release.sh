@@ -2,7 +2,7 @@
 # What a Windows user downloads: keluflash-VERSION-win32.zip holds exactly the
 # two programs, stripped, README.txt, LICENSE.txt and THIRD-PARTY.txt in one folder, and the
 # programs load with nothing beside them (only system DLLs, every function on
-# the XP SP3 list).
+# the XP SP3 list; the window also every function on the Windows 98 list).
 #   tools/windows/check_release.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -40,9 +40,11 @@ for field in MinorOSystemVersion MinorSubsystemVersion; do
   [ "$value" = 0 ] || fail "keluflash.exe's $field is ${value:-missing}, not 0"
 done
 grep -q "XP SP3" "$work/$name/README.txt" || fail "README.txt names no supported Windows"
+grep -q "Windows 98 Second Edition and Me" "$work/$name/README.txt" || fail "README.txt does not say where the window runs"
 grep -q "MIT License" "$work/$name/LICENSE.txt" || fail "LICENSE.txt is not the licence"
 grep -q "GCC Runtime Library Exception" "$work/$name/THIRD-PARTY.txt" || fail "THIRD-PARTY.txt lacks the runtime's notice"
 "$root/tools/windows/check_imports.sh" "$root/tools/windows/xp-sp3-imports.txt" \
   "$work/$name/keluflash.exe" "$work/$name/keluflash-cli.exe" || failed=1
+"$root/tools/windows/check_imports.sh" "$root/tools/windows/win98-imports.txt" "$work/$name/keluflash.exe" || failed=1
 [ $failed = 0 ] && echo "ok: $name.zip: $(tr '\n' ' ' <<<"$found")"
 exit $failed
