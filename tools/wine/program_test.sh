@@ -144,10 +144,11 @@ else
   pass "keluflash.exe opened its window"
   sleep 2  # let it paint
 
-  # The machine's one drive is the simulated one behind WNASPI32.DLL (the
-  # prefix's CD-ROM letters are folders, which pass-through cannot use): the
-  # window lists it, and shows it in the status bar, only because the
-  # program itself chose ASPI for the Windows 98 it was told it runs on.
+  # The machine's one drive is the simulated one behind WNASPI32.DLL; the
+  # prefix's CD-ROM letters are folders, on which pass-through fails
+  # ("Request not supported."). The window lists the drive, and shows it in
+  # the status bar, only because the program itself chose ASPI for the
+  # Windows 98 it was told it runs on.
   items=$(read_window items "$caption")
   panel=$(read_window text "$caption" msctls_statusbar32)
   if [ "$items" = "$drive" ] && [ "$panel" = "$drive" ]; then
