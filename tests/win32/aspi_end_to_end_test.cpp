@@ -77,6 +77,18 @@ TEST_F(AspiEndToEnd, StartUpLoadsTheLibraryFromTheSystemDirectoryAndFindsTheDriv
     EXPECT_EQ(atapi.SelectedDevice().target, 1);
 }
 
+// The platform choice reads a failed GetVersionExA as "not NT" too, so the
+// ASPI path alone does not show that the system said Windows 98: the report
+// itself is checked, the 9x platform at version 4.10.
+TEST_F(AspiEndToEnd, TheSystemReportsWindows98) {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    ASSERT_TRUE(GetVersionExA(&version));
+    EXPECT_EQ(version.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS));
+    EXPECT_EQ(version.dwMajorVersion, 4u);
+    EXPECT_EQ(version.dwMinorVersion, 10u);
+}
+
 TEST_F(AspiEndToEnd, CommandsCompleteThroughTheirEventOrAtOnce) {
     const std::unique_ptr<Transport> transport = MakeWindowsTransport(ports.Ports(ui));
     TAtapi atapi(*transport, ui);

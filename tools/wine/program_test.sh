@@ -5,12 +5,19 @@
 # prefix shows both programs Windows 98, so they take the ASPI path to the
 # simulated WNASPI32.DLL: the drive they list is the simulated one.
 #  1. keluflash-cli.exe lists that drive and flashes a demo image into it.
-#  2. keluflash.exe updates the drive as a person does, with the mouse: Open,
-#     the image's name typed into the file dialog, Start; the list shows
+#  2. keluflash.exe lists that drive, and only it, in its drive list and its
+#     status bar; then it updates the drive as a person does, with the mouse:
+#     Open, the image's name typed into the file dialog, Start; the list shows
 #     "OK:Verify ok!!" and the restart question is answered Cancel. Then the
 #     window is screenshotted, a second instance ends at once with 0 and no
 #     window, and Exit closes it.
-#  3. keluflash.exe with the system at 120 and 144 DPI: its window grows
+#  3. keluflash.exe on a Windows 98 without an ASPI layer (WNASPI32.DLL
+#     disabled for that one start): the message box "WNASPI32.DLL not found"
+#     with its one button OK comes before the window; after OK the window has
+#     an empty drive list and status bar, Start disabled, Open (its dialog
+#     comes and is cancelled) and Exit usable, and no message line; Exit ends
+#     it with 0.
+#  4. keluflash.exe with the system at 120 and 144 DPI: its window grows
 #     with the DPI, and is screenshotted beside the first picture
 #     (SCREENSHOT-120dpi.png, SCREENSHOT-144dpi.png) to show the whole
 #     caption and legible text.
@@ -24,6 +31,7 @@ export WINEDEBUG=-all KELUFLASH_SIM_PROGRAMMING_MS=300
 cli=$build/app/cli/keluflash-cli.exe
 window=$build/app/win32/keluflash.exe
 caption="KELU Flash V1.0B6 Trial 0.4"
+drive="KELU    ZXR-0131K        1.00"  # the simulated drive's list line
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 passed=0
@@ -114,7 +122,12 @@ gone() {  # CAPTION SECONDS
   done
   return 1
 }
-list_lines() { timeout 60 wine "$probe" lines "$caption" 2>/dev/null | tr -d '\r'; }
+read_window() {  # window_probe's commands; a missing window or control is not read as empty
+  local out
+  out=$(timeout 60 wine "$probe" "$@" 2>/dev/null) || { echo "(window_probe $* found nothing)"; return 1; }
+  tr -d '\r' <<<"$out"
+}
+list_lines() { read_window lines "$caption"; }
 shoot() {  # WINDOW_ID FILE
   mkdir -p "$(dirname "$2")"
   xwd -id "$1" -silent | xwdtopnm 2>/dev/null | pnmtopng >"$2" && [ -s "$2" ]
@@ -130,6 +143,19 @@ if [ -z "$wid" ]; then
 else
   pass "keluflash.exe opened its window"
   sleep 2  # let it paint
+
+  # The machine's one drive is the simulated one behind WNASPI32.DLL; the
+  # prefix's CD-ROM letters are folders, on which pass-through fails
+  # ("Request not supported."). The window lists the drive, and shows it in
+  # the status bar, only because the program itself chose ASPI for the
+  # Windows 98 it was told it runs on.
+  items=$(read_window items "$caption")
+  panel=$(read_window text "$caption" msctls_statusbar32)
+  if [ "$items" = "$drive" ] && [ "$panel" = "$drive" ]; then
+    pass "the drive list and the status bar show the drive behind WNASPI32.DLL"
+  else
+    fail "the drive list holds \"$items\", the status bar \"$panel\"; expected \"$drive\""
+  fi
 
   # Open: the dialog, the image's name typed into it, Enter.
   dialog=
@@ -186,6 +212,66 @@ else
   else
     fail "Exit did not close the window"
     kill "$launcher" 2>/dev/null
+  fi
+fi
+
+# --- keluflash.exe without WNASPI32.DLL --------------------------------------
+# Wine has a WNASPI32.DLL of its own, so ours is not just left out: for this
+# one start the library is disabled, and loading it from the system directory
+# fails as on a Windows 98 without an ASPI layer. Nothing else changes: the
+# program is told Windows 98 as before and chooses ASPI itself.
+(cd "$work" && WINEDLLOVERRIDES=wnaspi32=d exec wine "$window") >"$work/no-aspi.log" 2>&1 &
+launcher=$!
+box=$(wait_window KELUFlash 180)
+if [ -z "$box" ]; then
+  fail "keluflash.exe without WNASPI32.DLL showed no message box \"KELUFlash\""
+  kill "$launcher" 2>/dev/null
+else
+  sleep 1  # let it fill in
+  text=$(read_window text KELUFlash Static)
+  buttons=$(read_window text KELUFlash Button)
+  if [ "$text" = "WNASPI32.DLL not found" ] && [ "$buttons" = OK ] &&
+     [ -z "$(xdotool search --name "^$caption\$" 2>/dev/null)" ]; then
+    pass "without WNASPI32.DLL: \"WNASPI32.DLL not found\" with OK, before the window"
+  else
+    fail "the message box says \"$text\" with the buttons \"$buttons\" (or the window came first)"
+  fi
+  click KELUFlash OK && gone KELUFlash 30 || fail "OK did not close the message box"
+  wid=$(wait_window "$caption" 180)
+  if [ -z "$wid" ]; then
+    fail "after OK keluflash.exe showed no window \"$caption\""
+    kill "$launcher" 2>/dev/null
+  else
+    sleep 2  # let it paint
+    state="items=[$(read_window items "$caption")] panel=[$(read_window text "$caption" msctls_statusbar32)]"
+    state+=" lines=[$(list_lines)] open=$(read_window enabled "$caption" "&Open")"
+    state+=" start=$(read_window enabled "$caption" "&Start") exit=$(read_window enabled "$caption" "&Exit")"
+    if [ "$state" = "items=[] panel=[] lines=[] open=enabled start=disabled exit=enabled" ]; then
+      pass "then the window: no drive, nothing in the status bar or the list, Start disabled, Open and Exit enabled"
+    else
+      fail "the window without a drive: $state"
+    fi
+    dialog=
+    if click "$caption" "&Open"; then dialog=$(wait_window Open 30); fi
+    if [ -n "$dialog" ]; then
+      sleep 1
+      xdotool key Escape
+      if gone Open 30 && [ -z "$(list_lines)" ]; then
+        pass "Open shows its dialog; cancelled, it adds no line"
+      else
+        fail "the cancelled Open dialog stayed or left a line: $(list_lines)"
+      fi
+    else
+      fail "Open without a drive showed no file dialog"
+    fi
+    click "$caption" "&Exit"
+    if timeout 30 tail --pid="$launcher" -f /dev/null; then
+      wait "$launcher"; rc=$?
+      [ $rc = 0 ] && pass "Exit ends it; exit code 0" || fail "keluflash.exe without WNASPI32.DLL ended with $rc"
+    else
+      fail "Exit did not close the window without a drive"
+      kill "$launcher" 2>/dev/null
+    fi
   fi
 fi
 
