@@ -30,7 +30,8 @@ public:
     void SetClock(Clock& clock) { m_clock = &clock; }
     // What the OK/Cancel question ("Reboot this computer right now ?") gets.
     void SetQuestionAnswer(int answer) { m_questionAnswer = answer; }
-    // What the Yes/No question before a downgrade gets: the command line has
+    // What the Yes/No question before a downgrade (or a revision that cannot
+    // be ordered against the drive's) gets: the command line has
     // answered it already (the prompt, or --allow-downgrade).
     void SetDowngradeAnswer(int answer) { m_downgradeAnswer = answer; }
     const std::vector<std::string>& Lines() const { return m_lines; }

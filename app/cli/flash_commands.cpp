@@ -220,7 +220,9 @@ void AddReport(nlohmann::json& answer, const UpdateReport& report) {
 // The question before the first write, asked only after the checks passed:
 // the image (file, model, revision, firmware id) and the drive (path,
 // identification, revision), as the update's record has them, with what the
-// flash will change. A downgrade is named in it, so one answer agrees to both.
+// flash will change. An image older than the drive's firmware, or whose
+// revision cannot be ordered against it, is named in it, so one answer agrees
+// to both.
 std::string FlashQuestion(const std::string& file, const std::string& drive, const UpdateReport& report) {
     std::string image = PrintableText(file);
     if (report.model) {
@@ -231,8 +233,18 @@ std::string FlashQuestion(const std::string& file, const std::string& drive, con
     }
     std::string question = "Flash " + image + " into " + PrintableText(drive) + "?";
     if (report.revision) question += " " + PrintableText(RevisionLine(*report.revision)) + ".";
-    if (report.revision && report.revision->Downgrade()) question += " Downgrade the drive?";
+    if (report.revision && report.revision->Downgrade())
+        question += " Downgrade the drive?";
+    else if (report.revision && report.revision->NeedsAgreement())
+        question += " Flash a revision that cannot be ordered against the drive's?";
     return question + " [y/N] ";
+}
+
+// What --yes needs besides for an image the update asks about.
+std::string AllowDowngradeHint(const RevisionPreview& revision) {
+    return revision.Downgrade()
+               ? "pass --allow-downgrade to flash an older firmware"
+               : "pass --allow-downgrade to flash a firmware whose revision cannot be ordered against the drive's";
 }
 
 bool Confirm(Session& session, const CommonOptions& options, const FlashOptions& flash, const UpdateReport& report) {
@@ -295,8 +307,10 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
         if (!options.json) {
             std::cerr << "dry run: the image and the drive agree; nothing was written\n";
             const std::optional<RevisionPreview>& revision = form.LastReport().revision;
-            if (revision && revision->Downgrade() && !flash.allowDowngrade)
-                std::cerr << "flashing it is a downgrade: with --yes it needs --allow-downgrade\n";
+            if (revision && revision->NeedsAgreement() && !flash.allowDowngrade)
+                std::cerr << (revision->Downgrade() ? "flashing it is a downgrade"
+                                                    : "its revision cannot be ordered against the drive's")
+                          << ": with --yes it needs --allow-downgrade\n";
         }
         return session.Succeed(answer);
     }
@@ -310,8 +324,9 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
                                                   : "refusing to flash without a terminal to confirm on; pass --yes",
                             answer);
     }
-    // A person who agreed to the question that named the downgrade agreed to it.
-    if (!flash.yes && checked.revision && checked.revision->Downgrade()) view.SetDowngradeAnswer(kIdYes);
+    // A person who agreed to the question that named the downgrade, or the
+    // revision that cannot be ordered, agreed to it.
+    if (!flash.yes && checked.revision && checked.revision->NeedsAgreement()) view.SetDowngradeAnswer(kIdYes);
 
     form.BitBtn2Click();
     const UpdateResult result = form.LastUpdateResult();
@@ -333,7 +348,8 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
         exitCode = session.Fail(ErrorKind::File, "refused, nothing written: " + *problem, answer);
     } else if (!report.checks.empty() && report.checks.back().name == "downgrade" && !report.checks.back().passed) {
         exitCode = session.Fail(ErrorKind::Refused,
-                                summary + "; pass --allow-downgrade to flash an older firmware" + session.Because(report.cause),
+                                summary + "; " + AllowDowngradeHint(report.revision.value_or(RevisionPreview{})) +
+                                    session.Because(report.cause),
                                 answer);
     } else {
         // A failure's one line is the summary with the line that says why.
@@ -461,8 +477,8 @@ void RegisterFlashCommands(CLI::App& app, CommonOptions& options, int& exitCode)
     flashCommand->add_flag("--reboot", flash->reboot,
                            "Restart the machine after a verified flash (never with --simulate)");
     flashCommand->add_flag("--allow-downgrade", flash->allowDowngrade,
-                           "Flash an image whose revision is older than the drive's (with --yes; otherwise "
-                           "the question asks)");
+                           "Flash an image whose revision is older than the drive's or cannot be ordered "
+                           "against it, such as 1.0A (with --yes; otherwise the question asks)");
     flashCommand->footer(kExitCodesHelp);
     flashCommand->callback([&options, &exitCode, flash] { exitCode = RunFlash(options, *flash); });
 
