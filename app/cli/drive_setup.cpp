@@ -161,7 +161,8 @@ std::unique_ptr<DriveSetup> DriveSetup::CreateSimulated(const SimulatedMachineCo
     setup->m_simulation = MakeSimulatedMachine(config, ui);
     setup->m_clock = &setup->m_simulation->Clock();
     SimulatedMachine& machine = *setup->m_simulation;
-    return Finish(std::move(setup), machine.DriveTransport(), machine.Ui(), options, error);
+    Transport& transport = options.exclusive ? machine.ExclusiveDriveTransport() : machine.DriveTransport();
+    return Finish(std::move(setup), transport, machine.Ui(), options, error);
 }
 
 std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup, Transport& transport,
