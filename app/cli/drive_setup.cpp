@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "drive/sim/paced_clock.h"
 #include "drive/sim/replay_transport.h"
 #include "drive/sim/simulated_machine.h"
+#include "flash/download.h"
 
 #if defined(__linux__)
 #include "drive/linux/linux_kernel.h"
@@ -30,6 +32,15 @@ namespace keluflash::cli {
 namespace {
 
 constexpr std::string_view kReplayPrefix = "replay:";
+
+// --real-time over a replay: the pauses take real time for this long in all,
+// then the replay goes on in virtual time. A signal while the drive is
+// written waits for the update, which the program promises to end within
+// kDriveWriteSeconds; a trace may claim pauses of any length (an edited one,
+// days). The pauses of the whole replay stay inside the promise, leaving ten
+// seconds for the program's own work between them (a replay of 7000
+// commands takes well under one).
+constexpr std::chrono::milliseconds kReplayRealTimeLimit = std::chrono::seconds(kDriveWriteSeconds - 10);
 
 std::string ProfileNames() {
     std::string names;
@@ -83,8 +94,10 @@ std::string DriveSetup::TraceFailure() const {
 }
 Clock& DriveSetup::HostClock() { return m_paced ? static_cast<Clock&>(*m_paced) : *m_clock; }
 
+bool DriveSetup::ReplayStopped() const { return m_replay && !m_replay->Mismatch().empty(); }
+
 std::string DriveSetup::ReplayFailure() const {
-    if (!m_replay || m_replay->Mismatch().empty()) return {};
+    if (!ReplayStopped()) return {};
     return "the replay of " + m_replayFile + " stopped at " + m_replay->Mismatch();
 }
 
@@ -100,7 +113,8 @@ void DriveSetup::ReportReplay(bool json, nlohmann::json& fields, const std::stri
     if (!stopped.empty() && stopped != error) std::cerr << "keluflash-cli: " + PrintableText(stopped) + "\n";
     if (stopped.empty() && m_replay->Replayed() < m_replay->Recorded())
         std::cerr << "keluflash-cli: the program ended after " + std::to_string(m_replay->Replayed()) + " of the " +
-                         std::to_string(m_replay->Recorded()) + " commands recorded in " + m_replayFile + "\n";
+                         std::to_string(m_replay->Recorded()) + " commands recorded in " +
+                         PrintableText(m_replayFile) + "\n";
 }
 
 std::unique_ptr<DriveSetup> DriveSetup::CreateReplay(const std::string& trace, const CommonOptions& options,
@@ -116,7 +130,8 @@ std::unique_ptr<DriveSetup> DriveSetup::CreateReplay(const std::string& trace, c
     auto setup = std::make_unique<DriveSetup>(Key{});
     // The clock starts where the recording's did, so the program's time
     // limits and a --trace of the replay read as the recording.
-    setup->m_replayClock = std::make_unique<ReplayClock>(session.startTick, options.realTime);
+    setup->m_replayClock = std::make_unique<ReplayClock>(
+        session.startTick, options.realTime ? kReplayRealTimeLimit : std::chrono::milliseconds(0));
     setup->m_replay = std::make_unique<ReplayTransport>(std::move(session), *setup->m_replayClock);
     setup->m_replayFile = trace;
     setup->m_clock = setup->m_replayClock.get();

@@ -85,10 +85,14 @@ public:
     Clock& HostClock();
     // The simulated machine behind --simulate; null for real drives.
     SimulatedMachine* Simulation() { return m_simulation.get(); }
-    // --simulate=replay:TRACE: the sentence saying where the program left
-    // the recording ("replay of T stopped at command 57: sent ...;
-    // recorded ..."); empty while every command matched. A command whose
-    // replay stopped has failed, whatever else it did.
+    // --simulate=replay:TRACE: the program sent a command other than the
+    // recorded one; that command and every later one were not sent.
+    bool ReplayStopped() const;
+    // The sentence saying where the program left the recording ("the replay
+    // of T stopped at command 57 (line 58): sent ...; recorded ..."); empty
+    // while every command matched. A command whose replay stopped has failed
+    // as a replay, whatever else it did: what followed answers commands that
+    // were never sent, and says nothing about a drive.
     std::string ReplayFailure() const;
     // What a replay adds to the end of a command: with `json`,
     // "replayed_commands", "recorded_commands" and, when it stopped,
