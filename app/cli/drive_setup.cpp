@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <string_view>
@@ -16,7 +15,6 @@
 #include "drive/sim/paced_clock.h"
 #include "drive/sim/replay_transport.h"
 #include "drive/sim/simulated_machine.h"
-#include "flash/download.h"
 
 #if defined(__linux__)
 #include "drive/linux/linux_kernel.h"
@@ -32,15 +30,6 @@ namespace keluflash::cli {
 namespace {
 
 constexpr std::string_view kReplayPrefix = "replay:";
-
-// --real-time over a replay: the pauses take real time for this long in all,
-// then the replay goes on in virtual time. A signal while the drive is
-// written waits for the update, which the program promises to end within
-// kDriveWriteSeconds; a trace may claim pauses of any length (an edited one,
-// days). The pauses of the whole replay stay inside the promise, leaving ten
-// seconds for the program's own work between them (a replay of 7000
-// commands takes well under one).
-constexpr std::chrono::milliseconds kReplayRealTimeLimit = std::chrono::seconds(kDriveWriteSeconds - 10);
 
 std::string ProfileNames() {
     std::string names;
