@@ -34,6 +34,9 @@ enum class MachineFaultKind : uint8_t {
     // time-out expires, yet the call succeeds with SCSI status GOOD and no
     // data moved (elsewhere a host error).
     TimeOutReportedAsGood,
+    // The host's time-out expires as the drive's answer arrives: its status
+    // byte is lost (GOOD, 0), while its sense bytes stay in the buffer.
+    HostTimeOutWithSense,
 };
 
 // A fault of the machine, matched per drive like a drive's CommandFault.

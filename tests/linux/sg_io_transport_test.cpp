@@ -218,29 +218,38 @@ TEST_F(SgIoTransportTest, MapsEachAnswerOfTheKernelToItsCategory) {
         uint8_t statusByte;
         CommandOutcome outcome;
         HostFailureKind hostFailure;
-        bool gone;
+        CommandVerdict verdict;
     };
     using O = CommandOutcome;
     using H = HostFailureKind;
+    using V = CommandVerdict;
+    // The status byte is 1 only for a drive that answered GOOD: never for a
+    // time-out or a host error, whatever status or sense came with it.
     const Case cases[] = {
-        {"good", 0, 0, 0, 0, false, 1, O::Answered, H::None, false},
-        {"check condition with sense", 0, 2, 0, 0x08, true, 2, O::Answered, H::None, false},
-        {"sense through the driver byte only", 0, 0, 0, 0x08, true, 2, O::Answered, H::None, false},
-        {"busy", 0, 8, 0, 0, false, 8, O::Answered, H::None, false},
+        {"good", 0, 0, 0, 0, false, 1, O::Answered, H::None, V::Answered},
+        {"check condition with sense", 0, 2, 0, 0x08, true, 2, O::Answered, H::None, V::Answered},
+        {"sense through the driver byte only", 0, 0, 0, 0x08, true, 2, O::Answered, H::None, V::Answered},
+        {"busy", 0, 8, 0, 0, false, 8, O::Answered, H::None, V::Answered},
         // A status no drive may answer never reads as the program's "done".
-        {"status byte 1", 0, 1, 0, 0, false, 0, O::Answered, H::None, false},
-        {"host time-out", 0, 0, 0x03, 0, false, 1, O::HostFailure, H::TimedOut, false},
-        {"driver time-out", 0, 0, 0, 0x06, false, 1, O::HostFailure, H::TimedOut, false},
-        {"host error keeps the drive's status", 0, 2, 0x07, 0x08, true, 2, O::HostFailure, H::TransportError, false},
-        {"driver error", 0, 0, 0, 0x04, false, 1, O::HostFailure, H::TransportError, false},
-        {"no connection: the drive is gone", 0, 0, 0x01, 0, false, 0, O::OsError, H::None, true},
-        {"bad target: the drive is gone", 0, 0, 0x04, 0, false, 0, O::OsError, H::None, true},
-        {"node gone", ENODEV, 0, 0, 0, false, 0, O::OsError, H::None, true},
-        {"no such device or address", ENXIO, 0, 0, 0, false, 0, O::OsError, H::None, true},
-        {"refused", EACCES, 0, 0, 0, false, 0, O::OsError, H::None, false},
-        {"not a sg device", ENOTTY, 0, 0, 0, false, 0, O::OsError, H::None, false},
+        {"status byte 1", 0, 1, 0, 0, false, 0, O::Answered, H::None, V::Answered},
+        {"host time-out", 0, 0, 0x03, 0, false, 0, O::HostFailure, H::TimedOut, V::NoAnswer},
+        // The sense buffer may hold bytes when the host gives up: they are
+        // not the drive's answer.
+        {"host time-out with sense", 0, 0, 0x03, 0, true, 0, O::HostFailure, H::TimedOut, V::NoAnswer},
+        {"driver time-out", 0, 0, 0, 0x06, false, 0, O::HostFailure, H::TimedOut, V::NoAnswer},
+        {"host error keeps the drive's status", 0, 2, 0x07, 0x08, true, 2, O::HostFailure, H::TransportError,
+         V::NoAnswer},
+        {"driver error", 0, 0, 0, 0x04, false, 0, O::HostFailure, H::TransportError, V::NoAnswer},
+        {"no connection: the drive is gone", 0, 0, 0x01, 0, false, 0, O::OsError, H::None, V::DriveGone},
+        {"bad target: the drive is gone", 0, 0, 0x04, 0, false, 0, O::OsError, H::None, V::DriveGone},
+        {"node gone", ENODEV, 0, 0, 0, false, 0, O::OsError, H::None, V::DriveGone},
+        {"no such device or address", ENXIO, 0, 0, 0, false, 0, O::OsError, H::None, V::DriveGone},
+        {"refused", EACCES, 0, 0, 0, false, 0, O::OsError, H::None, V::SystemError},
+        // The drive is still there: busy is no departure.
+        {"busy call", EBUSY, 0, 0, 0, false, 0, O::OsError, H::None, V::SystemError},
+        {"not a sg device", ENOTTY, 0, 0, 0, false, 0, O::OsError, H::None, V::SystemError},
         // errno 121 is a failed call like any other, never "completed".
-        {"remote I/O error", EREMOTEIO, 0, 0, 0, false, 0, O::OsError, H::None, false},
+        {"remote I/O error", EREMOTEIO, 0, 0, 0, false, 0, O::OsError, H::None, V::SystemError},
     };
     SgIoTransport transport(kernel);
     const DeviceEntry drive = ScanOne(transport);
@@ -262,7 +271,7 @@ TEST_F(SgIoTransportTest, MapsEachAnswerOfTheKernelToItsCategory) {
         EXPECT_EQ(ProgramStatus(result, true), c.statusByte);
         EXPECT_EQ(result.outcome, c.outcome);
         EXPECT_EQ(result.hostFailure, c.hostFailure);
-        EXPECT_EQ(result.deviceGone, c.gone);
+        EXPECT_EQ(result.Verdict(), c.verdict);
         EXPECT_EQ(result.osErrorText.empty(), c.outcome != O::OsError);
         EXPECT_EQ(ParseSense(result.senseData.data(), result.senseLength),
                   c.writesSense ? (SenseTriple{5, 0x24, 1}) : SenseTriple{});
@@ -281,7 +290,7 @@ TEST_F(SgIoTransportTest, AHostErrorFromADriveThatIsGoneIsNotCompleted) {
     kernel.present = false;
     CommandResult result;
     transport.Execute(drive, tur.data(), nullptr, 0, kDirectionNone, result);
-        EXPECT_EQ(ProgramStatus(result, true), 0);
+    EXPECT_EQ(ProgramStatus(result, true), 0);
     EXPECT_EQ(result.outcome, CommandOutcome::OsError);
     EXPECT_TRUE(result.deviceGone);
     EXPECT_EQ(result.osErrorText, "No such device");
@@ -293,7 +302,7 @@ TEST_F(SgIoTransportTest, NoDriveMeansNothingReachesTheKernel) {
     EXPECT_EQ(transport.Scan(table, AnswerInquiry), 0);
     CommandResult result;
     transport.Execute(table[0], tur.data(), nullptr, 0, kDirectionNone, result);
-        EXPECT_EQ(ProgramStatus(result, true), 0);
+    EXPECT_EQ(ProgramStatus(result, true), 0);
     EXPECT_EQ(result.outcome, CommandOutcome::OsError);
     EXPECT_EQ(result.osError, static_cast<uint32_t>(EBADF));
     EXPECT_EQ(kernel.calls, 0);
@@ -307,7 +316,7 @@ TEST_F(SgIoTransportTest, TheBlockNodeRefusingACommandPointsToTheSgNode) {
     ASSERT_EQ(transport.Scan(table, AnswerInquiry), 1);
     CommandResult result;
     transport.Execute(table[0], tur.data(), nullptr, 0, kDirectionNone, result);
-        EXPECT_EQ(ProgramStatus(result, true), 0);
+    EXPECT_EQ(ProgramStatus(result, true), 0);
     EXPECT_NE(result.osErrorText.find("use the drive's /dev/sgN node"), std::string::npos) << result.osErrorText;
 }
 

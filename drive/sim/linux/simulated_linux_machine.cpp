@@ -105,6 +105,11 @@ int SimulatedLinuxMachine::SgIo(int fd, sg_io_hdr_t& header) {
     }
     const ScsiResult& result = delivery.scsi;
     header.status = result.scsiStatus;
+    if (delivery.fault == MachineFaultKind::HostTimeOutWithSense) {
+        Clock().Advance(header.timeout);
+        header.host_status = kSgHostTimeOut;
+        header.status = 0;
+    }
     if (direction == kDirectionIn) {
         header.resid = static_cast<int>(length - std::min(length, result.transferred));
     }
@@ -112,7 +117,7 @@ int SimulatedLinuxMachine::SgIo(int fd, sg_io_hdr_t& header) {
         const size_t count = std::min<size_t>(header.mx_sb_len, result.sense.size());
         std::memcpy(header.sbp, result.sense.data(), count);
         header.sb_len_wr = static_cast<unsigned char>(count);
-        header.driver_status = kSgDriverSense;
+        if (delivery.fault != MachineFaultKind::HostTimeOutWithSense) header.driver_status = kSgDriverSense;
     }
     return 0;
 }
