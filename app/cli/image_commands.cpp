@@ -249,7 +249,7 @@ bool AddDrivePreview(const CommonOptions& common, const std::string& fileName, n
     }
     setup->ReportReplay(options.json, info);
     if (const std::string stopped = setup->ReplayFailure(); !stopped.empty()) {
-        exitCode = ReportFailure(options, ErrorKind::Failed, stopped, info);
+        exitCode = ReportFailure(options, ErrorKind::Replay, stopped, info);
         return false;
     }
     return true;
