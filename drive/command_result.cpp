@@ -15,13 +15,32 @@ SenseTriple ParseSense(const uint8_t* data, size_t length) {
     return SenseTriple{at(2), at(12), at(13)};
 }
 
+CommandVerdict CommandResult::Verdict() const {
+    switch (outcome) {
+        case CommandOutcome::Answered: return CommandVerdict::Answered;
+        case CommandOutcome::HostFailure: return CommandVerdict::NoAnswer;
+        case CommandOutcome::OsError: return deviceGone ? CommandVerdict::DriveGone : CommandVerdict::SystemError;
+        case CommandOutcome::NotSent: break;
+    }
+    return CommandVerdict::NotSent;
+}
+
 uint8_t ProgramStatus(const CommandResult& result, bool passThrough) {
-    if (!passThrough) return result.aspiStatus;
+    const bool answered = result.Answered();
+    if (!passThrough) {
+        // A request block the layer calls complete for a command the drive
+        // never answered carries no status at all.
+        if (!answered && result.aspiStatus == kStatusGood) return 0;
+        return result.aspiStatus;
+    }
     if (result.outcome == CommandOutcome::OsError || result.outcome == CommandOutcome::NotSent) return 0;
-    if (result.scsiStatus == kScsiStatusGood) return kStatusGood;
     // A status byte of 1 is no status a drive may answer; passed on, it would
     // read as "done". It is a failure without a status, like a refused call.
-    return result.scsiStatus == kStatusGood ? 0 : result.scsiStatus;
+    if (result.scsiStatus == kStatusGood) return 0;
+    // A time-out or host error whose status byte stayed GOOD is no success
+    // either: the drive said nothing.
+    if (result.scsiStatus == kScsiStatusGood) return answered ? kStatusGood : 0;
+    return result.scsiStatus;
 }
 
 std::string NoAnswerCause(const CommandResult& result) {
@@ -35,10 +54,11 @@ std::string NoAnswerCause(const CommandResult& result) {
                 return text;
             }
             if (result.deviceGone) return "the drive is gone";
+            if (result.osError == 0) return "the system does not find the drive";
             return "system error " + std::to_string(result.osError);
         case CommandOutcome::HostFailure:
             return result.hostFailure == HostFailureKind::TimedOut ? "timed out" : "transport error";
-        case CommandOutcome::NotSent: return "the transport sends no more commands";
+        case CommandOutcome::NotSent: return "not sent: the transport sends no more commands";
         case CommandOutcome::Answered: break;
     }
     return "answered";

@@ -21,6 +21,11 @@ inline constexpr uint8_t kScsiStatusBusy = 0x08;
 
 inline constexpr size_t kCommandSenseCapacity = 32;
 
+// Sense keys the flash steps read.
+inline constexpr uint8_t kSenseKeyNoSense = 0;
+inline constexpr uint8_t kSenseKeyNotReady = 2;
+inline constexpr uint8_t kSenseKeyIllegalRequest = 5;
+
 enum class CommandOutcome : uint8_t {
     NotSent,        // no transport, or a transport that sends nothing more: nothing went out
     Answered,       // the drive answered with a SCSI status (sense with CHECK CONDITION)
@@ -32,6 +37,17 @@ enum class HostFailureKind : uint8_t {
     None,
     TimedOut,       // the command's time-out expired
     TransportError, // a bus or driver error after the command may have reached the drive
+};
+
+// What became of a command, as every step reads it. Sense bytes that came
+// with a time-out or a host error are not the drive's answer: the host gave
+// up on the command, whatever it found in its sense buffer.
+enum class CommandVerdict : uint8_t {
+    Answered,     // the drive answered with a SCSI status
+    NoAnswer,     // a time-out or a host or driver error: the drive may have seen it
+    SystemError,  // the system refused the call; the drive is still there
+    DriveGone,    // the drive has left the system
+    NotSent,      // nothing went out
 };
 
 struct CommandResult {
@@ -53,15 +69,10 @@ struct CommandResult {
     // program reads on that path.
     uint8_t aspiStatus = 0;
 
+    // The one question every step asks of a command: what became of it.
+    CommandVerdict Verdict() const;
     // The drive took the command and answered it (whatever the status).
-    bool Answered() const { return outcome == CommandOutcome::Answered; }
-    // No answer came from the drive: nothing was sent, the system refused
-    // the call or the drive is gone, or the host gave up without any sense.
-    // Such a command is never taken for done, whatever the status byte says.
-    bool Unanswered() const {
-        return outcome == CommandOutcome::NotSent || outcome == CommandOutcome::OsError ||
-               (outcome == CommandOutcome::HostFailure && senseLength == 0);
-    }
+    bool Answered() const { return Verdict() == CommandVerdict::Answered; }
 };
 
 // The key, ASC and ASCQ of sense data in either format: fixed (response code
@@ -70,13 +81,14 @@ struct CommandResult {
 SenseTriple ParseSense(const uint8_t* data, size_t length);
 
 // The status byte the program reads, from the result: on the pass-through
-// transports 1 when the drive answered GOOD or gave no status, the drive's
-// SCSI status otherwise, and 0 after a system error; on ASPI the request
-// block's status.
+// transports 1 when the drive answered GOOD, the drive's SCSI status when it
+// answered otherwise, and 0 after a system error or when nothing was sent; on
+// ASPI the request block's status. It is never 1 for a command the drive did
+// not answer: a time-out whose status byte stayed GOOD is no success.
 uint8_t ProgramStatus(const CommandResult& result, bool passThrough);
 
 // What a command that got no answer from the drive met, in a few words: the
-// system's text, "timed out", "transport error".
+// system's text, "timed out", "transport error", "not sent: ...".
 std::string NoAnswerCause(const CommandResult& result);
 
 }  // namespace keluflash

@@ -14,57 +14,74 @@ namespace {
 constexpr uint8_t kBlockWriteMode = 5;
 constexpr uint8_t kFirstTriggerMode = 4;
 constexpr uint8_t kRetryTriggerMode = 5;
-constexpr uint8_t kSenseNoSense = 0;
-constexpr uint8_t kSenseNotReady = 2;
-constexpr uint8_t kSenseIllegalRequest = 5;
 constexpr uint8_t kAscMediumNotPresent = 0x3A;
-constexpr SenseTriple kParameterListLengthError{kSenseIllegalRequest, 0x1A, 0x00};
-// The drive's answer to a trigger whose checksum its staged blocks do not
-// reach: invalid field in parameter list.
-constexpr SenseTriple kChecksumRefusedSense{kSenseIllegalRequest, 0x26, 0x00};
+constexpr SenseTriple kParameterListLengthError{kSenseKeyIllegalRequest, 0x1A, 0x00};
 
 uint8_t TriggerCode(const ImageHeader& header, uint8_t base) {
     return static_cast<uint8_t>(header.BlockCount() + base);
-}
-
-uint8_t SendTrigger(const FlashContext& context, uint8_t mode, uint8_t code) {
-    return context.atapi.VendorWriteBlock(nullptr, mode, code, 0,
-                                          TriggerChecksum(context.header, context.selection));
 }
 
 void SetFailure(DownloadFailure* failure, DownloadFailure value) {
     if (failure) *failure = value;
 }
 
-// The command that just ran got no answer from the drive at all.
-bool NotAnswered(const TAtapi& atapi) { return atapi.LastResult().Unanswered(); }
+// One trigger command. A trigger the drive answers with anything but no
+// sense or NOT READY was refused: the drive keeps its firmware.
+uint8_t SendTrigger(const FlashContext& context, uint8_t mode, uint8_t code) {
+    const uint8_t status = context.atapi.VendorWriteBlock(nullptr, mode, code, 0,
+                                                          TriggerChecksum(context.header, context.selection));
+    const CommandResult& result = context.atapi.LastResult();
+    if (result.Answered() && result.sense.key != kSenseKeyNoSense && result.sense.key != kSenseKeyNotReady)
+        context.record.Reach(DriveState::TriggerRefused);
+    return status;
+}
 
-// The drive takes a trigger when it answers with no sense or NOT READY (it is
-// busy programming); the status byte itself is not what decides.
-bool TriggerAccepted(const FlashContext& context, uint8_t triggerStatus, const SenseTriple& sense) {
-    if (sense.key == kSenseNoSense || sense.key == kSenseNotReady) return true;
+// A retry follows only a trigger the drive answered and refused as the rule
+// says; an answer that never came may have been a taken trigger.
+bool RefusedWith(const TAtapi& atapi, uint8_t status, uint8_t senseKey) {
+    return atapi.LastResult().Answered() && status != kStatusGood && atapi.LastResult().sense.key == senseKey;
+}
+
+// How the triggers of a method ended.
+enum class TriggerEnd : uint8_t { Taken, Unanswered, Refused, NotSent };
+
+// The last trigger's verdict, judged once. Taken: the drive answered with no
+// sense or NOT READY (it is busy programming); the status byte itself is not
+// what decides. Unanswered: it may have been taken, as a drive that starts
+// programming may not finish the command's status in time, so the ready wait
+// and the read-back decide and nothing else is sent in between.
+TriggerEnd JudgeTrigger(const FlashContext& context, CommandVerdict verdict, uint8_t triggerStatus,
+                        const SenseTriple& sense, const std::string& cause) {
+    if (verdict == CommandVerdict::NotSent) {
+        context.report.AddMessage(FormatLine("Err:The trigger was not sent (%s).", cause.c_str()));
+        return TriggerEnd::NotSent;
+    }
+    if (verdict != CommandVerdict::Answered) {
+        context.record.Reach(DriveState::TriggerUnanswered);
+        context.report.AddMessage(
+            FormatLine("Err:The trigger got no answer (%s): waiting for the drive.", cause.c_str()));
+        return TriggerEnd::Unanswered;
+    }
+    if (sense.key == kSenseKeyNoSense || sense.key == kSenseKeyNotReady) {
+        context.record.Reach(DriveState::TriggerTaken);
+        return TriggerEnd::Taken;
+    }
+    context.record.Reach(DriveState::TriggerRefused);
     context.report.AddMessage(FormatLine("Status:%x;SenseCode:%x : %x : %x;", triggerStatus, sense.key,
                                          sense.asc, sense.ascq));
     context.report.AddMessage("Err:Flash Fail.");
-    return false;
+    return TriggerEnd::Refused;
 }
 
-// After a refused trigger: when any trigger of the method was refused for its
-// checksum, the drive said what went wrong, and that is what the update says.
-void SayChecksumRefusal(const FlashContext& context, bool checksumRefused, DownloadFailure* failure) {
-    if (!checksumRefused) return;
-    context.report.AddMessage(kMessageChecksumRefused);
-    SetFailure(failure, DownloadFailure::ChecksumRefused);
-}
-
-// A trigger that got no answer may still have been taken: a drive that starts
-// programming may not finish the command's status in time. The ready wait and
-// the read-back decide; nothing else is sent in between.
-bool TriggerUnanswered(const FlashContext& context) {
-    if (!NotAnswered(context.atapi)) return false;
-    context.record.Reach(DriveState::TriggerUnanswered);
-    context.report.AddMessage(FormatLine("Err:The trigger got no answer (%s): waiting for the drive.",
-                                         NoAnswerCause(context.atapi.LastResult()).c_str()));
+// False when the method ends at the trigger; `failure` then says how.
+bool TriggerLetsWaitBegin(TriggerEnd end, DownloadFailure* failure) {
+    switch (end) {
+        case TriggerEnd::NotSent: SetFailure(failure, DownloadFailure::NotSent); return false;
+        case TriggerEnd::Refused: SetFailure(failure, DownloadFailure::Refused); return false;
+        case TriggerEnd::Taken:
+        case TriggerEnd::Unanswered: break;
+    }
+    SetFailure(failure, DownloadFailure::AfterTrigger);
     return true;
 }
 
@@ -76,63 +93,80 @@ std::optional<BlockBuffer> AllocateBuffer(const FlashContext& context) {
 
 bool BlockWriteFailed(const FlashContext& context, uint8_t status, int block, DownloadFailure* failure) {
     // Blocks only go to the drive's staging area: without a trigger the flash
-    // keeps the old firmware. One that got no answer may have arrived; it is
-    // never counted as sent, whatever the status byte says.
-    const bool unanswered = NotAnswered(context.atapi);
-    if (status == kStatusGood || unanswered) context.record.Reach(DriveState::BlocksSent);
-    if (status == kStatusGood && !unanswered) return false;
-    if (status != kStatusGood)
-        context.report.AddMessage(FormatLine("Status:0x%x ; Err:Flash command(W) has problems.", status));
-    if (unanswered) {
-        context.report.AddMessage(FormatLine("Err:Block %d got no answer (%s).", block,
-                                             NoAnswerCause(context.atapi.LastResult()).c_str()));
-        SetFailure(failure, DownloadFailure::NoAnswer);
-    } else {
-        SetFailure(failure, DownloadFailure::Refused);
+    // keeps the old firmware.
+    const CommandResult& result = context.atapi.LastResult();
+    switch (result.Verdict()) {
+        case CommandVerdict::Answered:
+            if (status == kStatusGood) {
+                context.record.Reach(DriveState::BlocksSent);
+                return false;
+            }
+            context.report.AddMessage(FormatLine("Status:0x%x ; Err:Flash command(W) has problems.", status));
+            SetFailure(failure, DownloadFailure::Refused);
+            return true;
+        case CommandVerdict::NotSent:
+            // Nothing went out: the drive holds what it held before.
+            context.report.AddMessage(FormatLine("Err:Block %d was not sent (%s).", block, NoAnswerCause(result).c_str()));
+            SetFailure(failure, DownloadFailure::NotSent);
+            return true;
+        case CommandVerdict::NoAnswer:
+        case CommandVerdict::SystemError:
+        case CommandVerdict::DriveGone:
+            break;
     }
+    // It may have arrived; it is never counted as taken.
+    context.record.Reach(DriveState::BlocksSent);
+    context.report.AddMessage(FormatLine("Status:0x%x ; Err:Flash command(W) has problems.", status));
+    context.report.AddMessage(FormatLine("Err:Block %d got no answer (%s).", block, NoAnswerCause(result).c_str()));
+    SetFailure(failure, DownloadFailure::NoAnswer);
     return true;
 }
 
 // Polls TEST UNIT READY until the drive answers GOOD or reports no medium,
 // for at most 120 whole seconds. Method A keeps the window alive between
-// polls; method B does not. The drive has taken the trigger: however the wait
-// ends, nothing more is sent to it.
+// polls; method B does not. The drive has taken the trigger (or may have):
+// however the wait ends, nothing more is sent to it. A poll the drive did
+// not answer (a time-out, a host error, a system error while the drive
+// restarts, whatever sense came with it) means not ready yet; only a drive
+// that has left the system, or a transport that sends nothing more, ends the
+// wait early.
 bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool processMessages,
                     DownloadFailure* failure) {
     TAtapi& atapi = context.atapi;
     const uint32_t started = context.clock.TickCount();
     uint32_t shownSeconds = 0;
+    SetFailure(failure, DownloadFailure::AfterTrigger);
     context.bar.WaitingForDrive(0, kReadyWaitSeconds);
     for (;;) {
         const uint8_t status = atapi.TestUnitReady();
         const CommandResult& result = atapi.LastResult();
+        const CommandVerdict verdict = result.Verdict();
         const SenseTriple sense = result.sense;
-        // A poll with no answer (a time-out, a host error, an ASPI layer that
-        // does not find the drive while it restarts) means not ready yet.
-        if ((status == kStatusGood && !result.Unanswered()) ||
-            (sense.key == kSenseNotReady && sense.asc == kAscMediumNotPresent)) {
+        if (verdict == CommandVerdict::Answered &&
+            (status == kStatusGood || (sense.key == kSenseKeyNotReady && sense.asc == kAscMediumNotPresent))) {
             atapi.TestUnitReady();
             context.record.Reach(DriveState::DriveReady);
             return true;
         }
-        // A drive the system no longer reaches does not come back by polling:
-        // a pass-through call the system refuses (the drive gone, its handle
-        // invalid), or a transport that sends nothing more.
-        if ((result.outcome == CommandOutcome::OsError && atapi.NtFlag()) ||
-            result.outcome == CommandOutcome::NotSent) {
-            const bool gone = result.outcome == CommandOutcome::OsError;
-            context.record.Reach(gone ? DriveState::DriveGone : DriveState::NeverReady);
+        if (verdict == CommandVerdict::DriveGone) {
+            context.record.Reach(DriveState::DriveGone);
             context.report.AddMessage(FormatLine("Err:The drive took the firmware and is no longer reachable (%s).",
                                                  NoAnswerCause(result).c_str()));
-            SetFailure(failure, DownloadFailure::AfterTrigger);
+            return false;
+        }
+        const uint32_t elapsedSeconds = (context.clock.TickCount() - started) / 1000;
+        if (verdict == CommandVerdict::NotSent) {
+            // The drive may be programming: its state stays what the trigger left.
+            context.report.AddMessage(FormatLine("Err:The wait for the drive ended after %u s: %s.",
+                                                 static_cast<unsigned>(elapsedSeconds), NoAnswerCause(result).c_str()));
             return false;
         }
         if (processMessages) context.ui.ProcessMessages();
-        const uint32_t elapsedSeconds = (context.clock.TickCount() - started) / 1000;
-        if (elapsedSeconds > kReadyWaitSeconds) break;
-        if (elapsedSeconds != shownSeconds) {
-            shownSeconds = elapsedSeconds;
-            context.bar.WaitingForDrive(elapsedSeconds, kReadyWaitSeconds);
+        const uint32_t seconds = (context.clock.TickCount() - started) / 1000;
+        if (seconds > kReadyWaitSeconds) break;
+        if (seconds != shownSeconds) {
+            shownSeconds = seconds;
+            context.bar.WaitingForDrive(seconds, kReadyWaitSeconds);
         }
     }
     const SenseTriple sense = atapi.LastResult().sense;
@@ -146,7 +180,6 @@ bool WaitUntilReady(const FlashContext& context, uint8_t triggerStatus, bool pro
     }
     context.record.Reach(DriveState::NeverReady);
     context.report.AddMessage(FormatLine("Err:Flash error,time out %d Sec", static_cast<int>(kReadyWaitSeconds)));
-    SetFailure(failure, DownloadFailure::AfterTrigger);
     return false;
 }
 
@@ -182,31 +215,20 @@ bool DownloadMethodA(const FlashContext& context, DownloadFailure* failure) {
     context.bar.PhaseStarted(FlashPhase::Programming);
     const uint8_t code = TriggerCode(header, 0xE0);
     uint8_t triggerStatus = SendTrigger(context, kFirstTriggerMode, code);
-    SenseTriple sense = atapi.LastResult().sense;
-    bool checksumRefused = sense == kChecksumRefusedSense;
     bool retried = false;
-    if (triggerStatus != kStatusGood && sense.key == kSenseIllegalRequest) {
+    if (RefusedWith(atapi, triggerStatus, kSenseKeyIllegalRequest)) {
         // On the ASPI path a TEST UNIT READY goes before the retry.
         if (!atapi.NtFlag()) atapi.TestUnitReady();
         retried = true;
         triggerStatus = SendTrigger(context, kRetryTriggerMode, code);
-        sense = atapi.LastResult().sense;
-        checksumRefused = checksumRefused || sense == kChecksumRefusedSense;
-        if (sense == kParameterListLengthError) {
+        if (atapi.LastResult().Answered() && atapi.LastResult().sense == kParameterListLengthError) {
             atapi.TestUnitReady();
             triggerStatus = SendTrigger(context, kRetryTriggerMode, TriggerCode(header, 0xF0));
-            sense = atapi.LastResult().sense;
-            checksumRefused = checksumRefused || sense == kChecksumRefusedSense;
         }
     }
-    if (!TriggerUnanswered(context)) {
-        if (!TriggerAccepted(context, triggerStatus, sense)) {
-            SayChecksumRefusal(context, checksumRefused, failure);
-            return false;
-        }
-        context.record.Reach(DriveState::TriggerTaken);
-    }
-    SetFailure(failure, DownloadFailure::AfterTrigger);
+    const CommandResult& last = atapi.LastResult();
+    const TriggerEnd end = JudgeTrigger(context, last.Verdict(), triggerStatus, last.sense, NoAnswerCause(last));
+    if (!TriggerLetsWaitBegin(end, failure)) return false;
     context.report.SetProgress(80);
     if (retried) context.clock.Sleep(kMethodARetryPauseMilliseconds);
     return WaitUntilReady(context, triggerStatus, true, failure);
@@ -256,29 +278,24 @@ bool DownloadMethodB(const FlashContext& context, DownloadFailure* failure) {
     context.bar.PhaseStarted(FlashPhase::Programming);
     // Method B's trigger codes are method A's in reverse order.
     uint8_t triggerStatus = SendTrigger(context, kRetryTriggerMode, TriggerCode(header, 0xF0));
-    SenseTriple sense = atapi.LastResult().sense;
-    bool checksumRefused = sense == kChecksumRefusedSense;
-    if (sense == kParameterListLengthError) {
+    CommandResult trigger = atapi.LastResult();
+    SenseTriple sense = trigger.sense;
+    if (trigger.Answered() && sense == kParameterListLengthError) {
         atapi.TestUnitReady();
         triggerStatus = SendTrigger(context, kRetryTriggerMode, TriggerCode(header, 0xE0));
-        sense = atapi.LastResult().sense;
+        trigger = atapi.LastResult();
+        sense = trigger.sense;
         // The retry is judged by the sense that came back with it; only
-        // without any does REQUEST SENSE ask for it.
-        if (atapi.NtFlag() && atapi.LastResult().senseLength == 0 && !NotAnswered(atapi)) {
+        // without any does REQUEST SENSE ask for it (a cleared buffer that
+        // gets no answer reads as no sense, and the wait decides).
+        if (atapi.NtFlag() && trigger.Answered() && trigger.senseLength == 0) {
             std::array<uint8_t, 50> senseData{};
             atapi.RequestSense(senseData.data());
             sense = SenseTriple{senseData[2], senseData[12], senseData[13]};
         }
-        checksumRefused = checksumRefused || sense == kChecksumRefusedSense;
     }
-    if (!TriggerUnanswered(context)) {
-        if (!TriggerAccepted(context, triggerStatus, sense)) {
-            SayChecksumRefusal(context, checksumRefused, failure);
-            return false;
-        }
-        context.record.Reach(DriveState::TriggerTaken);
-    }
-    SetFailure(failure, DownloadFailure::AfterTrigger);
+    const TriggerEnd end = JudgeTrigger(context, trigger.Verdict(), triggerStatus, sense, NoAnswerCause(trigger));
+    if (!TriggerLetsWaitBegin(end, failure)) return false;
     context.report.SetProgress(80);
     if (atapi.NtFlag()) context.clock.Sleep(kMethodBPassThroughPauseMilliseconds);
     return WaitUntilReady(context, triggerStatus, false, failure);

@@ -36,20 +36,13 @@ enum class DownloadFailure : uint8_t {
     // a transport or system error, a drive that is gone): nothing was
     // programmed, and nothing more is sent.
     NoAnswer,
+    // A command before the trigger was never sent (the transport sends no
+    // more commands): nothing more can be sent.
+    NotSent,
     // The drive took the trigger (or may have) and did not come back: it may
     // be programming its flash, so nothing more is sent.
     AfterTrigger,
-    // The drive refused the trigger because the blocks it holds do not sum to
-    // the image's checksum, though every block write was reported done: the
-    // way to the drive lost data without saying so (Wine's pass-through reads
-    // a time-out as success). Nothing was programmed; nothing more is sent
-    // over a path that loses data unseen.
-    ChecksumRefused,
 };
-
-// The line that says so.
-inline constexpr const char* kMessageChecksumRefused =
-    "Err:The drive refused the image's checksum: a block did not reach it whole, though its write was reported done.";
 
 // Bytes method A sends for block i: the drive takes 0xF000 for blocks 1 and 2
 // and 0xFFFE for every other block, whatever the block's own length.

@@ -19,9 +19,12 @@ void RewriteArea(const FlashContext& context, uint8_t* image, uint8_t bank, uint
     for (uint32_t address = start, left = length; left != 0;) {
         const uint32_t count = std::min<uint32_t>(kPatchWriteChunk, left);
         // The drive's answer is not looked at: the download that follows
-        // rewrites the flash anyway.
+        // rewrites the flash anyway. Only a write that never went out leaves
+        // the area as it was, and nothing more would go.
         context.atapi.VendorWriteMemory(image + address, bank, static_cast<uint16_t>(address),
                                         static_cast<uint8_t>(count));
+        if (context.atapi.LastResult().Verdict() == CommandVerdict::NotSent) return;
+        context.record.Reach(DriveState::PatchAreaWritten);
         address += count;
         left -= count;
     }
@@ -85,7 +88,6 @@ bool SyncPatchArea(const FlashContext& context) {
             return true;  // no rewrite on a drive error
         const uint32_t count = std::min(left, kMemoryReadSize);
         if (std::memcmp(readBuffer, image->Data() + address, count) != 0) {
-            context.record.Reach(DriveState::PatchAreaWritten);
             RewriteArea(context, image->Data(), bank, start, length);
             return true;
         }

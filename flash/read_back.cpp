@@ -23,16 +23,30 @@ bool ReadFlashBanks(const FlashContext& context, int bankCount, const FlashPiece
                 context.atapi.VendorReadMemory(piece.data(), static_cast<uint8_t>(bank), static_cast<uint16_t>(address));
             const CommandResult& result = context.atapi.LastResult();
             std::string cause;
-            if (result.Unanswered()) {
-                cause = NoAnswerCause(result);
-            } else if (status == kStatusGood && result.residual != 0) {
-                cause = FormatLine("short read: %u of %u bytes", static_cast<unsigned>(kReadBackPiece - std::min(result.residual, kReadBackPiece)),
-                                   static_cast<unsigned>(kReadBackPiece));
+            bool unread = false;
+            switch (result.Verdict()) {
+                case CommandVerdict::Answered:
+                    // NOT READY: the drive may still be busy; what it holds is unknown.
+                    unread = status != kStatusGood && result.sense.key == kSenseKeyNotReady;
+                    if (status == kStatusGood && result.residual != 0)
+                        cause = FormatLine("short read: %u of %u bytes",
+                                           static_cast<unsigned>(kReadBackPiece - std::min(result.residual, kReadBackPiece)),
+                                           static_cast<unsigned>(kReadBackPiece));
+                    break;
+                case CommandVerdict::NotSent:
+                    unread = true;
+                    cause = NoAnswerCause(result);
+                    break;
+                case CommandVerdict::NoAnswer:
+                case CommandVerdict::SystemError:
+                case CommandVerdict::DriveGone:
+                    cause = NoAnswerCause(result);
+                    break;
             }
             if (status != kStatusGood || !cause.empty()) {
                 if (failure)
                     *failure = ReadBackFailure{static_cast<uint8_t>(bank), static_cast<uint16_t>(address), status,
-                                               result.sense, cause};
+                                               result.sense, cause, unread};
                 return false;
             }
             visit(static_cast<uint8_t>(bank), static_cast<uint16_t>(address), piece.data());
@@ -57,6 +71,7 @@ bool VerifyFlash(const FlashContext& context) {
     context.bar.PhaseStarted(FlashPhase::Verification);
     ReadBackFailure failure;
     const std::optional<uint16_t> sum = ReadBackChecksum(context, &failure);
+    if (sum && *sum == TriggerChecksum(context.header, context.selection)) return true;
     // A read that fails is a failed verification, never a sum of 0.
     if (!sum) {
         context.report.AddMessage(FormatLine("Status:%x;SenseCode:%x : %x : %x; Read bank %u at %x failed%s%s.",
@@ -64,9 +79,12 @@ bool VerifyFlash(const FlashContext& context) {
                                              failure.sense.ascq, static_cast<unsigned>(failure.bank),
                                              static_cast<unsigned>(failure.address),
                                              failure.cause.empty() ? "" : ": ", failure.cause.c_str()));
-    } else if (*sum == TriggerChecksum(context.header, context.selection)) {
-        return true;
     }
+    if (!sum && failure.unread) {
+        context.report.AddMessage("Err:The flash was not read back: the drive is not verified.");
+        return false;
+    }
+    context.record.Reach(DriveState::VerificationFailed);
     context.report.AddMessage("Err:Verify NG !!");
     return false;
 }

@@ -28,6 +28,9 @@ struct ReadBackFailure {
     // Why a read that looked done is not: no answer came, or fewer bytes than
     // asked for. Empty when the drive refused the read.
     std::string cause;
+    // The read was never sent, or the drive answered NOT READY: the flash
+    // was not read, so nothing is known about what it holds.
+    bool unread = false;
 };
 
 // Reads banks 0 to bankCount-1 the way the read-back does, moving the bar and
@@ -41,7 +44,11 @@ bool ReadFlashBanks(const FlashContext& context, int bankCount, const FlashPiece
 std::optional<uint16_t> ReadBackChecksum(const FlashContext& context, ReadBackFailure* failure = nullptr);
 
 // True when the sum equals the checksum the trigger carried; otherwise
-// "Err:Verify NG !!" (a failed read fails too, after a line that says where).
+// "Err:Verify NG !!" (a failed read fails too, after a line that says where)
+// and the report's drive state becomes "verification failed", unless the
+// flash could not be read at all (a read not sent, or a drive not ready):
+// the state then stays what it was, and the line says the drive was not
+// verified.
 bool VerifyFlash(const FlashContext& context);
 
 }  // namespace keluflash

@@ -130,7 +130,6 @@ void FirmwareUpdate::Run() {
             m_report.result = UpdateResult::Verified;
             m_lines.AddMessage("OK:Verify ok!!");
         } else {
-            m_report.Reach(DriveState::VerificationFailed);
             Finish(UpdateResult::VerifyFailed, m_lines.Last());
         }
     }
@@ -141,7 +140,6 @@ bool FirmwareUpdate::Verify() {
     if (!Validate()) return false;
     m_report.Reach(DriveState::DriveReady);
     if (!VerifyFlash(Context())) {
-        m_report.Reach(DriveState::VerificationFailed);
         m_report.Fail(UpdateResult::VerifyFailed, m_lines.Last());
         return false;
     }
@@ -181,25 +179,35 @@ bool FirmwareUpdate::FlashImage() {
     if (failure != DownloadFailure::Refused) return false;
     if (QueryMethodBSupport() == 0) {
         const CommandResult& result = m_ports.atapi.LastResult();
-        if (result.outcome == CommandOutcome::OsError || result.outcome == CommandOutcome::HostFailure) {
-            m_lines.AddMessage("Err:The drive did not answer the mode query (" + NoAnswerCause(result) + ").");
-            return false;
+        switch (result.Verdict()) {
+            case CommandVerdict::Answered:
+                m_lines.AddMessage("Err:The firmware is not support this device!!(7)");
+                break;
+            case CommandVerdict::NotSent:
+                m_lines.AddMessage("Err:The mode query was not sent (" + NoAnswerCause(result) + ").");
+                break;
+            case CommandVerdict::NoAnswer:
+            case CommandVerdict::SystemError:
+            case CommandVerdict::DriveGone:
+                m_lines.AddMessage("Err:The drive did not answer the mode query (" + NoAnswerCause(result) + ").");
+                break;
         }
-        m_lines.AddMessage("Err:The firmware is not support this device!!(7)");
         return false;
     }
     m_report.method = DownloadMethod::WriteBuffer;
     m_report.fallback = true;
     if (DownloadMethodB(Context(), &failure)) return true;
-    // The checksum refusal is the cause and stays the last line.
-    if (failure != DownloadFailure::ChecksumRefused) m_lines.AddMessage("Err:Flash Fail!!");
+    m_lines.AddMessage("Err:Flash Fail!!");
     return false;
 }
 
 uint8_t FirmwareUpdate::QueryMethodBSupport() {
     std::array<uint8_t, kQueryModeBufferSize> answer{};
-    if (m_ports.atapi.VendorQueryMode(answer.data()) == kStatusGood) return answer[0];
-    if (m_ports.atapi.VendorQueryMode(answer.data()) == kStatusGood) return answer[0];
+    TAtapi& atapi = m_ports.atapi;
+    if (atapi.VendorQueryMode(answer.data()) == kStatusGood) return answer[0];
+    // A query that never went out is not asked again: nothing would go.
+    if (atapi.LastResult().Verdict() == CommandVerdict::NotSent) return 0;
+    if (atapi.VendorQueryMode(answer.data()) == kStatusGood) return answer[0];
     return 0;
 }
 

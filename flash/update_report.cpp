@@ -17,6 +17,10 @@ std::string_view Advice(DriveState state) {
         case DriveState::BlocksSent:
             return "blocks reached the drive, but it was never told to program them: it programmed nothing and "
                    "runs its old firmware; flash the same image again";
+        case DriveState::TriggerRefused:
+            return "the drive refused the command to program this image: it programmed nothing and keeps its "
+                   "firmware; check that the image is meant for this drive (model, firmware id, revision) before "
+                   "flashing it again";
         case DriveState::TriggerTaken:
             return "the drive took the firmware and is programming its flash: leave it powered, do not restart "
                    "and do not start another update; verify it once it answers";
@@ -53,6 +57,7 @@ std::string_view DriveStateName(DriveState state) {
         case DriveState::Untouched: return "untouched";
         case DriveState::PatchAreaWritten: return "patch-area-written";
         case DriveState::BlocksSent: return "blocks-sent";
+        case DriveState::TriggerRefused: return "trigger-refused";
         case DriveState::TriggerTaken: return "trigger-taken";
         case DriveState::TriggerUnanswered: return "trigger-unanswered";
         case DriveState::DriveReady: return "drive-ready";

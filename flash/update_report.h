@@ -21,6 +21,7 @@ enum class DriveState : uint8_t {
     Untouched,           // nothing that writes was sent
     PatchAreaWritten,    // the patch area was rewritten from the image; no block was sent
     BlocksSent,          // blocks reached the drive's staging area; no trigger was taken
+    TriggerRefused,      // the drive answered the trigger with a refusal: it programmed nothing
     TriggerTaken,        // the drive took the trigger: it programs its flash
     TriggerUnanswered,   // the trigger got no answer: the drive may be programming
     DriveReady,          // the drive answered again after programming
@@ -42,7 +43,7 @@ enum class UpdateResult : uint8_t {
 enum class DownloadMethod : uint8_t { None, VendorBlocks /*A*/, WriteBuffer /*B*/ };
 
 struct CheckVerdict {
-    std::string name;     // "drive family", "vendor", "model", "model match", "firmware id", "image", "downgrade"
+    std::string name;     // "drive family", "vendor", "model", "model match", "image", "downgrade"
     bool passed = false;
     std::string line;     // the refusal's own line
 };

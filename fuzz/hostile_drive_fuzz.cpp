@@ -105,8 +105,11 @@ public:
         return IsVendorCommand(cdb) && cdb[5] == kSubReadMemory;
     }
     // After each call: a read-back read and whether it truly returned GOOD in
-    // full, with the bytes it handed back.
-    void Called(const uint8_t* cdb, bool trulyGood, const uint8_t* data, uint32_t length) {
+    // full, with the bytes it handed back; whether the drive answered at all
+    // (no host, driver or system error), for TEST UNIT READY after a trigger.
+    void Called(const uint8_t* cdb, bool trulyGood, const uint8_t* data, uint32_t length, bool answered) {
+        if (IsVendorCommand(cdb) && cdb[5] == kSubWriteBlock && cdb[8] == 0 && cdb[9] == 0) m_pollAnswered = false;
+        if (cdb[0] == kOpTestUnitReady && answered) m_pollAnswered = true;
         if (!IsReadBack(cdb)) {
             m_reads = 0;
             m_allGood = true;
@@ -121,6 +124,8 @@ public:
     uint32_t Reads() const { return m_reads; }
     bool AllGood() const { return m_allGood; }
     uint16_t Sum() const { return static_cast<uint16_t>(m_sum); }
+    // Since the last trigger, a TEST UNIT READY that the drive answered.
+    bool PollAnswered() const { return m_pollAnswered; }
 
 private:
     ByteStream& m_bytes;
@@ -129,6 +134,7 @@ private:
     uint32_t m_reads = 0;
     bool m_allGood = true;
     uint32_t m_sum = 0;
+    bool m_pollAnswered = false;
 };
 
 // --- Linux: ioctl(SG_IO) -----------------------------------------------------
@@ -139,11 +145,12 @@ public:
 
     std::vector<OpticalDriveNode> OpticalDrives() override { return m_honest.OpticalDrives(); }
     int Open(const std::string& path, bool exclusive) override { return m_honest.Open(path, exclusive); }
+    int Claim(const std::string& blockPath) override { return m_honest.Claim(blockPath); }
     void Close(int fd) override { m_honest.Close(fd); }
     bool StillPresent(const std::string& nodeName) override {
         return m_script.Bytes().Empty() ? m_honest.StillPresent(nodeName) : (m_script.Bytes().Next() & 1) != 0;
     }
-    std::string MountPoint(const std::string& blockName) override { return m_honest.MountPoint(blockName); }
+    std::string MountPoint(const std::string& blockPath) override { return m_honest.MountPoint(blockPath); }
 
     int SgIo(int fd, sg_io_hdr_t& header) override {
         ByteStream& bytes = m_script.Bytes();
@@ -172,11 +179,12 @@ public:
                 if (error == 0) Bend(header, data, dataIn);
                 break;
         }
-        const bool good = error == 0 && header.status == 0 && header.host_status == 0 &&
-                          ((header.driver_status & 0x0F) == 0 ||
-                           ((header.driver_status & 0x0F) == 0x08 && header.sb_len_wr == 0)) &&
+        const bool answered = error == 0 && header.host_status == 0 &&
+                              ((header.driver_status & 0x0F) == 0 || (header.driver_status & 0x0F) == 0x08);
+        const bool good = answered && header.status == 0 &&
+                          ((header.driver_status & 0x0F) == 0 || header.sb_len_wr == 0) &&
                           (header.resid == 0 || !dataIn);
-        m_script.Called(header.cmdp, good, dataIn ? data : nullptr, dataIn ? header.dxfer_len : 0);
+        m_script.Called(header.cmdp, good, dataIn ? data : nullptr, dataIn ? header.dxfer_len : 0, answered);
         return error;
     }
 
@@ -185,7 +193,14 @@ private:
         ByteStream& bytes = m_script.Bytes();
         const uint8_t what = bytes.Next();
         const uint8_t value = bytes.Next();
-        switch (what % 6) {
+        switch (what % 7) {
+            case 6:
+                // The host gives up as the answer comes: its status byte is
+                // lost, its sense stays in the buffer.
+                header.host_status = 0x03;
+                header.status = 0;
+                header.driver_status = 0;
+                break;
             case 0: header.status = value; break;
             case 1: header.host_status = static_cast<unsigned short>(value % 0x10); break;
             case 2: header.driver_status = value; break;
@@ -251,7 +266,7 @@ public:
             }
         }
         const bool good = done && spt.ScsiStatus == 0 && (!dataIn || spt.DataTransferLength >= requested);
-        m_script.Called(spt.Cdb, good, dataIn ? data : nullptr, dataIn ? requested : 0);
+        m_script.Called(spt.Cdb, good, dataIn ? data : nullptr, dataIn ? requested : 0, done);
         return done;
     }
 
@@ -311,9 +326,12 @@ public:
                 break;
             }
         }
-        const bool good = ReadAspiStatus(block.SRB_Status) == kSsComp && block.SRB_HaStat == 0 &&
-                          block.SRB_TargStat == 0;
-        m_script.Called(block.CDBByte, good, dataIn ? block.SRB_BufPointer : nullptr, dataIn ? block.SRB_BufLen : 0);
+        const uint8_t status = ReadAspiStatus(block.SRB_Status);
+        const bool answered =
+            status != kSsInvalidHa && status != kSsNoDevice && (status == kSsComp || block.SRB_HaStat == 0);
+        const bool good = status == kSsComp && block.SRB_HaStat == 0 && block.SRB_TargStat == 0;
+        m_script.Called(block.CDBByte, good, dataIn ? block.SRB_BufPointer : nullptr, dataIn ? block.SRB_BufLen : 0,
+                        answered);
         return answer;
     }
 
@@ -380,6 +398,12 @@ void RunUpdate(Transport& transport, UserInterface& ui, VirtualClock& clock, con
     };
     const bool saidVerified = std::find(lines.begin(), lines.end(), "OK:Verify ok!!") != lines.end();
     if (saidVerified != (form.LastUpdateResult() == UpdateResult::Verified)) fail("the lines and the report disagree");
+    // The drive is seen ready only after a poll it answered: a time-out or a
+    // host or system error is never "ready", whatever came with it.
+    const DriveState state = form.LastReport().state;
+    const bool seenReady = state == DriveState::DriveReady || state == DriveState::Verified ||
+                           state == DriveState::VerificationFailed;
+    if (seenReady && !script.PollAnswered()) fail("the drive was taken as ready without a poll it answered");
     if (!saidVerified) return;
     const ImageHeader& header = form.Header();
     uint32_t expectedReads = 0;

@@ -208,7 +208,10 @@ void SimulatedAspiLayer::Complete(SrbExecSCSICmd& request, const SimulatedMachin
     uint8_t status = result.scsiStatus == kScsiStatusGood ? kSsComp : kSsErr;
     if (delivery.fault && delivery.fault != MachineFaultKind::AspiStatus) {
         status = kSsErr;
-        request.SRB_HaStat = delivery.fault == MachineFaultKind::HostTimeOut ? kHaStatTimeout
+        if (delivery.fault == MachineFaultKind::HostTimeOutWithSense) request.SRB_TargStat = kScsiStatusGood;
+        request.SRB_HaStat = delivery.fault == MachineFaultKind::HostTimeOut ||
+                                     delivery.fault == MachineFaultKind::HostTimeOutWithSense
+                                 ? kHaStatTimeout
                              : delivery.fault == MachineFaultKind::DriveGone ? kHaStatSelectionTimeout
                                                                              : kHaStatPhaseError;
     }

@@ -122,7 +122,11 @@ bool SimulatedDriveLetters::DeviceIoControl(DeviceHandle handle, PassThroughBuff
         std::memcpy(bytes + spt.SenseInfoOffset, result.sense.data(),
                     std::min<size_t>(spt.SenseInfoLength, result.sense.size()));
     }
-    if (delivery.fault == MachineFaultKind::HostTimeOut) {
+    if (delivery.fault == MachineFaultKind::HostTimeOut || delivery.fault == MachineFaultKind::HostTimeOutWithSense) {
+        if (delivery.fault == MachineFaultKind::HostTimeOutWithSense) {
+            m_machine.Clock().Advance(uint64_t{spt.TimeOutValue} * kMillisecondsPerSecond);
+            spt.ScsiStatus = kScsiStatusGood;
+        }
         lastError = kErrorSemTimeout;
         return false;
     }

@@ -190,12 +190,17 @@ void AspiTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8
     result.aspiStatus = status;
 
     result.scsiStatus = block.SRB_TargStat;
-    if (status == kSsNoDevice || status == kSsInvalidHa || block.SRB_HaStat == kHaStatSelectionTimeout) {
+    // The layer cannot tell a drive that left the system from one that
+    // restarts after programming its flash (both stop answering selection,
+    // or drop out of the layer's list for a while): neither is called gone.
+    // The adapter's status means something only for a request that did not
+    // complete: a completed one may carry a stale byte there.
+    if (status == kSsNoDevice || status == kSsInvalidHa) {
         result.outcome = CommandOutcome::OsError;  // no text: ASPI shows no box
-        result.deviceGone = true;
-    } else if (block.SRB_HaStat != 0) {
+    } else if (status != kSsComp && block.SRB_HaStat != 0) {
         result.outcome = CommandOutcome::HostFailure;
-        result.hostFailure = block.SRB_HaStat == kHaStatTimeout || block.SRB_HaStat == kHaStatCommandTimeout
+        result.hostFailure = block.SRB_HaStat == kHaStatTimeout || block.SRB_HaStat == kHaStatCommandTimeout ||
+                                     block.SRB_HaStat == kHaStatSelectionTimeout
                                  ? HostFailureKind::TimedOut
                                  : HostFailureKind::TransportError;
     } else {

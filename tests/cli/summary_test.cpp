@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -19,9 +21,10 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 constexpr DriveState kEveryState[] = {
-    DriveState::Untouched,  DriveState::PatchAreaWritten, DriveState::BlocksSent,         DriveState::TriggerTaken,
-    DriveState::TriggerUnanswered, DriveState::DriveReady, DriveState::Verified, DriveState::VerificationFailed,
-    DriveState::NeverReady, DriveState::DriveGone};
+    DriveState::Untouched,         DriveState::PatchAreaWritten, DriveState::BlocksSent,
+    DriveState::TriggerRefused,    DriveState::TriggerTaken,     DriveState::TriggerUnanswered,
+    DriveState::DriveReady,        DriveState::Verified,         DriveState::VerificationFailed,
+    DriveState::NeverReady,        DriveState::DriveGone};
 
 // The drive may be programming: it took the trigger, or may have, and was not
 // seen ready since.
@@ -43,8 +46,30 @@ TEST(AdviceTable, WhatEachStateMeansForTheDrive) {
         // Only a drive that got nothing keeps its firmware for certain.
         EXPECT_EQ(advice.find("nothing was programmed, the drive keeps its firmware") != std::string::npos,
                   state == DriveState::Untouched);
+        // A drive that refused the trigger was told to program and said no.
+        EXPECT_EQ(advice.find("never told to program") != std::string::npos, state == DriveState::BlocksSent);
+        EXPECT_EQ(advice.find("refused") != std::string::npos, state == DriveState::TriggerRefused);
         EXPECT_EQ(advice.find("patch area") != std::string::npos, state == DriveState::PatchAreaWritten);
         EXPECT_EQ(AdviceLine(state).substr(0, 4), "Err:");
+    }
+}
+
+// The table people read is the program's own, row for row.
+TEST(AdviceTable, TheDocumentedTableIsTheProgramsOwn) {
+    std::ifstream file(std::string(KELUFLASH_DOCS) + "/cli-json.md");
+    ASSERT_TRUE(file) << KELUFLASH_DOCS;
+    std::map<std::string, std::string> documented;
+    for (std::string line; std::getline(file, line);) {
+        // | `state` | advice |
+        const size_t open = line.find("| `"), close = line.find("` | ");
+        if (open != 0 || close == std::string::npos || line.size() < close + 6) continue;
+        documented[line.substr(3, close - 3)] = line.substr(close + 4, line.size() - close - 6);
+    }
+    for (const DriveState state : kEveryState) {
+        SCOPED_TRACE(DriveStateName(state));
+        const auto row = documented.find(std::string(DriveStateName(state)));
+        ASSERT_NE(row, documented.end());
+        EXPECT_EQ(row->second, Advice(state));
     }
 }
 

@@ -111,7 +111,8 @@ TEST(PassThroughTransport, OutcomesGiveStatusSenseAndMessage) {
         {"good", {}, 0, {}, {}, 1, {}, {}},
         {"check condition", {}, 2, kCheckCondition, {}, 2, {5, 0x24, 1}, {}},
         {"busy", {}, 8, {}, {}, 8, {}, {}},
-        {"semaphore time-out, status 0", 121, 0, {}, {}, 1, {}, {}},
+        // A time-out is no answer: never "done", whatever status byte it left.
+        {"semaphore time-out, status 0", 121, 0, {}, {}, 0, {}, {}},
         {"I/O device error with check condition", 1117, 2, kCheckCondition, {}, 2, {5, 0x24, 1}, {}},
         {"access denied", 5, 0, {}, {{5, "Access is denied.\r\n"}}, 0, {}, "Access is denied.\r\n\n"},
         {"no text for the error", 1, 0, {}, {}, 0, {}, "Format message failed.  Error: 317\n"},

@@ -25,7 +25,8 @@ SimulatedBench::SimulatedBench(SimulatedDriveConfig drive, SimulatedPlatform pla
 SimulatedBench::SimulatedBench(SimulatedMachineConfig config)
     : m_machine(MakeSimulatedMachine(std::move(config), ui)),
       machine(*m_machine),
-      atapi(machine.DriveTransport(), machine.Ui()) {
+      sending(machine.DriveTransport()),
+      atapi(sending, machine.Ui()) {
     // The tests look at what follows the start-up scan.
     for (size_t i = 0; i < machine.DriveCount(); ++i) machine.Drive(i).ClearCommands();
 }

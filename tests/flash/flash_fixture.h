@@ -19,6 +19,7 @@
 #include "tests/support/recording_progress_bar.h"
 #include "tests/support/recording_report.h"
 #include "tests/support/recording_ui.h"
+#include "tests/support/stopping_transport.h"
 #include "tests/support/temp_dir.h"
 
 namespace keluflash::test {
@@ -39,6 +40,7 @@ private:
     std::unique_ptr<SimulatedMachine> m_machine;
 public:
     SimulatedMachine& machine;
+    StoppingTransport sending;  // sends everything until a test stops it
     TAtapi atapi;
     SimulatedDrive& Drive(size_t index = 0) { return machine.Drive(index); }
     VirtualClock& Clock() { return machine.Clock(); }

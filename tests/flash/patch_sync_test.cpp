@@ -163,5 +163,25 @@ TEST_F(PatchSyncTest, ReportsAFileTooShortForTheBank) {
     EXPECT_EQ(bench.Drive().Commands().size(), 1u);
 }
 
+// A comparison read the drive never answered (a time-out with nothing in the
+// buffer) is no read of zeros: an area that matches is not rewritten, on
+// any machine.
+TEST_F(PatchSyncTest, AComparisonReadWithoutAnAnswerRewritesNothing) {
+    for (const SimulatedPlatform platform : kEveryPlatform) {
+        SCOPED_TRACE(PlatformTestName(platform));
+        SimulatedMachineConfig config;
+        config.platform = platform;
+        config.drives = {SimulatedDriveConfig{}};
+        config.drives[0].patchArea = SimulatedDriveConfig::PatchArea{2, 0x1000, 300};
+        config.faults = {{.opcode = 0x5A, .vendorSubCode = 0x11, .nth = 2, .kind = MachineFaultKind::HostTimeOut}};
+        SimulatedBench bench(config);
+        std::copy(plain[2].begin(), plain[2].end(), bench.Drive().MutableBank(2).begin());
+        const FlashContext context = MakeContext(bench, report, image);
+        EXPECT_TRUE(SyncPatchArea(context));
+        EXPECT_THAT(Writes(bench.Drive(), 2), IsEmpty());
+        EXPECT_EQ(context.record.state, DriveState::Untouched);
+    }
+}
+
 }  // namespace
 }  // namespace keluflash::test

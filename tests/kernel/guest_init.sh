@@ -466,13 +466,11 @@ if group wine && [ -f /kelu/keluflash-cli.exe ]; then
       show "$OUT"
       tr -d '\r' </host/tmp/silent.trace | grep -B 1 -A 2 '"cdb":"5a00384b45a00502' | trace_lines
       if ! never_claims_success; then fail wine-stop-answering "exit $RC, or a line claims success"
-      elif ! grep -q 'it programmed nothing and runs its old firmware' "$OUT"; then
-        fail wine-stop-answering "the summary does not say that nothing was programmed"
+      elif ! grep -q 'it programmed nothing and keeps its firmware' "$OUT"; then
+        fail wine-stop-answering "the summary does not say that the drive refused and programmed nothing"
       elif ! grep -q 'stops answering' "$DRIVE_LOG"; then fail wine-stop-answering "the drive never stopped answering"
       elif ! grep -q '^Status:2;SenseCode:5 : 2[46] : 0;' "$OUT"; then
         fail wine-stop-answering "no refused trigger: the lost block was not caught by the drive's sum"
-      elif ! grep -q "^Err:The drive refused the image's checksum" "$OUT"; then
-        fail wine-stop-answering "the drive's refusal of the checksum was not said as what it is"
       elif ! flash_equals /tmp/flash-before.bin; then fail wine-stop-answering "the drive's flash changed"
       else pass wine-stop-answering; fi
       wine_stop

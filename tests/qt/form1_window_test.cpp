@@ -393,8 +393,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&f.Window()));
         f.Form().AddMessage("Ok");
         const QString longLine = QStringLiteral(
-            "Err:The drive refused the image's checksum: a block did not reach it whole, though its write was "
-            "reported done.");
+            "Err:The drive took the firmware and did not answer within 120 s: it may still be programming; "
+            "leave it powered.");
         f.Form().AddMessage(longLine.toStdString());
         QListWidget& list = f.W().listBox1;
         QApplication::processEvents();

@@ -321,8 +321,8 @@ TEST(Win32Window, MessagesAndProgressReachTheirControls) {
 
     // A line wider than the list scrolls to its end.
     const std::string longLine =
-        "Err:The drive refused the image's checksum: a block did not reach it whole, though its write was "
-        "reported done.";
+        "Err:The drive took the firmware and did not answer within 120 s: it may still be programming; "
+        "leave it powered.";
     bench.form.AddMessage(longLine);
     RECT client{};
     GetClientRect(w.ListBox1(), &client);
