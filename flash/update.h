@@ -62,8 +62,9 @@ public:
     // The machine held awake from here to the end of the verification, and
     // the drive stopped (STOP PLAY/SCAN, STOP UNIT).
     void Begin();
-    // The checks, the last look at the image, the downgrade question (a
-    // Yes/No box, only when the image's revision is older than the drive's),
+    // The checks, the last look at the image, the revision question (a
+    // Yes/No box, only when the image's revision is older than the drive's or
+    // cannot be ordered against it),
     // the writes, the trigger, the ready wait and the read-back; the holds
     // are released when it returns.
     void Run();
