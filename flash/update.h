@@ -81,6 +81,7 @@ private:
     bool Check(const char* name, bool passed);
     bool LastLook();
     bool DowngradeAgreed();
+    bool HoldDrive();
     bool WriteDrive();
     bool FlashImage();
     uint8_t QueryMethodBSupport();
@@ -113,6 +114,7 @@ private:
     ImageHeader m_header;
     UpdateReport m_report;
     bool m_updateHeld = false;
+    std::optional<SelectedDriveHold> m_driveHold;  // other programs kept off the drive
 };
 
 }  // namespace keluflash
