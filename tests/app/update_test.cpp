@@ -813,6 +813,10 @@ TEST_F(UpdateTest, OtherProgramsAreKeptOffTheDriveForTheUpdate) {
         WindowBench window(config);
         const auto& machine = dynamic_cast<const SimulatedWindowsMachine&>(window.bench.machine);
         window.Open(row.imageForTheDrive ? forTheDrive.path : forAnother.path);
+        size_t callsByTheRestartQuestion = 0;
+        window.view.onShowMessage = [&](const auto&) {
+            callsByTheRestartQuestion = machine.Counters().volumeControls.size();
+        };
         window.Start();
 
         EXPECT_THAT(window.StartLines(), ElementsAreArray(row.lines));
@@ -830,6 +834,7 @@ TEST_F(UpdateTest, OtherProgramsAreKeptOffTheDriveForTheUpdate) {
             EXPECT_TRUE(machine.VolumeMounted(0)) << "a disc another program may use stays mounted";
         } else {
             EXPECT_EQ(window.form.LastUpdateResult(), UpdateResult::Verified);
+            EXPECT_EQ(callsByTheRestartQuestion, row.volumeControls.size()) << "released before the restart question";
         }
         if (row.volumeControls.size() == 3 && calls.size() == 3) {
             EXPECT_LE(calls[0].commandsBefore, static_cast<size_t>(firstWrite - commands.begin()))
