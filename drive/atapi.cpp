@@ -28,4 +28,17 @@ uint8_t TAtapi::ExecuteCommand(const uint8_t* cdb, uint8_t* data, uint32_t lengt
     return status;
 }
 
+DriveHold TAtapi::HoldSelectedDrive() {
+    ReleaseSelectedDrive();  // one hold at a time
+    DriveHold hold = m_transport.HoldForUpdate(m_selected);
+    if (hold.state == DriveHold::State::Held) m_held = m_selected;
+    return hold;
+}
+
+void TAtapi::ReleaseSelectedDrive() {
+    if (!m_held) return;
+    m_transport.ReleaseHold(*m_held);
+    m_held.reset();
+}
+
 }  // namespace keluflash

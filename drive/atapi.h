@@ -5,6 +5,7 @@
 // through ExecuteCommand to the transport chosen once by main().
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "drive/command_result.h"
 #include "drive/device_entry.h"
@@ -75,6 +76,12 @@ public:
     // Sees every command after it ran; null for none.
     void SetCommandObserver(CommandObserver* observer) { m_observer = observer; }
 
+    // Keeps other programs off the selected drive for an update (on Windows
+    // NT its volume is locked). ReleaseSelectedDrive ends the hold on the
+    // drive that was held, even if the selection has moved since.
+    DriveHold HoldSelectedDrive();
+    void ReleaseSelectedDrive();
+
 private:
     Transport& m_transport;
     UserInterface& m_ui;
@@ -83,6 +90,23 @@ private:
     DeviceEntry m_selected{};
     CommandResult m_lastResult{};
     CommandObserver* m_observer = nullptr;
+    std::optional<DeviceEntry> m_held;
+};
+
+// The selected drive held from construction until this goes away, whatever
+// ends the update in between.
+class SelectedDriveHold {
+public:
+    explicit SelectedDriveHold(TAtapi& atapi) : m_atapi(atapi), m_hold(atapi.HoldSelectedDrive()) {}
+    ~SelectedDriveHold() { m_atapi.ReleaseSelectedDrive(); }
+    SelectedDriveHold(const SelectedDriveHold&) = delete;
+    SelectedDriveHold& operator=(const SelectedDriveHold&) = delete;
+
+    const DriveHold& Hold() const { return m_hold; }
+
+private:
+    TAtapi& m_atapi;
+    DriveHold m_hold;
 };
 
 }  // namespace keluflash

@@ -46,13 +46,7 @@ uint8_t ProgramStatus(const CommandResult& result, bool passThrough) {
 std::string NoAnswerCause(const CommandResult& result) {
     switch (result.outcome) {
         case CommandOutcome::OsError:
-            if (!result.osErrorText.empty()) {
-                // One line: the system's text without its line break.
-                std::string text = result.osErrorText;
-                while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-                    text.pop_back();
-                return text;
-            }
+            if (!result.osErrorText.empty()) return WithoutLineEnd(result.osErrorText);
             if (result.deviceGone) return "the drive is gone";
             if (result.osError == 0) return "the system does not find the drive";
             return "system error " + std::to_string(result.osError);
@@ -62,6 +56,11 @@ std::string NoAnswerCause(const CommandResult& result) {
         case CommandOutcome::Answered: break;
     }
     return "answered";
+}
+
+std::string WithoutLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
 }
 
 }  // namespace keluflash

@@ -91,4 +91,8 @@ uint8_t ProgramStatus(const CommandResult& result, bool passThrough);
 // system's text, "timed out", "transport error", "not sent: ...".
 std::string NoAnswerCause(const CommandResult& result);
 
+// A system's error text as one line: without the line break (and blanks)
+// the system ends it with.
+std::string WithoutLineEnd(std::string text);
+
 }  // namespace keluflash

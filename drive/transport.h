@@ -28,6 +28,22 @@ enum class UnlistedCause {
     TableFull,           // the device table (or the letter list) has no room
 };
 
+// What became of an update's hold on a drive: other programs kept off it
+// from before the first write to the end of the update.
+struct DriveHold {
+    enum class State : uint8_t {
+        Held,           // kept off until ReleaseHold
+        NothingToHold,  // this system has no such lock, or there is no disc to lock
+        Refused,        // the system refused: nothing may be written
+    };
+    State state = State::NothingToHold;
+    uint32_t systemError = 0;  // the system's code when it refused or found no disc
+    std::string systemText;    // its text for that code, without the line end
+    std::string cause;         // in a few words: "another program is using the drive"
+    std::string fix;           // what the operator can do about it; empty when nothing is known
+    uint32_t dismountError = 0;  // held, but the disc's file system could not be dismounted
+};
+
 // A drive the scan saw but could not put into the table, and why.
 struct UnlistedDrive {
     UnlistedDrive(std::string path, std::string reason, std::vector<std::string> otherNames,
@@ -69,6 +85,13 @@ public:
     virtual std::vector<std::string> OtherNames(const DeviceEntry&) const { return {}; }
     // Drives seen at the scan that are not in the table.
     virtual std::vector<UnlistedDrive> Unlisted() const { return {}; }
+
+    // Keeps other programs off `device` for an update, as disc-writing
+    // programs do. Nothing to hold by default: Linux opened the drive
+    // exclusively at the scan, and ASPI has no such lock.
+    virtual DriveHold HoldForUpdate(const DeviceEntry&) { return {}; }
+    // Ends what HoldForUpdate took for `device`; nothing when it took nothing.
+    virtual void ReleaseHold(const DeviceEntry&) {}
 };
 
 }  // namespace keluflash

@@ -1,6 +1,7 @@
 #include "flash/update.h"
 
 #include <array>
+#include <cctype>
 
 #include "flash/compatibility_checks.h"
 #include "flash/download.h"
@@ -78,6 +79,7 @@ void FirmwareUpdate::Begin() {
 }
 
 void FirmwareUpdate::EndUpdateHold() {
+    m_driveHold.reset();
     if (!m_updateHeld) return;
     m_updateHeld = false;
     m_ports.holds.UpdateEnds();
@@ -122,7 +124,7 @@ bool FirmwareUpdate::Check() {
 }
 
 void FirmwareUpdate::Run() {
-    if (RunChecks() && LastLook() && DowngradeAgreed() && WriteDrive()) {
+    if (RunChecks() && LastLook() && DowngradeAgreed() && HoldDrive() && WriteDrive()) {
         m_lines.SetProgress(100);
         m_lines.AddMessage("Ok:Flash Complete!!");
         if (VerifyFlash(Context())) {
@@ -147,6 +149,22 @@ bool FirmwareUpdate::Verify() {
     m_report.result = UpdateResult::Verified;
     m_lines.AddMessage("OK:Verify ok!!");
     return true;
+}
+
+// From the first write to the end of the update no other program may use the
+// drive (on Windows NT its volume is locked, as disc-writing programs do). A
+// drive another program holds is refused with nothing written; a drive with
+// no disc has nothing to lock and goes on.
+bool FirmwareUpdate::HoldDrive() {
+    const DriveHold& hold = m_driveHold.emplace(m_ports.atapi).Hold();
+    if (hold.state != DriveHold::State::Refused) return true;
+    std::string line = "Err:" + hold.cause + " (" + hold.systemText + ")";
+    line[4] = static_cast<char>(std::toupper(static_cast<unsigned char>(line[4])));
+    if (!hold.fix.empty()) line += ": " + hold.fix;
+    line += "!!";
+    m_lines.AddMessage(line);
+    m_report.Fail(UpdateResult::Refused, line);
+    return false;
 }
 
 bool FirmwareUpdate::WriteDrive() {

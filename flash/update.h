@@ -84,6 +84,7 @@ private:
     // The Yes/No question before the first write of an image older than the
     // drive's firmware or whose revision cannot be ordered against it.
     bool DowngradeAgreed();
+    bool HoldDrive();
     bool WriteDrive();
     bool FlashImage();
     uint8_t QueryMethodBSupport();
@@ -116,6 +117,7 @@ private:
     ImageHeader m_header;
     UpdateReport m_report;
     bool m_updateHeld = false;
+    std::optional<SelectedDriveHold> m_driveHold;  // other programs kept off the drive
 };
 
 }  // namespace keluflash

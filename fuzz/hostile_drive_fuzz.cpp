@@ -269,6 +269,10 @@ public:
         m_script.Called(spt.Cdb, good, dataIn ? data : nullptr, dataIn ? requested : 0, done);
         return done;
     }
+    // The volume's lock is no drive command: it goes as the machine answers it.
+    bool VolumeControl(DeviceHandle handle, uint32_t controlCode, uint32_t& lastError) override {
+        return m_honest.VolumeControl(handle, controlCode, lastError);
+    }
 
 private:
     PassThroughPort& m_honest;

@@ -57,8 +57,57 @@ void SimulatedDriveLetters::Close(DeviceHandle handle) {
     const auto found =
         std::find_if(m_handles.begin(), m_handles.end(), [handle](const auto& h) { return h.first == handle; });
     if (found == m_handles.end()) return;
+    Volume& volume = VolumeOf(found->second);
+    if (volume.lockedBy == handle) volume.lockedBy.reset();
     m_handles.erase(found);
     --m_counters.handlesOpen;
+}
+
+SimulatedDriveLetters::Volume& SimulatedDriveLetters::VolumeOf(size_t drive) {
+    const auto [volume, made] = m_volumes.try_emplace(drive);
+    if (made) {
+        const std::vector<size_t>& mounted = Config().mountedVolumes;
+        volume->second.mounted = std::find(mounted.begin(), mounted.end(), drive) != mounted.end();
+    }
+    return volume->second;
+}
+
+bool SimulatedDriveLetters::VolumeMounted(size_t drive) const {
+    const auto volume = m_volumes.find(drive);
+    if (volume != m_volumes.end()) return volume->second.mounted;
+    const std::vector<size_t>& mounted = Config().mountedVolumes;
+    return std::find(mounted.begin(), mounted.end(), drive) != mounted.end();
+}
+
+bool SimulatedDriveLetters::VolumeControl(DeviceHandle handle, uint32_t controlCode, uint32_t& lastError) {
+    const auto found =
+        std::find_if(m_handles.begin(), m_handles.end(), [handle](const auto& h) { return h.first == handle; });
+    if (found == m_handles.end()) {
+        lastError = kErrorInvalidHandle;
+        return false;
+    }
+    const size_t drive = found->second;
+    Volume& volume = VolumeOf(drive);
+    uint32_t error = 0;
+    switch (controlCode) {
+        case kFsctlLockVolume: {
+            const auto configured = Config().volumeLockErrors.find(drive);
+            if (m_machine.Lost(drive)) error = kErrorDeviceNotConnected;
+            else if (configured != Config().volumeLockErrors.end()) error = configured->second;
+            else if (volume.lockedBy) error = kErrorAccessDenied;
+            else volume.lockedBy = handle;
+            break;
+        }
+        case kFsctlDismountVolume: volume.mounted = false; break;
+        case kFsctlUnlockVolume:
+            if (volume.lockedBy == handle) volume.lockedBy.reset();
+            else error = kErrorNotLocked;
+            break;
+        default: error = kErrorInvalidFunction; break;
+    }
+    m_counters.volumeControls.push_back({LetterOf(drive), controlCode, error, m_machine.Drive(drive).Commands().size()});
+    if (error != 0) lastError = error;
+    return error == 0;
 }
 
 std::string SimulatedDriveLetters::DevicePath(char letter) { return std::string("\\\\.\\") + letter + ":"; }

@@ -2,6 +2,7 @@
 // The drive letters of a simulated Windows NT machine: the drives at their
 // letters (D: on), other letters with their types, and DeviceIoControl on the
 // handles opened for them.
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -26,8 +27,18 @@ public:
     uint32_t OpenError(char letter) override;
 
     bool DeviceIoControl(DeviceHandle handle, PassThroughBuffer& buffer, uint32_t& lastError) override;
+    // Lock, dismount and unlock as Windows does them: a lock fails while
+    // another handle holds one, a dismount takes the disc's file system off
+    // with or without a lock, closing the handle ends its lock.
+    bool VolumeControl(DeviceHandle handle, uint32_t controlCode, uint32_t& lastError) override;
+    bool VolumeMounted(size_t drive) const;
 
 private:
+    struct Volume {
+        bool mounted = false;
+        std::optional<DeviceHandle> lockedBy;
+    };
+    Volume& VolumeOf(size_t drive);
     const SimulatedWindowsConfig& Config() const { return m_machine.Config().windows; }
     char LetterOf(size_t drive) const;
     std::optional<size_t> DriveAtLetter(char letter) const;
@@ -36,6 +47,7 @@ private:
     SimulatedMachine& m_machine;
     SimulatedWindowsCounters& m_counters;
     std::vector<std::pair<DeviceHandle, size_t>> m_handles;
+    std::map<size_t, Volume> m_volumes;  // by drive, made on first use
     DeviceHandle m_nextHandle = 0x100;
 };
 

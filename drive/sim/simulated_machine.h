@@ -88,6 +88,12 @@ struct SimulatedWindowsConfig {
     // Type 5, but CreateFile fails (access denied), with a drive behind the
     // letter or without.
     std::vector<char> unopenableCdromLetters;
+    // The volume behind a drive's letter, as an update's lock meets it: the
+    // error FSCTL_LOCK_VOLUME fails with, by drive (5 or 32: another program
+    // holds the drive; 21: no disc); and the drives with a mounted disc,
+    // which a dismount takes off.
+    std::map<size_t, uint32_t> volumeLockErrors;
+    std::vector<size_t> mountedVolumes;
 
     // System error texts beyond the built-in ones (codes 2, 5, 6, 87, 121, 1117, 1167, ...).
     std::map<uint32_t, std::string> errorTexts;

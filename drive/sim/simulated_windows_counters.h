@@ -1,6 +1,7 @@
 #pragma once
 // What the simulated ASPI layer and pass-through ports saw, for tests.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,15 @@ struct SimulatedWindowsCounters {
     size_t passThroughCalls = 0;
     size_t handlesOpen = 0;
     std::vector<char> lettersOpened;         // every successful Open, in order
+    // Every FSCTL on a volume, in order.
+    struct VolumeControlCall {
+        char letter = 0;
+        uint32_t code = 0;
+        uint32_t error = 0;                  // what it failed with; 0 when done
+        size_t commandsBefore = 0;           // how many commands the drive had in its record then
+        bool operator==(const VolumeControlCall&) const = default;
+    };
+    std::vector<VolumeControlCall> volumeControls;
 };
 
 }  // namespace keluflash

@@ -8,9 +8,14 @@ namespace {
 
 std::optional<std::string> BuiltInErrorText(uint32_t error) {
     switch (error) {
+        case kErrorInvalidFunction: return "Incorrect function.\r\n";
         case kErrorFileNotFound: return "The system cannot find the file specified.\r\n";
         case kErrorAccessDenied: return "Access is denied.\r\n";
         case kErrorInvalidHandle: return "The handle is invalid.\r\n";
+        case kErrorNotReady: return "The device is not ready.\r\n";
+        case kErrorSharingViolation:
+            return "The process cannot access the file because it is being used by another process.\r\n";
+        case kErrorNotLocked: return "The segment is already unlocked.\r\n";
         case 31: return "A device attached to the system is not functioning.\r\n";
         case kErrorInvalidParameter: return "The parameter is incorrect.\r\n";
         case kErrorSemTimeout: return "The semaphore timeout period has expired.\r\n";
@@ -20,6 +25,7 @@ std::optional<std::string> BuiltInErrorText(uint32_t error) {
                    "Please make sure that all required file system drivers are loaded and that the volume is not "
                    "corrupted.\r\n";
         case kErrorIoDevice: return "The request could not be performed because of an I/O device error.\r\n";
+        case kErrorNoMediaInDrive: return "No media in drive.\r\n";
         case kErrorDeviceNotConnected: return "The device is not connected.\r\n";
         default: return std::nullopt;
     }

@@ -10,6 +10,7 @@
 
 namespace keluflash {
 
+inline constexpr uint32_t kErrorInvalidFunction = 1;
 inline constexpr uint32_t kErrorFileNotFound = 2;
 inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorInvalidParameter = 87;

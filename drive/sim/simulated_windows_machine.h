@@ -26,6 +26,8 @@ public:
     // WNASPI32.DLL built on this machine. References into this machine.
     WindowsPorts Ports();
     const SimulatedWindowsCounters& Counters() const { return m_counters; }
+    // Whether the disc in a drive is mounted (a dismount takes it off).
+    bool VolumeMounted(size_t drive) const { return m_letters.VolumeMounted(drive); }
 
 private:
     class Platform final : public PlatformPort {

@@ -1,10 +1,12 @@
 // Our declaration of the pass-through request (drive/windows/pass_through_request.h,
 // written without any system header) against the system's own: mingw-w64's
-// <ntddscsi.h>. A field out of place fails the Windows build.
+// <ntddscsi.h>; and the volume's control codes against <winioctl.h>. A field
+// out of place or a wrong code fails the Windows build.
 #include <cstddef>
 
 #include "drive/win32/windows_api.h"
 #include "drive/windows/pass_through_request.h"
+#include "drive/windows/windows_ports.h"
 
 #include <winioctl.h>
 #include <ntddscsi.h>
@@ -35,5 +37,8 @@ static_assert(alignof(ScsiPassThroughDirect) == alignof(SCSI_PASS_THROUGH_DIRECT
 static_assert(kIoctlScsiPassThroughDirect == IOCTL_SCSI_PASS_THROUGH_DIRECT);
 static_assert(kScsiIoctlDataOut == SCSI_IOCTL_DATA_OUT && kScsiIoctlDataIn == SCSI_IOCTL_DATA_IN &&
               kScsiIoctlDataUnspecified == SCSI_IOCTL_DATA_UNSPECIFIED);
+
+static_assert(kFsctlLockVolume == FSCTL_LOCK_VOLUME && kFsctlUnlockVolume == FSCTL_UNLOCK_VOLUME &&
+              kFsctlDismountVolume == FSCTL_DISMOUNT_VOLUME);
 
 }  // namespace keluflash

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "drive/command_result.h"
 #include "drive/win32/win32_system_error_text.h"
 #include "drive/win32/windows_api.h"
 
@@ -46,8 +47,7 @@ std::string Win32DriveLetterPort::OpenFailure(char letter) {
     const uint32_t error = m_openErrors[LetterIndex(letter)];
     if (error == 0) return {};
     uint32_t formatError = 0;
-    std::string text = Win32SystemErrorText{}.SystemMessage(error, 512, formatError).value_or("");
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    const std::string text = WithoutLineEnd(Win32SystemErrorText{}.SystemMessage(error, 512, formatError).value_or(""));
     return text.empty() ? "error " + std::to_string(error) : text + " (error " + std::to_string(error) + ")";
 }
 

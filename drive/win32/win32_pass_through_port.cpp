@@ -13,4 +13,12 @@ bool Win32PassThroughPort::DeviceIoControl(DeviceHandle handle, PassThroughBuffe
     return false;
 }
 
+bool Win32PassThroughPort::VolumeControl(DeviceHandle handle, uint32_t controlCode, uint32_t& lastError) {
+    DWORD returned = 0;  // nothing comes back, but without an OVERLAPPED the call must have somewhere to say so
+    if (::DeviceIoControl(reinterpret_cast<HANDLE>(handle), controlCode, nullptr, 0, nullptr, 0, &returned, nullptr))
+        return true;
+    lastError = GetLastError();
+    return false;
+}
+
 }  // namespace keluflash

@@ -7,6 +7,10 @@ namespace keluflash {
 namespace {
 
 constexpr size_t kSystemErrorCapacity = 80;
+// The lock's refusal is said in a message line, where a longer text fits
+// ("The process cannot access the file because it is being used by another
+// process." is 81 characters).
+constexpr size_t kLockErrorCapacity = 512;
 // The drive-letter walk lists only the first four CD-ROM letters.
 constexpr int kListLimit = 4;
 
@@ -99,6 +103,58 @@ std::string NtPassThroughTransport::SystemErrorText(uint32_t error) {
     const std::optional<std::string> text = m_ports.errorText.SystemMessage(error, kSystemErrorCapacity, formatError);
     return text ? *text
                 : "Format message failed.  Error: " + std::to_string(static_cast<int32_t>(formatError));
+}
+
+DriveHold NtPassThroughTransport::HoldForUpdate(const DeviceEntry& device) {
+    DriveHold hold;
+    uint32_t error = 0;
+    if (m_ports.passThrough.VolumeControl(device.handle, kFsctlLockVolume, error)) {
+        m_locked.insert(device.handle);
+        hold.state = DriveHold::State::Held;
+        // Only under the lock: a disc dismounted without it could be taken
+        // from a program that has files open on it. The lock alone keeps
+        // other programs out, so a disc that stays mounted (Wine supports no
+        // dismount) does not stop the update.
+        if (!m_ports.passThrough.VolumeControl(device.handle, kFsctlDismountVolume, error))
+            hold.dismountError = error;
+        return hold;
+    }
+    hold.systemError = error;
+    uint32_t formatError = 0;
+    hold.systemText = WithoutLineEnd(m_ports.errorText.SystemMessage(error, kLockErrorCapacity, formatError)
+                                         .value_or("error " + std::to_string(error)));
+    switch (error) {
+        // An empty drive has no volume to lock and no disc another program
+        // could be using.
+        case kErrorNotReady:
+        case kErrorNoMediaInDrive:
+            hold.state = DriveHold::State::NothingToHold;
+            hold.cause = "no disc in the drive";
+            break;
+        // Files open on the disc, or another program's own lock.
+        case kErrorAccessDenied:
+        case kErrorSharingViolation:
+        case kErrorLockViolation:
+        case kErrorDriveLocked:
+        case kErrorBusy:
+            hold.state = DriveHold::State::Refused;
+            hold.cause = "another program is using the drive";
+            hold.fix = "close it and start again";
+            break;
+        default:
+            hold.state = DriveHold::State::Refused;
+            hold.cause = "the drive could not be locked against other programs";
+            break;
+    }
+    return hold;
+}
+
+void NtPassThroughTransport::ReleaseHold(const DeviceEntry& device) {
+    if (m_locked.erase(device.handle) == 0) return;
+    // A failed unlock leaves the volume locked until the handle closes, at
+    // the program's end; nothing else can be done about it here.
+    uint32_t error = 0;
+    m_ports.passThrough.VolumeControl(device.handle, kFsctlUnlockVolume, error);
 }
 
 std::string NtPassThroughTransport::DevicePath(const DeviceEntry& device) const {

@@ -3,6 +3,7 @@
 // A-Y, each opened as \\.\X: and asked with one
 // DeviceIoControl(IOCTL_SCSI_PASS_THROUGH_DIRECT) per command.
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ public:
     // The drive letter ("D:").
     std::vector<std::string> OtherNames(const DeviceEntry& device) const override;
     std::vector<UnlistedDrive> Unlisted() const override { return m_unlisted; }
+    // Locks the drive letter's volume on the handle the commands go to, and
+    // only then dismounts a disc's file system; the unlock ends it.
+    DriveHold HoldForUpdate(const DeviceEntry& device) override;
+    void ReleaseHold(const DeviceEntry& device) override;
 
 private:
     std::string SystemErrorText(uint32_t error);
@@ -39,6 +44,7 @@ private:
     DeviceHandle m_scanHandle = 0;
     std::map<DeviceHandle, std::string> m_paths;  // \\.\X: of each handle the scan opened
     std::vector<UnlistedDrive> m_unlisted;
+    std::set<DeviceHandle> m_locked;  // volumes locked for an update
 };
 
 }  // namespace keluflash

@@ -50,13 +50,22 @@ public:
     virtual std::unique_ptr<AspiEvent> CreateCompletionEvent() = 0;
 };
 
-// DeviceIoControl(IOCTL_SCSI_PASS_THROUGH_DIRECT) on an open device handle.
+// The control codes on a drive letter's volume that move no data (winioctl.h).
+inline constexpr uint32_t kFsctlLockVolume = 0x00090018;
+inline constexpr uint32_t kFsctlUnlockVolume = 0x0009001C;
+inline constexpr uint32_t kFsctlDismountVolume = 0x00090020;
+
+// DeviceIoControl on an open device handle: IOCTL_SCSI_PASS_THROUGH_DIRECT,
+// and the volume's control codes.
 class PassThroughPort {
 public:
     virtual ~PassThroughPort() = default;
     // Runs the request; on failure returns false and sets lastError to the
     // operating system's error code (121 and 1117 mean "completed" to callers).
     virtual bool DeviceIoControl(DeviceHandle handle, PassThroughBuffer& buffer, uint32_t& lastError) = 0;
+    // One of the kFsctl codes, with no buffers; on failure returns false and
+    // sets lastError.
+    virtual bool VolumeControl(DeviceHandle handle, uint32_t controlCode, uint32_t& lastError) = 0;
 };
 
 inline constexpr unsigned kDriveCdrom = 5;
@@ -81,6 +90,15 @@ public:
 
 inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorSharingViolation = 32;
+inline constexpr uint32_t kErrorLockViolation = 33;
+inline constexpr uint32_t kErrorDriveLocked = 108;  // "The disk is in use or locked by another process."
+inline constexpr uint32_t kErrorBusy = 170;         // "The requested resource is in use."
+// A drive with no disc: STATUS_NO_MEDIA_IN_DEVICE and STATUS_DEVICE_NOT_READY
+// come back as ERROR_NOT_READY, STATUS_NO_MEDIA as ERROR_NO_MEDIA_IN_DRIVE.
+inline constexpr uint32_t kErrorNotReady = 21;
+inline constexpr uint32_t kErrorNoMediaInDrive = 1112;
+// A volume that is not locked, asked to unlock.
+inline constexpr uint32_t kErrorNotLocked = 158;
 
 // FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM) into a buffer of `capacity`
 // characters. nullopt when it fails, with the failure's own error code.

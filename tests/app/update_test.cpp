@@ -13,6 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "drive/sim/simulated_windows_machine.h"
 #include "flash/download.h"
 #include "tests/app/window_fixture.h"
 
@@ -767,6 +768,82 @@ TEST_F(UpdateTest, AViewThatActsInTheMiddleOfAnUpdateChangesNothing) {
     EXPECT_EQ(window.Drive(1).TriggersAccepted(), 0);
     const PlainImage plain = BuildDemoImageBlocks({});
     EXPECT_TRUE(std::equal(plain[0].begin(), plain[0].end(), window.Drive(0).Bank(0).begin()));
+}
+
+// On Windows NT no other program may use the drive from before the first
+// write to the end of the update: its volume is locked after the checks, a
+// disc dismounted only under the lock, and the unlock comes after the last
+// command. A drive another program holds is refused with nothing written; an
+// empty drive has nothing to lock. ASPI has no such lock.
+TEST_F(UpdateTest, OtherProgramsAreKeptOffTheDriveForTheUpdate) {
+    const std::vector<std::string> verified{"Flashing ..", "Ok:Flash Complete!!", "OK:Verify ok!!"};
+    const std::vector<uint32_t> lockOnly{kFsctlLockVolume};
+    struct Row {
+        const char* name;
+        SimulatedPlatform platform;
+        std::optional<uint32_t> lockError;
+        bool imageForTheDrive;
+        std::vector<std::string> lines;
+        std::vector<uint32_t> volumeControls;
+    };
+    const std::vector<Row> rows{
+        {"a drive no other program uses", SimulatedPlatform::WindowsNt, std::nullopt, true, verified,
+         {kFsctlLockVolume, kFsctlDismountVolume, kFsctlUnlockVolume}},
+        {"files open on its disc", SimulatedPlatform::WindowsNt, 32, true,
+         {"Err:Another program is using the drive (The process cannot access the file because it is being used by "
+          "another process.): close it and start again!!"},
+         lockOnly},
+        {"another program's lock", SimulatedPlatform::WindowsNt, 5, true,
+         {"Err:Another program is using the drive (Access is denied.): close it and start again!!"}, lockOnly},
+        {"no disc", SimulatedPlatform::WindowsNt, 21, true, verified, lockOnly},
+        {"a check refuses first", SimulatedPlatform::WindowsNt, 32, false,
+         {"Err:The firmware is not support this device!!(4)"}, {}},
+        {"ASPI", SimulatedPlatform::Windows9x, 32, true, verified, {}},
+    };
+    const ImageOnDisk forTheDrive = SaveDemoImage(dir);
+    DemoFirmwareRecipe otherDrive;
+    otherDrive.firmwareId = {0x4B, 0x39};
+    const ImageOnDisk forAnother = SaveDemoImage(dir, "other.kfs", otherDrive);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SimulatedMachineConfig config;
+        config.platform = row.platform;
+        config.windows.mountedVolumes = {0};
+        if (row.lockError) config.windows.volumeLockErrors = {{0, *row.lockError}};
+        WindowBench window(config);
+        const auto& machine = dynamic_cast<const SimulatedWindowsMachine&>(window.bench.machine);
+        window.Open(row.imageForTheDrive ? forTheDrive.path : forAnother.path);
+        size_t callsByTheRestartQuestion = 0;
+        window.view.onShowMessage = [&](const auto&) {
+            callsByTheRestartQuestion = machine.Counters().volumeControls.size();
+        };
+        window.Start();
+
+        EXPECT_THAT(window.StartLines(), ElementsAreArray(row.lines));
+        const std::vector<SimulatedWindowsCounters::VolumeControlCall>& calls = machine.Counters().volumeControls;
+        std::vector<uint32_t> codes;
+        for (const auto& call : calls) codes.push_back(call.code);
+        EXPECT_THAT(codes, ElementsAreArray(row.volumeControls));
+        const std::vector<RecordedCommand>& commands = window.Drive().Commands();
+        const auto firstWrite = std::find_if(commands.begin(), commands.end(), IsWritingCommand);
+        if (row.lines != verified) {
+            EXPECT_EQ(firstWrite, commands.end()) << "nothing is written after a refusal";
+            EXPECT_EQ(window.form.LastUpdateResult(), UpdateResult::Refused);
+            EXPECT_EQ(window.form.LastReport().state, DriveState::Untouched);
+            EXPECT_EQ(window.form.LastReport().cause, row.lines.back());
+            EXPECT_TRUE(machine.VolumeMounted(0)) << "a disc another program may use stays mounted";
+        } else {
+            EXPECT_EQ(window.form.LastUpdateResult(), UpdateResult::Verified);
+            EXPECT_EQ(callsByTheRestartQuestion, row.volumeControls.size()) << "released before the restart question";
+        }
+        if (row.volumeControls.size() == 3 && calls.size() == 3) {
+            EXPECT_LE(calls[0].commandsBefore, static_cast<size_t>(firstWrite - commands.begin()))
+                << "the lock comes before the first write";
+            EXPECT_EQ(calls[2].commandsBefore, commands.size()) << "the unlock comes after the last command";
+            EXPECT_FALSE(machine.VolumeMounted(0));
+        }
+        EXPECT_EQ(window.Controls(), (ControlsState{true, true, true, true}));
+    }
 }
 
 }  // namespace

@@ -254,6 +254,11 @@ public:
         }
         return true;
     }
+    std::vector<std::pair<DeviceHandle, uint32_t>> volumeControls;  // handle and code of each call
+    bool VolumeControl(DeviceHandle handle, uint32_t controlCode, uint32_t&) override {
+        volumeControls.emplace_back(handle, controlCode);
+        return true;
+    }
 };
 
 // Drive letters: which are CD-ROM drives and which of those open.

@@ -40,6 +40,8 @@ public:
         return m_inner.OtherNames(device);
     }
     std::vector<UnlistedDrive> Unlisted() const override { return m_inner.Unlisted(); }
+    DriveHold HoldForUpdate(const DeviceEntry& device) override { return m_inner.HoldForUpdate(device); }
+    void ReleaseHold(const DeviceEntry& device) override { m_inner.ReleaseHold(device); }
 
 private:
     Transport& m_inner;

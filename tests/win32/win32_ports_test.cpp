@@ -165,6 +165,40 @@ TEST_F(Win32DriveLetters, PassThroughReachesTheDeviceAndReportsItsError) {
     EXPECT_EQ(lastError, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
 }
 
+// The volume's control codes as Wine answers them on a CD-ROM letter (its
+// source: ntdll's NtFsControlFile answers the lock and the unlock itself,
+// with success on any handle; the dismount goes on to the mount manager's
+// CD-ROM device, which supports no such request). A drive another program
+// holds cannot be made here: Wine has no volume lock to refuse.
+TEST_F(Win32DriveLetters, VolumeControlsAsWineAnswersThem) {
+    Win32DriveLetterPort letters;
+    const DeviceHandle d = letters.Open('D');
+    ASSERT_NE(d, kInvalidHandle);
+    Win32PassThroughPort port;
+    uint32_t lastError = 0;
+    EXPECT_TRUE(port.VolumeControl(d, kFsctlLockVolume, lastError));
+    EXPECT_FALSE(port.VolumeControl(d, kFsctlDismountVolume, lastError));
+    EXPECT_EQ(lastError, static_cast<uint32_t>(ERROR_NOT_SUPPORTED));
+    EXPECT_TRUE(port.VolumeControl(d, kFsctlUnlockVolume, lastError));
+    letters.Close(d);
+    EXPECT_FALSE(port.VolumeControl(d, kFsctlDismountVolume, lastError));
+    EXPECT_EQ(lastError, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+}
+
+// An update's hold over the real ports: the lock is taken and the disc
+// stays mounted (Wine dismounts nothing), which does not stop the update.
+TEST_F(Win32DriveLetters, AnUpdatesHoldOverTheRealPorts) {
+    test::RecordingUi ui;
+    Win32DrivePorts ports;
+    const std::unique_ptr<Transport> transport = MakeWindowsTransport(ports.Ports(ui));
+    TAtapi atapi(*transport, ui);
+    ASSERT_EQ(atapi.DeviceCount(), 2);
+    const DriveHold hold = atapi.HoldSelectedDrive();
+    EXPECT_EQ(hold.state, DriveHold::State::Held);
+    EXPECT_EQ(hold.dismountError, static_cast<uint32_t>(ERROR_NOT_SUPPORTED));
+    atapi.ReleaseSelectedDrive();
+}
+
 // TAtapi over every real port on the NT family: the scan opens both CD-ROM
 // letters, and each INQUIRY meets Wine's refusal of SCSI pass-through, which
 // the operator sees as the system's own text.
