@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows programs as a person starts them, under Wine on a virtual display:
-#   tools/wine/program_test.sh BUILD_DIR SCREENSHOT.png
+#   tests/win32/program_test.sh BUILD_DIR SCREENSHOT.png
 # Needs WINEPREFIX (prepared by prepare_prefix.sh) and DISPLAY (an Xvfb). The
 # prefix shows both programs Windows 98, so they take the ASPI path to the
 # simulated WNASPI32.DLL: the drive they list is the simulated one.
@@ -23,7 +23,7 @@
 #     caption and legible text.
 # Nothing here answers the restart question with OK.
 set -uo pipefail
-tools=$(cd "$(dirname "$0")" && pwd)
+tools=$(cd "$(dirname "$0")/../../tools/wine" && pwd)
 build=$(cd "$1" && pwd)
 screenshot=$2
 : "${WINEPREFIX:?}" "${DISPLAY:?}"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages with apt as a user would, runs the installed
 # programs and removes the packages again, leaving none of their files behind:
-#   tools/package_install_test.sh keluflash-cli_V_A.deb keluflash_V_A.deb keluflash-tools_V_A.deb
+#   tests/packaging/package_install_test.sh keluflash-cli_V_A.deb keluflash_V_A.deb keluflash-tools_V_A.deb
 # - keluflash-cli goes in alone: it runs from /usr/bin, holds its man page,
 #   completion and the drive access, and nothing it depends on or recommends,
 #   however deep, is Qt;
