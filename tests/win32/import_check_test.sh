@@ -4,7 +4,7 @@
 #   import_check_test.sh CHECK_IMPORTS LIST_DIR VISTA_EXE WINDOWS2000_EXE WINDOW_EXE CLI_EXE
 set -uo pipefail
 check=$1 lists=$2 vista=$3 windows2000=$4 window=$5 cli=$6
-failed=0
+. "$(dirname "$0")/../support/test_lib.sh"
 # list | program | exit | a line the output must hold
 cases=(
   "xp-sp3-imports.txt|$vista|1|KERNEL32.DLL GetTickCount64"
@@ -18,10 +18,9 @@ for case in "${cases[@]}"; do
   IFS='|' read -r list exe want text <<<"$case"
   out=$("$check" "$lists/$list" "$exe" 2>&1); rc=$?
   if [ $rc = "$want" ] && grep -qF "$text" <<<"$out"; then
-    echo "ok: $list, $(basename "$exe"): exit $rc"
+    pass "$list, $(basename "$exe"): exit $rc"
   else
-    echo "FAILED: $list, $(basename "$exe"): exit $rc, not $want with \"$text\": $out"
-    failed=1
+    fail "$list, $(basename "$exe"): exit $rc, not $want with \"$text\": $out"
   fi
 done
-exit $failed
+test_end "the import checks refuse what they must and pass the programs"
