@@ -34,7 +34,6 @@ public:
     // answered it already (the prompt, or --allow-downgrade).
     void SetDowngradeAnswer(int answer) { m_downgradeAnswer = answer; }
     const std::vector<std::string>& Lines() const { return m_lines; }
-    int QuestionsAsked() const { return m_questions; }
 
     void PumpMessage() override { m_ui.PumpMessage(); }
     void ProcessMessages() override;
@@ -80,7 +79,6 @@ private:
     Clock* m_clock = nullptr;
     int m_questionAnswer = kIdCancel;
     int m_downgradeAnswer = kIdNo;
-    int m_questions = 0;
     std::vector<std::string> m_lines;
     std::vector<std::string> m_held;  // message lines said while the open step's line is drawn
 
