@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The shell tests' one way to report, sourced by each:
 #   . "$(dirname "$0")/../support/test_lib.sh"
 # pass and fail print a line each and count it; test_end ends the test.
