@@ -6,8 +6,10 @@ namespace {
 constexpr size_t kRevisionOffset = 24;  // in the model text, as in INQUIRY data from byte 8
 constexpr size_t kRevisionLength = 4;
 
+// INQUIRY pads its texts with spaces at the end, and so does the image's
+// copy of them. A leading space is no padding: it stays, and such a text is
+// no plain version number.
 std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
     return text;
 }
@@ -36,6 +38,12 @@ std::string_view NextPart(std::string_view& text) {
 }
 
 std::string Shown(const std::string& revision) { return revision.empty() ? std::string("none") : revision; }
+
+// In a sentence about a revision that cannot be ordered the text may be
+// anything: quoted, so that spaces and punctuation show.
+std::string Quoted(const std::string& revision) {
+    return revision.empty() ? std::string("none") : "\"" + revision + "\"";
+}
 
 }  // namespace
 
@@ -83,19 +91,25 @@ std::string RevisionText(const RevisionPreview& preview) {
         case RevisionChange::Older: return text + "older: a downgrade)";
         case RevisionChange::Different: break;
     }
-    return text + "different: not plain version numbers, no order)";
+    return text + "cannot be ordered: it may be a downgrade)";
 }
 
 std::string RevisionLine(const RevisionPreview& preview) { return "Revision: " + RevisionText(preview); }
 
 std::string DowngradeQuestion(const RevisionPreview& preview) {
-    return "The image holds firmware " + Shown(preview.image) + ", older than the drive's " + Shown(preview.drive) +
-           ": a downgrade.\nFlash it anyway ?";
+    if (preview.Downgrade())
+        return "The image holds firmware " + Shown(preview.image) + ", older than the drive's " +
+               Shown(preview.drive) + ": a downgrade.\nFlash it anyway ?";
+    return "The image's firmware revision " + Quoted(preview.image) + " cannot be ordered against the drive's " +
+           Quoted(preview.drive) + ": it may be a downgrade.\nFlash it anyway ?";
 }
 
 std::string DowngradeRefusedLine(const RevisionPreview& preview) {
-    return "Err:Downgrade from " + Shown(preview.drive) + " to " + Shown(preview.image) +
-           " not confirmed: nothing was written!!";
+    if (preview.Downgrade())
+        return "Err:Downgrade from " + Shown(preview.drive) + " to " + Shown(preview.image) +
+               " not confirmed: nothing was written!!";
+    return "Err:Revision " + Quoted(preview.image) + " cannot be ordered against the drive's " +
+           Quoted(preview.drive) + ", not confirmed: nothing was written!!";
 }
 
 std::string_view RevisionChangeName(RevisionChange change) {

@@ -105,13 +105,15 @@ bool FirmwareUpdate::RunChecks() {
 bool FirmwareUpdate::LastLook() { return Check("image", CheckImageBeforeWrites(Context())); }
 
 bool FirmwareUpdate::DowngradeAgreed() {
-    if (!m_report.revision || !m_report.revision->Downgrade()) return true;
+    // No preview is no order either (the default preview cannot be ordered).
+    const RevisionPreview revision = m_report.revision.value_or(RevisionPreview{});
+    if (!revision.NeedsAgreement()) return true;
     // Asked once, after the checks passed and before anything is written;
     // every answer but Yes keeps the drive's firmware.
-    const int answer = m_ports.ui.ShowMessage(DowngradeQuestion(*m_report.revision), "Warning",
+    const int answer = m_ports.ui.ShowMessage(DowngradeQuestion(revision), "Warning",
                                               kMbYesNo | kMbIconWarning | kMbDefButton2);
     const bool agreed = answer == kIdYes;
-    if (!agreed) m_lines.AddMessage(DowngradeRefusedLine(*m_report.revision));
+    if (!agreed) m_lines.AddMessage(DowngradeRefusedLine(revision));
     return Check("downgrade", agreed);
 }
 

@@ -80,6 +80,8 @@ private:
     bool RunChecks();
     bool Check(const char* name, bool passed);
     bool LastLook();
+    // The Yes/No question before the first write of an image older than the
+    // drive's firmware or whose revision cannot be ordered against it.
     bool DowngradeAgreed();
     bool WriteDrive();
     bool FlashImage();

@@ -145,11 +145,12 @@ public:
 
     std::vector<OpticalDriveNode> OpticalDrives() override { return m_honest.OpticalDrives(); }
     int Open(const std::string& path, bool exclusive) override { return m_honest.Open(path, exclusive); }
+    int Claim(const std::string& blockPath) override { return m_honest.Claim(blockPath); }
     void Close(int fd) override { m_honest.Close(fd); }
     bool StillPresent(const std::string& nodeName) override {
         return m_script.Bytes().Empty() ? m_honest.StillPresent(nodeName) : (m_script.Bytes().Next() & 1) != 0;
     }
-    std::string MountPoint(const std::string& blockName) override { return m_honest.MountPoint(blockName); }
+    std::string MountPoint(const std::string& blockPath) override { return m_honest.MountPoint(blockPath); }
 
     int SgIo(int fd, sg_io_hdr_t& header) override {
         ByteStream& bytes = m_script.Bytes();

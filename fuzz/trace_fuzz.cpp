@@ -3,7 +3,8 @@
 // scan, then commands of every kind to every drive, in and out, short and
 // 64 KiB long) must neither crash nor read or write outside its buffers,
 // whatever the recording claims (drives that are not there, data longer
-// than asked for, sense of any length).
+// than a program asks for, sense of any length). A trace the reader took
+// never holds more data in than its own command's length.
 #include <array>
 #include <cstdint>
 #include <fstream>
@@ -40,7 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (error.empty()) __builtin_trap();  // a refusal always says why
         return 0;
     }
-    ReplayClock clock(session.startTick, false);
+    for (const RecordedExchange& exchange : session.commands) {
+        if (exchange.direction != kDirectionIn || exchange.length == 0) continue;
+        if (exchange.dataIn.size() > exchange.length) __builtin_trap();
+    }
+    ReplayClock clock(session.startTick);
     ReplayTransport transport(std::move(session), clock);
     NullUi ui;
     TAtapi atapi(transport, ui);

@@ -20,6 +20,7 @@ const char* ErrorKindName(ErrorKind kind) {
     case ErrorKind::Drive: return "drive";
     case ErrorKind::Refused: return "refused";
     case ErrorKind::Failed: return "failed";
+    case ErrorKind::Replay: return "replay";
     case ErrorKind::Interrupted: return "interrupted";
     }
     return "failed";

@@ -22,6 +22,7 @@ enum class ErrorKind {
     Drive,        // no such drive, or it cannot be reached
     Refused,      // the program refused before writing anything to the drive
     Failed,       // the drive or the flash failed
+    Replay,       // a replay stopped: the program sent a command other than the recorded one
     Interrupted,  // a signal ended the command
 };
 

@@ -192,15 +192,19 @@ void CommandTrace::CommandExecuted(const CommandRecord& record) {
     line["length"] = record.length;
     const CommandResult& result = record.result;
     if (record.data != nullptr && record.length > 0 && record.direction != kDirectionNone) {
-        // In: the bytes the drive sent, whole, so a replay can give them back.
-        // Out: the first bytes; the digest says whether a program sent the same.
+        // In: the bytes the drive sent, whole, so a replay can give them back;
+        // the digest and the sum are of those bytes (not of the rest of the
+        // program's buffer), so a reader can tell when they were changed.
+        // Out: the first bytes; the digest and the sum cover all that went
+        // out, and say whether a program sent the same.
         const bool moved = result.outcome == CommandOutcome::Answered || result.outcome == CommandOutcome::HostFailure;
-        const uint32_t shown = record.direction == kDirectionIn
-                                   ? (moved ? record.length - std::min(result.residual, record.length) : 0)
-                                   : std::min(record.length, kTraceDataOutBytes);
+        const uint32_t covered = record.direction == kDirectionIn
+                                     ? (moved ? record.length - std::min(result.residual, record.length) : 0)
+                                     : record.length;
+        const uint32_t shown = record.direction == kDirectionIn ? covered : std::min(covered, kTraceDataOutBytes);
         line["data"] = Hex(record.data, shown);
-        line["digest"] = Hex32(TransferDigest(record.data, record.length));
-        line["sum16"] = AddToChecksum(0, record.data, record.length);
+        line["digest"] = Hex32(TransferDigest(record.data, covered));
+        line["sum16"] = AddToChecksum(0, record.data, covered);
     }
     line["status"] = record.status;
     line["sense"] = {result.sense.key, result.sense.asc, result.sense.ascq};
@@ -260,6 +264,53 @@ bool WholeNumber(const nlohmann::json& object, const char* name, T& value, std::
     return false;
 }
 
+// The line's digest: 4 bytes of hex, as Hex32 writes them.
+bool ReadDigest(const nlohmann::json& line, uint32_t& digest, std::string& error) {
+    std::vector<uint8_t> bytes;
+    if (!Unhex(line.at("digest").get<std::string>(), bytes) || bytes.size() != 4) {
+        error = "its digest is not 4 bytes of hex";
+        return false;
+    }
+    digest = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+    return true;
+}
+
+// The bytes a command read: what the replay gives back as the drive's
+// answer, so they must be the bytes the drive sent. The writer keeps the
+// data, its digest and its 16-bit sum together; data that disagrees with
+// either was changed after it was written (a read-back edited to pass), and
+// the trace is not the recording.
+bool ReadDataIn(const nlohmann::json& line, RecordedExchange& exchange, std::string& error) {
+    uint32_t digest = 0;
+    uint16_t sum = 0;
+    if (!line.contains("data") || !line.contains("digest")) {
+        error = "its data or its digest is missing";
+        return false;
+    }
+    if (!WholeNumber(line, "sum16", sum)) {
+        error = "its sum16 is missing or not a 16-bit whole number";
+        return false;
+    }
+    if (!Unhex(line["data"].get<std::string>(), exchange.dataIn)) {
+        error = "its data is not hex";
+        return false;
+    }
+    if (exchange.dataIn.size() > exchange.length) {
+        error = "its data is longer than its length";
+        return false;
+    }
+    if (!ReadDigest(line, digest, error)) return false;
+    const char* disagrees = TransferDigest(exchange.dataIn.data(), exchange.dataIn.size()) != digest ? "digest"
+                            : AddToChecksum(0, exchange.dataIn.data(), exchange.dataIn.size()) != sum ? "sum16"
+                                                                                                     : nullptr;
+    if (disagrees != nullptr) {
+        error = "its data (" + std::to_string(exchange.dataIn.size()) + " bytes) does not match its recorded " +
+                disagrees + ": the bytes are not the ones the drive sent";
+        return false;
+    }
+    return true;
+}
+
 // One command line into an exchange; false with what is wrong in it.
 bool ReadExchange(const nlohmann::json& line, RecordedExchange& exchange, std::string& error) {
     std::vector<uint8_t> bytes;
@@ -277,17 +328,11 @@ bool ReadExchange(const nlohmann::json& line, RecordedExchange& exchange, std::s
         error = "its direction is none of none, in, out";
         return false;
     }
-    if (line.contains("data") && exchange.direction == kDirectionIn &&
-        !Unhex(line["data"].get<std::string>(), exchange.dataIn)) {
-        error = "its data is not hex";
-        return false;
-    }
+    if (exchange.direction == kDirectionIn && exchange.length > 0 && !ReadDataIn(line, exchange, error)) return false;
     if (line.contains("digest") && exchange.direction == kDirectionOut) {
-        if (!Unhex(line["digest"].get<std::string>(), bytes) || bytes.size() != 4) {
-            error = "its digest is not 4 bytes of hex";
-            return false;
-        }
-        exchange.dataOutDigest = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+        uint32_t digest = 0;
+        if (!ReadDigest(line, digest, error)) return false;
+        exchange.dataOutDigest = digest;
     }
     CommandResult& result = exchange.result;
     if (!FromName(line.at("outcome").get<std::string>(), kOutcomes, result.outcome) ||
@@ -402,6 +447,7 @@ bool ReadTrace(const std::string& path, RecordedSession& session, std::string& e
         // A second session added with --force: the replay is of the first.
         if (line.contains("keluflash_trace")) break;
         RecordedExchange exchange;
+        exchange.line = lineNumber;
         try {
             if (!ReadExchange(line, exchange, error)) {
                 error = where + ": " + error;

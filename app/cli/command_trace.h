@@ -4,7 +4,8 @@
 // is the header (the format's version, the program, the drive list the scan
 // found); then one line per command: its number, drive, CDB, direction,
 // length, the data (every byte that came in; the first bytes of what went
-// out), a digest and 16-bit sum of the data phase, the status byte, the
+// out), a digest and 16-bit sum of the data phase (of what came in, or of
+// all that went out), the status byte, the
 // sense and the result as the transport reported it, and the clock when it
 // ended. Lines are appended, so a trace never destroys what a file held;
 // whether the file may be used at all is the caller's decision
@@ -64,8 +65,9 @@ private:
 };
 
 // Reads the first session of a trace for a replay. False with the reason
-// when the file cannot be read, is not a trace, or was written in another
-// version of the format.
+// when the file cannot be read, is not a trace, was written in another
+// version of the format, or a line is broken (naming it): among them data
+// that came in and does not match its recorded digest or sum16.
 bool ReadTrace(const std::string& path, RecordedSession& session, std::string& error);
 
 }  // namespace keluflash::cli

@@ -75,6 +75,10 @@ int ConsoleView::ShowMessage(const std::string& text, const std::string& caption
 }
 
 void ConsoleView::MessageAdded(const std::string& line) {
+    if (m_linesEnded) {
+        ++m_linesLeftOut;
+        return;
+    }
     m_lines.push_back(line);
     if (m_collect) return;
     // Said during a step whose line is drawn: printed once the line is

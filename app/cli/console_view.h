@@ -30,10 +30,15 @@ public:
     void SetClock(Clock& clock) { m_clock = &clock; }
     // What the OK/Cancel question ("Reboot this computer right now ?") gets.
     void SetQuestionAnswer(int answer) { m_questionAnswer = answer; }
-    // What the Yes/No question before a downgrade gets: the command line has
+    // What the Yes/No question before a downgrade (or a revision that cannot
+    // be ordered against the drive's) gets: the command line has
     // answered it already (the prompt, or --allow-downgrade).
     void SetDowngradeAnswer(int answer) { m_downgradeAnswer = answer; }
     const std::vector<std::string>& Lines() const { return m_lines; }
+    // From here message lines are counted, neither shown nor kept: a replay
+    // stopped, and they answer commands that were never sent.
+    void EndLines() { m_linesEnded = true; }
+    size_t LinesLeftOut() const { return m_linesLeftOut; }
 
     void PumpMessage() override { m_ui.PumpMessage(); }
     void ProcessMessages() override;
@@ -81,6 +86,8 @@ private:
     int m_downgradeAnswer = kIdNo;
     std::vector<std::string> m_lines;
     std::vector<std::string> m_held;  // message lines said while the open step's line is drawn
+    bool m_linesEnded = false;
+    size_t m_linesLeftOut = 0;
 
     std::optional<FlashPhase> m_phase;
     bool m_methodA = false;

@@ -83,8 +83,10 @@ std::string DriveSetup::TraceFailure() const {
 }
 Clock& DriveSetup::HostClock() { return m_paced ? static_cast<Clock&>(*m_paced) : *m_clock; }
 
+bool DriveSetup::ReplayStopped() const { return m_replay && !m_replay->Mismatch().empty(); }
+
 std::string DriveSetup::ReplayFailure() const {
-    if (!m_replay || m_replay->Mismatch().empty()) return {};
+    if (!ReplayStopped()) return {};
     return "the replay of " + m_replayFile + " stopped at " + m_replay->Mismatch();
 }
 
@@ -100,7 +102,8 @@ void DriveSetup::ReportReplay(bool json, nlohmann::json& fields, const std::stri
     if (!stopped.empty() && stopped != error) std::cerr << "keluflash-cli: " + PrintableText(stopped) + "\n";
     if (stopped.empty() && m_replay->Replayed() < m_replay->Recorded())
         std::cerr << "keluflash-cli: the program ended after " + std::to_string(m_replay->Replayed()) + " of the " +
-                         std::to_string(m_replay->Recorded()) + " commands recorded in " + m_replayFile + "\n";
+                         std::to_string(m_replay->Recorded()) + " commands recorded in " +
+                         PrintableText(m_replayFile) + "\n";
 }
 
 std::unique_ptr<DriveSetup> DriveSetup::CreateReplay(const std::string& trace, const CommonOptions& options,
@@ -116,7 +119,8 @@ std::unique_ptr<DriveSetup> DriveSetup::CreateReplay(const std::string& trace, c
     auto setup = std::make_unique<DriveSetup>(Key{});
     // The clock starts where the recording's did, so the program's time
     // limits and a --trace of the replay read as the recording.
-    setup->m_replayClock = std::make_unique<ReplayClock>(session.startTick, options.realTime);
+    setup->m_replayClock = std::make_unique<ReplayClock>(
+        session.startTick, options.realTime ? kReplayRealTimeLimit : std::chrono::milliseconds(0));
     setup->m_replay = std::make_unique<ReplayTransport>(std::move(session), *setup->m_replayClock);
     setup->m_replayFile = trace;
     setup->m_clock = setup->m_replayClock.get();
@@ -161,7 +165,8 @@ std::unique_ptr<DriveSetup> DriveSetup::CreateSimulated(const SimulatedMachineCo
     setup->m_simulation = MakeSimulatedMachine(config, ui);
     setup->m_clock = &setup->m_simulation->Clock();
     SimulatedMachine& machine = *setup->m_simulation;
-    return Finish(std::move(setup), machine.DriveTransport(), machine.Ui(), options, error);
+    Transport& transport = options.exclusive ? machine.ExclusiveDriveTransport() : machine.DriveTransport();
+    return Finish(std::move(setup), transport, machine.Ui(), options, error);
 }
 
 std::unique_ptr<DriveSetup> DriveSetup::Finish(std::unique_ptr<DriveSetup> setup, Transport& transport,

@@ -2,6 +2,7 @@
 // The drives every keluflash-cli command works on: the machine's own (the
 // platform's transport) or a simulated machine (--simulate[=NAME]), TAtapi over them,
 // the --trace file, and --device resolved into a selected table entry.
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "app/cli/command_output.h"
 #include "drive/atapi.h"
 #include "drive/transport.h"
+#include "flash/download.h"
 
 namespace keluflash {
 class PacedClock;
@@ -21,6 +23,15 @@ struct SimulatedMachineConfig;
 }
 
 namespace keluflash::cli {
+
+// --real-time over a replay: the pauses take real time for this long in all,
+// then the replay goes on in virtual time. A signal while the drive is
+// written waits for the update, which the program promises to end within
+// kDriveWriteSeconds; a trace may claim pauses of any length (an edited one,
+// days). The pauses of the whole replay stay inside the promise, leaving ten
+// seconds for the program's own work between them (a replay of 7000
+// commands takes well under one).
+inline constexpr std::chrono::seconds kReplayRealTimeLimit{kDriveWriteSeconds - 10};
 
 // One drive the scan saw: a device table entry, or a drive it could not open
 // (or could not list) with the reason.
@@ -85,10 +96,14 @@ public:
     Clock& HostClock();
     // The simulated machine behind --simulate; null for real drives.
     SimulatedMachine* Simulation() { return m_simulation.get(); }
-    // --simulate=replay:TRACE: the sentence saying where the program left
-    // the recording ("replay of T stopped at command 57: sent ...;
-    // recorded ..."); empty while every command matched. A command whose
-    // replay stopped has failed, whatever else it did.
+    // --simulate=replay:TRACE: the program sent a command other than the
+    // recorded one; that command and every later one were not sent.
+    bool ReplayStopped() const;
+    // The sentence saying where the program left the recording ("the replay
+    // of T stopped at command 57 (line 58): sent ...; recorded ..."); empty
+    // while every command matched. A command whose replay stopped has failed
+    // as a replay, whatever else it did: what followed answers commands that
+    // were never sent, and says nothing about a drive.
     std::string ReplayFailure() const;
     // What a replay adds to the end of a command: with `json`,
     // "replayed_commands", "recorded_commands" and, when it stopped,

@@ -47,6 +47,25 @@ struct FlashOptions {
     int banks = 8;
 };
 
+// Once a replay stopped, the window's later lines answer commands that were
+// never sent; they are left out.
+class ReplayStopWatch final : public CommandObserver {
+public:
+    ReplayStopWatch(const DriveSetup& setup, ConsoleView& view) : m_setup(setup), m_view(view) {}
+    void CommandExecuted(const CommandRecord&) override {
+        if (m_setup.ReplayStopped()) m_view.EndLines();
+    }
+
+private:
+    const DriveSetup& m_setup;
+    ConsoleView& m_view;
+};
+
+// The fields of a flash's answer that say what the drive went through or
+// what to do about it.
+constexpr const char* kDriveVerdicts[] = {"result", "drive_state", "written", "verification",
+                                          "method", "fallback",    "checks",  "summary"};
+
 // Everything one command needs: the console, the drives, the window.
 class Session {
 public:
@@ -70,6 +89,8 @@ public:
             return false;
         }
         m_setup->WatchCommands(m_view);
+        m_replayWatch.emplace(*m_setup, m_view);
+        m_setup->WatchCommands(*m_replayWatch);
         m_view.SetClock(m_setup->HostClock());
         if (m_options.exclusive) {
             if (const std::string several = m_setup->UnnamedDriveProblem(m_options.device); !several.empty()) {
@@ -120,20 +141,19 @@ public:
     std::string DriveName() { return m_setup->DriveName(m_form->SelDeviceIndex()); }
     nlohmann::json DriveJson() { return m_setup->DriveJson(m_form->SelDeviceIndex()); }
 
+    // The replay behind the drives stopped: the command fails as a replay.
+    bool ReplayStopped() const { return m_setup && m_setup->ReplayStopped(); }
+
     // The end of a command that failed: Start's reason, or the one given.
     int Fail() { return Fail(m_failure.kind, m_failure.error); }
     int Fail(ErrorKind kind, const std::string& error, nlohmann::json fields = nlohmann::json::object()) {
-        if (m_options.json && m_form) fields["messages"] = m_view.Lines();
-        if (m_form && !fields.contains("drive")) fields["drive"] = DriveJson();
-        AddTraceFailure(fields);
-        if (m_setup) m_setup->ReportReplay(m_options.json, fields, error);
-        return ReportFailure(m_options, kind, error, std::move(fields));
+        if (ReplayStopped()) return FailReplay(std::move(fields));
+        return Report(kind, error, std::move(fields));
     }
     // The end of a command that did its work: the answer in --json, with
     // every message line. A replay that stopped fails it.
     int Succeed(nlohmann::json answer) {
-        if (const std::string stopped = m_setup ? m_setup->ReplayFailure() : std::string(); !stopped.empty())
-            return Fail(ErrorKind::Failed, stopped, std::move(answer));
+        if (ReplayStopped()) return FailReplay(std::move(answer));
         if (m_setup) m_setup->ReportReplay(m_options.json, answer);
         AddTraceFailure(answer);
         if (m_options.json) answer["messages"] = m_view.Lines();
@@ -142,6 +162,27 @@ public:
     }
 
 private:
+    int Report(ErrorKind kind, const std::string& error, nlohmann::json fields) {
+        if (m_options.json && m_form) fields["messages"] = m_view.Lines();
+        if (m_form && !fields.contains("drive")) fields["drive"] = DriveJson();
+        AddTraceFailure(fields);
+        if (m_setup) m_setup->ReportReplay(m_options.json, fields, error);
+        return ReportFailure(m_options, kind, error, std::move(fields));
+    }
+
+    // After the stop the program got no answer to anything it sent, and its
+    // steps made what they could of that: a check failed, a block "reached
+    // the drive", advice to flash again. None of it is about a drive, so the
+    // answer keeps what the recording answered (the image, the drive, the
+    // message lines before the stop) and says where the replay left it.
+    int FailReplay(nlohmann::json fields) {
+        for (const char* verdict : kDriveVerdicts) fields.erase(verdict);
+        if (!m_options.json && m_view.LinesLeftOut() > 0)
+            std::cerr << "keluflash-cli: " + std::to_string(m_view.LinesLeftOut()) +
+                             " later message line(s) left out: they answer commands that were not sent\n";
+        return Report(ErrorKind::Replay, m_setup->ReplayFailure(), std::move(fields));
+    }
+
     // A trace that lost lines is said at the end; the command's own result
     // and exit code stay what they are.
     void AddTraceFailure(nlohmann::json& fields) {
@@ -161,6 +202,7 @@ private:
     bool m_interactive;
     ConsoleUi m_ui;
     ConsoleView m_view;
+    std::optional<ReplayStopWatch> m_replayWatch;  // seen by m_setup's commands
     std::unique_ptr<DriveSetup> m_setup;
     std::optional<TForm1> m_form;
     int m_index = -1;
@@ -220,7 +262,9 @@ void AddReport(nlohmann::json& answer, const UpdateReport& report) {
 // The question before the first write, asked only after the checks passed:
 // the image (file, model, revision, firmware id) and the drive (path,
 // identification, revision), as the update's record has them, with what the
-// flash will change. A downgrade is named in it, so one answer agrees to both.
+// flash will change. An image older than the drive's firmware, or whose
+// revision cannot be ordered against it, is named in it, so one answer agrees
+// to both.
 std::string FlashQuestion(const std::string& file, const std::string& drive, const UpdateReport& report) {
     std::string image = PrintableText(file);
     if (report.model) {
@@ -231,8 +275,18 @@ std::string FlashQuestion(const std::string& file, const std::string& drive, con
     }
     std::string question = "Flash " + image + " into " + PrintableText(drive) + "?";
     if (report.revision) question += " " + PrintableText(RevisionLine(*report.revision)) + ".";
-    if (report.revision && report.revision->Downgrade()) question += " Downgrade the drive?";
+    if (report.revision && report.revision->Downgrade())
+        question += " Downgrade the drive?";
+    else if (report.revision && report.revision->NeedsAgreement())
+        question += " Flash a revision that cannot be ordered against the drive's?";
     return question + " [y/N] ";
+}
+
+// What --yes needs besides for an image the update asks about.
+std::string AllowDowngradeHint(const RevisionPreview& revision) {
+    return revision.Downgrade()
+               ? "pass --allow-downgrade to flash an older firmware"
+               : "pass --allow-downgrade to flash a firmware whose revision cannot be ordered against the drive's";
 }
 
 bool Confirm(Session& session, const CommonOptions& options, const FlashOptions& flash, const UpdateReport& report) {
@@ -292,11 +346,13 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
             return session.Fail(ErrorKind::Refused, FlashSummary(form.LastReport()) + session.Because(form.LastReport().cause),
                                 answer);
         }
-        if (!options.json) {
+        if (!options.json && !session.ReplayStopped()) {
             std::cerr << "dry run: the image and the drive agree; nothing was written\n";
             const std::optional<RevisionPreview>& revision = form.LastReport().revision;
-            if (revision && revision->Downgrade() && !flash.allowDowngrade)
-                std::cerr << "flashing it is a downgrade: with --yes it needs --allow-downgrade\n";
+            if (revision && revision->NeedsAgreement() && !flash.allowDowngrade)
+                std::cerr << (revision->Downgrade() ? "flashing it is a downgrade"
+                                                    : "its revision cannot be ordered against the drive's")
+                          << ": with --yes it needs --allow-downgrade\n";
         }
         return session.Succeed(answer);
     }
@@ -310,8 +366,9 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
                                                   : "refusing to flash without a terminal to confirm on; pass --yes",
                             answer);
     }
-    // A person who agreed to the question that named the downgrade agreed to it.
-    if (!flash.yes && checked.revision && checked.revision->Downgrade()) view.SetDowngradeAnswer(kIdYes);
+    // A person who agreed to the question that named the downgrade, or the
+    // revision that cannot be ordered, agreed to it.
+    if (!flash.yes && checked.revision && checked.revision->NeedsAgreement()) view.SetDowngradeAnswer(kIdYes);
 
     form.BitBtn2Click();
     const UpdateResult result = form.LastUpdateResult();
@@ -326,14 +383,15 @@ int RunFlash(const CommonOptions& commonOptions, const FlashOptions& flash) {
     answer["summary"] = summary;
     int exitCode = kExitOk;
     if (result == UpdateResult::Verified) {
-        if (!options.json) std::cerr << summary + "\n";
+        if (!options.json && !session.ReplayStopped()) std::cerr << summary + "\n";
         exitCode = session.Succeed(answer);
     } else if (const std::optional<std::string> problem = ImageFileProblem(flash.file);
                result == UpdateResult::Refused && !report.Written() && problem) {
         exitCode = session.Fail(ErrorKind::File, "refused, nothing written: " + *problem, answer);
     } else if (!report.checks.empty() && report.checks.back().name == "downgrade" && !report.checks.back().passed) {
         exitCode = session.Fail(ErrorKind::Refused,
-                                summary + "; pass --allow-downgrade to flash an older firmware" + session.Because(report.cause),
+                                summary + "; " + AllowDowngradeHint(report.revision.value_or(RevisionPreview{})) +
+                                    session.Because(report.cause),
                                 answer);
     } else {
         // A failure's one line is the summary with the line that says why.
@@ -461,8 +519,8 @@ void RegisterFlashCommands(CLI::App& app, CommonOptions& options, int& exitCode)
     flashCommand->add_flag("--reboot", flash->reboot,
                            "Restart the machine after a verified flash (never with --simulate)");
     flashCommand->add_flag("--allow-downgrade", flash->allowDowngrade,
-                           "Flash an image whose revision is older than the drive's (with --yes; otherwise "
-                           "the question asks)");
+                           "Flash an image whose revision is older than the drive's or cannot be ordered "
+                           "against it, such as 1.0A (with --yes; otherwise the question asks)");
     flashCommand->footer(kExitCodesHelp);
     flashCommand->callback([&options, &exitCode, flash] { exitCode = RunFlash(options, *flash); });
 

@@ -235,10 +235,11 @@ bool AddDrivePreview(const CommonOptions& common, const std::string& fileName, n
     info["drive"] = setup->DriveJson(*index);
     info["revision"] = RevisionJson(preview);
     rows = "Drive:            " + PrintableText(drive) + "\n";
+    // Both revisions come from outside: the image's file and the drive's INQUIRY.
     rows += "Revision:         " +
-            (preview ? RevisionText(*preview)
-                     : std::string("unknown: the open selects no image for this drive") +
-                           (lines.lines.empty() ? std::string() : " (" + lines.lines.back() + ")")) +
+            PrintableText(preview ? RevisionText(*preview)
+                                  : std::string("unknown: the open selects no image for this drive") +
+                                        (lines.lines.empty() ? std::string() : " (" + lines.lines.back() + ")")) +
             "\n";
     if (const std::string lost = setup->TraceFailure(); !lost.empty()) {
         if (options.json)
@@ -248,7 +249,7 @@ bool AddDrivePreview(const CommonOptions& common, const std::string& fileName, n
     }
     setup->ReportReplay(options.json, info);
     if (const std::string stopped = setup->ReplayFailure(); !stopped.empty()) {
-        exitCode = ReportFailure(options, ErrorKind::Failed, stopped, info);
+        exitCode = ReportFailure(options, ErrorKind::Replay, stopped, info);
         return false;
     }
     return true;

@@ -22,6 +22,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/command_output.h"
+#include "app/cli/drive_setup.h"
 #include "app/cli/signal_watch.h"
 #include "app/cli/terminal_line.h"
 #include "drive/sim/simulated_machine.h"
@@ -39,7 +40,8 @@ std::string SimulatedProfilesHelp() {
     return text +
            "\nReplay (--simulate=replay:TRACE): the drive list and every answer of a file written by --trace,\n"
            "command by command; the run stops and fails at the first command that differs from the\n"
-           "recording. With --real-time each command takes the time it took.\n";
+           "recording. With --real-time each command takes the time it took (up to " +
+           std::to_string(keluflash::cli::kReplayRealTimeLimit.count()) + " s in all).\n";
 }
 
 size_t EditDistance(std::string_view a, std::string_view b) {
@@ -217,7 +219,7 @@ int main(int argc, char** argv) {
     app.add_flag("--real-time", options.realTime,
                  "With --simulate: the drives take real time as well (a tenth of each pause, 0.4 ms a command), "
                  "as in keluflash-demo; with --simulate=replay:TRACE each command and pause takes the time "
-                 "it took");
+                 "it took, up to " + std::to_string(kReplayRealTimeLimit.count()) + " s in all");
     app.footer(SimulatedProfilesHelp());
     app.parse_complete_callback([&] { options.simulate = simulate->count() > 0; });
 

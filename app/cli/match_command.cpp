@@ -120,7 +120,7 @@ int RunMatch(const CommonOptions& commonOptions, const std::string& folder, bool
     }
     const std::string stopped = setup->ReplayFailure();
     setup->ReportReplay(options.json, answer, stopped);
-    if (!stopped.empty()) return ReportFailure(options, ErrorKind::Failed, stopped, answer);
+    if (!stopped.empty()) return ReportFailure(options, ErrorKind::Replay, stopped, answer);
     if (fits == 0)
         return ReportFailure(options, ErrorKind::Refused,
                              "no file in " + folder + " fits " + drive, answer);

@@ -26,6 +26,33 @@ bool SignalWatch::ClaimReport() {
     return m_reporter.compare_exchange_strong(nobody, 1) || nobody == 1;
 }
 
+SignalWatch::Phase SignalWatch::Take(int signal) {
+    uint32_t state = m_state.load();
+    for (;;) {
+        if (m_betweenSteps) m_betweenSteps(*this);
+        const Phase found = PhaseOf(state);
+        uint32_t next = 0;
+        if (found == Phase::Holding)
+            next = StateOf(Phase::Held, signal);
+        else if (found == Phase::Idle)
+            next = StateOf(Phase::Interrupted, signal);
+        else
+            return found;  // held or interrupted already: the first signal decided
+        if (m_state.compare_exchange_strong(state, next)) {
+            if (found == Phase::Holding) m_err.Say(m_notice);
+            return found;
+        }
+        // A Hold or Release came in between: `state` is what it left, decide again.
+    }
+}
+
+bool SignalWatch::BeginHolding() {
+    uint32_t idle = StateOf(Phase::Idle);
+    if (!m_state.compare_exchange_strong(idle, StateOf(Phase::Holding))) return false;
+    m_everHeld = true;
+    return true;
+}
+
 #if !defined(_WIN32)
 
 namespace {
@@ -46,7 +73,8 @@ void WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-SignalWatch::SignalWatch(bool json, ErrorLine& err) : m_json(json), m_err(err) {
+SignalWatch::SignalWatch(bool json, ErrorLine& err, StepHook betweenSteps)
+    : m_json(json), m_err(err), m_betweenSteps(std::move(betweenSteps)) {
     sigemptyset(&m_signals);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&m_signals, signal);
     // Every thread made from here inherits the mask: only the watcher takes
@@ -63,23 +91,28 @@ SignalWatch::~SignalWatch() {
 }
 
 void SignalWatch::Hold(std::string notice) {
-    if (m_holding.load()) return;
-    m_everHeld = true;
-    m_notice = std::move(notice);  // read by the watcher only while holding
+    if (PhaseOf(m_state.load()) != Phase::Idle) return;
+    // The watcher reads it only after the compare-exchange below published it.
+    m_notice = std::move(notice);
+    // A signal that came first interrupted the command: the drive is sent
+    // nothing, so there is nothing to hold.
+    if (!BeginHolding()) return;
+    // The drive is written only once this returns: ^Z cannot stop it half-way.
     if (!m_stopsIgnored.exchange(true)) {
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
         sigemptyset(&ignore.sa_mask);
         for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &ignore, &m_stopActions[i]);
     }
-    m_holding = true;
 }
 
 void SignalWatch::Release() {
     if (m_stopsIgnored.exchange(false)) {
         for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &m_stopActions[i], nullptr);
     }
-    m_holding = false;
+    // Held stays held: the program is ending anyway.
+    uint32_t holding = StateOf(Phase::Holding);
+    m_state.compare_exchange_strong(holding, StateOf(Phase::Idle));
 }
 
 void SignalWatch::Watch() {
@@ -88,21 +121,15 @@ void SignalWatch::Watch() {
     while (!m_stop.load()) {
         const int signal = sigtimedwait(&m_signals, nullptr, &kPoll);
         if (signal > 0) {
-            if (m_holding.load() || m_held.load() != 0) {
-                int none = 0;
-                if (m_held.compare_exchange_strong(none, signal)) m_err.Say(m_notice);
-                continue;
-            }
-            int none = 0;
-            if (m_interrupted.compare_exchange_strong(none, signal)) {
+            const Phase found = Take(signal);
+            if (found == Phase::Idle)
                 deadline = std::chrono::steady_clock::now() + kGrace;
-            } else {
-                EndNow(m_interrupted.load());  // a second signal: the person insists
-            }
+            else if (found == Phase::Interrupted)
+                EndNow(Interrupted());  // a second signal: the person insists
         }
-        const int interrupted = m_interrupted.load();
-        if (interrupted != 0 && !m_holding.load() &&
-            (m_asking.load() || std::chrono::steady_clock::now() >= deadline))
+        // Interrupted is never holding: nothing is being written to the drive.
+        const int interrupted = Interrupted();
+        if (interrupted != 0 && (m_asking.load() || std::chrono::steady_clock::now() >= deadline))
             EndNow(interrupted);
     }
 }
@@ -145,8 +172,7 @@ std::atomic<SignalWatch*> g_holding{nullptr};
 // as the system lets it.
 BOOL WINAPI HoldConsoleEvent(DWORD event) {
     SignalWatch* const holding = g_holding.load();
-    if (holding == nullptr) return FALSE;
-    holding->Note(static_cast<int>(event) + 1);
+    if (holding == nullptr || !holding->Note(static_cast<int>(event) + 1)) return FALSE;
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         while (g_holding.load() != nullptr) Sleep(50);
     }
@@ -154,7 +180,8 @@ BOOL WINAPI HoldConsoleEvent(DWORD event) {
 }
 }  // namespace
 
-SignalWatch::SignalWatch(bool json, ErrorLine& err) : m_json(json), m_err(err) {}
+SignalWatch::SignalWatch(bool json, ErrorLine& err, StepHook betweenSteps)
+    : m_json(json), m_err(err), m_betweenSteps(std::move(betweenSteps)) {}
 
 SignalWatch::~SignalWatch() {
     if (g_holding.load() == this) {
@@ -164,28 +191,31 @@ SignalWatch::~SignalWatch() {
 }
 
 void SignalWatch::Hold(std::string notice) {
-    if (m_holding.load()) return;
+    if (PhaseOf(m_state.load()) != Phase::Idle) return;
     m_notice = std::move(notice);
     SignalWatch* none = nullptr;
     if (!g_holding.compare_exchange_strong(none, this)) return;
+    // Until the state is Holding the handler lets events end the program:
+    // nothing has been written yet.
     SetConsoleCtrlHandler(HoldConsoleEvent, TRUE);
-    m_holding = true;
+    if (BeginHolding()) return;
+    SetConsoleCtrlHandler(HoldConsoleEvent, FALSE);  // an event came first and is ending the program
+    g_holding.store(nullptr);
 }
 
 void SignalWatch::Release() {
-    if (!m_holding.load()) return;
-    m_holding = false;
-    // Once an event was held the program is ending: the handler stays, so a
-    // second ^C is held too until the report is written.
-    if (m_held.load() != 0) return;
+    // Once an event was held the program is ending: the state stays Held and
+    // the handler stays, so a second ^C is held too until the report is
+    // written.
+    uint32_t holding = StateOf(Phase::Holding);
+    if (!m_state.compare_exchange_strong(holding, StateOf(Phase::Idle))) return;
     SetConsoleCtrlHandler(HoldConsoleEvent, FALSE);
     g_holding.store(nullptr);
 }
 
-void SignalWatch::Note(int signal) {
-    int none = 0;
-    if (!m_held.compare_exchange_strong(none, signal)) return;
-    m_err.Say(m_notice);
+bool SignalWatch::Note(int signal) {
+    const Phase found = Take(signal);
+    return found == Phase::Holding || found == Phase::Held;
 }
 
 void SignalWatch::Watch() {}

@@ -18,6 +18,8 @@
 // way while the drive is written; outside, they end the program as usual.
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -31,23 +33,30 @@ namespace keluflash::cli {
 
 class SignalWatch {
 public:
+    // Runs on the thread that took a signal, after it read the watch's state
+    // and before it changes it (again on each retry): a test runs Hold() or
+    // Release() there to force the interleavings that matter. Empty in the
+    // program.
+    using StepHook = std::function<void(SignalWatch&)>;
+
     // `json`: the shortest report is a JSON document rather than a line.
     // What is said on standard error goes through `err`, on a line of its own.
-    SignalWatch(bool json, ErrorLine& err);
+    SignalWatch(bool json, ErrorLine& err, StepHook betweenSteps = {});
     ~SignalWatch();
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
 
     // From here signals wait; `notice` is written to standard error when the
-    // first one arrives.
+    // first one arrives. A signal that interrupted the command before it is
+    // not undone: nothing is held, and the drive is sent nothing.
     void Hold(std::string notice);
     // New signals interrupt again, unless one was held: the program is then
     // ending anyway, and later signals are held too.
     void Release();
     // The signal held during a Hold; 0 when none.
-    int Held() const { return m_held.load(); }
+    int Held() const { return SignalIn(Phase::Held); }
     // The signal that interrupted the command; 0 when none.
-    int Interrupted() const { return m_interrupted.load(); }
+    int Interrupted() const { return SignalIn(Phase::Interrupted); }
 
     // While a person is asked a question nothing else runs that could end
     // the command: a signal then ends the program at once.
@@ -73,21 +82,44 @@ public:
     static int ExitCodeOf(int signal) { return 128 + signal; }
 
 #if defined(_WIN32)
-    // Called from the console's handler thread: the first event is held.
-    void Note(int signal);
+    // Called from the console's handler thread: true when the event is held
+    // (the first one is said), false when nothing is being held and the
+    // event ends the program as usual.
+    bool Note(int signal);
 #endif
 
 private:
+    // Holding and interrupting are one state, changed only by
+    // compare-exchange, so a Hold() and an arriving signal cannot interleave
+    // into "interrupted while holding":
+    //   Idle -> Holding (Hold), Holding -> Idle (Release),
+    //   Holding -> Held (a signal; stays, later signals are held too),
+    //   Idle -> Interrupted (a signal; stays, a Hold is refused).
+    // One word: the phase in the low byte, the signal above it.
+    enum class Phase : uint32_t { Idle, Holding, Held, Interrupted };
+    static constexpr uint32_t StateOf(Phase phase, int signal = 0) {
+        return static_cast<uint32_t>(phase) | static_cast<uint32_t>(signal) << 8;
+    }
+    static constexpr Phase PhaseOf(uint32_t state) { return static_cast<Phase>(state & 0xFFu); }
+    int SignalIn(Phase phase) const {
+        const uint32_t state = m_state.load();
+        return PhaseOf(state) == phase ? static_cast<int>(state >> 8) : 0;
+    }
+    // Takes one signal into the state: held while holding (the first one
+    // said), an interruption when idle. Returns the phase it found.
+    Phase Take(int signal);
+    // Idle -> Holding; false when the state was not idle.
+    bool BeginHolding();
+
     void Watch();
     void EndNow(int signal);
 
     bool m_json;
     ErrorLine& m_err;
-    std::string m_notice;
-    std::atomic<bool> m_holding{false};
+    StepHook m_betweenSteps;
+    std::string m_notice;  // written only while idle, read only on Holding -> Held
+    std::atomic<uint32_t> m_state{StateOf(Phase::Idle)};
     std::atomic<bool> m_everHeld{false};  // a Hold began: the drive may have been written
-    std::atomic<int> m_held{0};
-    std::atomic<int> m_interrupted{0};
     std::atomic<bool> m_asking{false};
     std::atomic<int> m_reporter{0};  // 0 nobody yet, 1 the command, 2 the watcher
     std::atomic<bool> m_stop{false};

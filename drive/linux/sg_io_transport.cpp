@@ -46,13 +46,58 @@ std::string OpenFailureText(int error) {
 SgIoTransport::SgIoTransport(LinuxKernel& kernel, std::string devRoot, bool exclusive)
     : m_kernel(kernel), m_devRoot(std::move(devRoot)), m_exclusive(exclusive) {}
 
-SgIoTransport::~SgIoTransport() { CloseAll(); }
+SgIoTransport::~SgIoTransport() = default;
 
-void SgIoTransport::CloseAll() {
-    for (const OpenDrive& drive : m_open) {
-        m_kernel.Close(drive.fd);
+void SgIoTransport::CloseAll() { m_open.clear(); }
+
+std::optional<UnlistedDrive> SgIoTransport::MountedDisc(const std::vector<std::string>& nodes,
+                                                        const std::string& block) {
+    const std::string mountPoint = m_kernel.MountPoint(block);
+    if (mountPoint.empty()) return std::nullopt;
+    return UnlistedDrive(nodes.front(), "the disc in " + block + " is mounted at " + mountPoint + ": unmount it first",
+                         std::vector<std::string>(nodes.begin() + 1, nodes.end()));
+}
+
+UnlistedDrive SgIoTransport::BlockNodeTaken(const std::vector<std::string>& nodes, const std::string& block) {
+    // A mount holds the block node as an exclusive open does; the mount
+    // table tells which it is, unless the mount is in another namespace.
+    if (std::optional<UnlistedDrive> mounted = MountedDisc(nodes, block)) return std::move(*mounted);
+    UnlistedDrive taken(nodes.front(),
+                        "device busy: " + block + " is held by another program, or mounted where this program "
+                                                  "cannot see it",
+                        std::vector<std::string>(nodes.begin() + 1, nodes.end()), UnlistedCause::InUse);
+    taken.holders = m_kernel.NodeHolders(block);
+    return taken;
+}
+
+std::optional<UnlistedDrive> SgIoTransport::HoldBlockNode(OpenDrive& drive, const std::vector<std::string>& nodes,
+                                                          const std::string& block) {
+    // Opened at the block node with O_EXCL: that open holds it.
+    if (drive.blockNode) return std::nullopt;
+    const int fd = m_kernel.Claim(block);
+    if (fd >= 0) {
+        drive.blockHold = KernelFd(m_kernel, fd);
+        return std::nullopt;
     }
-    m_open.clear();
+    switch (-fd) {
+    case EBUSY:
+        return BlockNodeTaken(nodes, block);
+    // Nothing there to hold: no medium, a block device that is offline or
+    // has no node here, or a user who may open only the sg node (as udev
+    // rules may leave it). Nobody mounts what is not there; a disc that is
+    // mounted all the same is still found by its device number.
+    case ENOMEDIUM:
+    case ENXIO:
+    case ENODEV:
+    case ENOENT:
+    case EACCES:
+    case EPERM:
+        return MountedDisc(nodes, block);
+    default:
+        return UnlistedDrive(nodes.front(),
+                             "cannot hold " + block + " for this program alone (" + OpenFailureText(-fd) + ")",
+                             std::vector<std::string>(nodes.begin() + 1, nodes.end()));
+    }
 }
 
 int SgIoTransport::Scan(DeviceTable& table, const Identify& identify) {
@@ -73,15 +118,6 @@ int SgIoTransport::Scan(DeviceTable& table, const Identify& identify) {
                                     std::vector<std::string>(nodes.begin() + 1, nodes.end()), UnlistedCause::TableFull);
             continue;
         }
-        // A mounted disc is in use: no firmware is written under it.
-        if (m_exclusive) {
-            if (const std::string mountPoint = m_kernel.MountPoint(node.blockName); !mountPoint.empty()) {
-                m_unlisted.push_back({nodes.front(),
-                                      "the disc in " + block + " is mounted at " + mountPoint + ": unmount it first",
-                                      std::vector<std::string>(nodes.begin() + 1, nodes.end())});
-                continue;
-            }
-        }
         // The reason shown is the first failure that is not a missing node:
         // when both nodes refuse, the sg node's permission is the one to fix.
         int reportedError = 0;
@@ -90,21 +126,26 @@ int SgIoTransport::Scan(DeviceTable& table, const Identify& identify) {
         for (const std::string& path : nodes) {
             const int fd = m_kernel.Open(path, m_exclusive);
             if (fd >= 0) {
-                opened.fd = fd;
+                opened.fd = KernelFd(m_kernel, fd);
                 opened.path = path;
                 opened.blockNode = path == block;
                 opened.nodeName = path == block ? node.blockName : node.genericName;
                 break;
             }
-            if (reportedError == 0 || (reportedError == ENOENT && -fd != ENOENT)) {
+            // A node another program holds is that program's drive, whatever
+            // else failed: its other node must not let a second update in
+            // beside it.
+            if (reportedError == 0 || (reportedError == ENOENT && -fd != ENOENT) || -fd == EBUSY) {
                 reportedError = -fd;
                 reportedPath = path;
             }
-            // A node another program holds is that program's drive: its other
-            // node must not let a second update in beside it.
             if (-fd == EBUSY) break;
         }
-        if (opened.fd < 0) {
+        if (opened.fd.Get() < 0) {
+            if (m_exclusive && reportedError == EBUSY && reportedPath == block) {
+                m_unlisted.push_back(BlockNodeTaken(nodes, block));
+                continue;
+            }
             std::vector<std::string> others;
             for (const std::string& path : nodes) {
                 if (path != reportedPath) others.push_back(path);
@@ -119,6 +160,14 @@ int SgIoTransport::Scan(DeviceTable& table, const Identify& identify) {
             }
             m_unlisted.push_back(std::move(unlisted));
             continue;
+        }
+        // The drive is this program's alone before a command goes to it; a
+        // refusal closes what was opened and sends nothing.
+        if (m_exclusive) {
+            if (std::optional<UnlistedDrive> refused = HoldBlockNode(opened, nodes, block)) {
+                m_unlisted.push_back(std::move(*refused));
+                continue;
+            }
         }
         for (const std::string& path : nodes) {
             if (path != opened.path) opened.others.push_back(path);
@@ -171,7 +220,7 @@ void SgIoTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8
     header.mx_sb_len = static_cast<unsigned char>(result.senseData.size());
     header.timeout = kSgTimeoutMilliseconds;
 
-    if (const int error = m_kernel.SgIo(drive->fd, header); error != 0) {
+    if (const int error = m_kernel.SgIo(drive->fd.Get(), header); error != 0) {
         // A drive that is gone answers ENODEV or ENXIO; anything else is the
         // system refusing the call.
         result.senseData.fill(0);

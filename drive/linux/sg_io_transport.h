@@ -5,7 +5,9 @@
 // ioctl(SG_IO) with a 20 s time-out. Errors are errno values with the system's
 // own texts.
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drive/linux/linux_kernel.h"
@@ -31,7 +33,11 @@ class SgIoTransport final : public Transport {
 public:
     // Device nodes are named under `devRoot` ("/dev").
     // `exclusive`: for a command that writes or reads the flash, each drive
-    // is opened with O_EXCL, and a drive with a mounted disc is not used.
+    // is opened with O_EXCL, and its block node /dev/srN is held with O_EXCL
+    // too for as long as the transport lives, so no disc can be mounted and
+    // no program that opens the drive exclusively gets it meanwhile. A drive
+    // whose disc is mounted, or whose block node another program holds so,
+    // is not used.
     explicit SgIoTransport(LinuxKernel& kernel, std::string devRoot = "/dev", bool exclusive = false);
     ~SgIoTransport() override;
     SgIoTransport(const SgIoTransport&) = delete;
@@ -46,8 +52,35 @@ public:
     std::vector<UnlistedDrive> Unlisted() const override { return m_unlisted; }
 
 private:
+    // A descriptor of the kernel's, closed through it when it goes.
+    class KernelFd {
+    public:
+        KernelFd() = default;
+        KernelFd(LinuxKernel& kernel, int fd) : m_kernel(&kernel), m_fd(fd) {}
+        ~KernelFd() { Reset(); }
+        KernelFd(KernelFd&& other) noexcept : m_kernel(other.m_kernel), m_fd(std::exchange(other.m_fd, -1)) {}
+        KernelFd& operator=(KernelFd&& other) noexcept {
+            if (this != &other) {
+                Reset();
+                m_kernel = other.m_kernel;
+                m_fd = std::exchange(other.m_fd, -1);
+            }
+            return *this;
+        }
+        KernelFd(const KernelFd&) = delete;
+        KernelFd& operator=(const KernelFd&) = delete;
+        int Get() const { return m_fd; }
+
+    private:
+        void Reset() {
+            if (m_fd >= 0) m_kernel->Close(std::exchange(m_fd, -1));
+        }
+        LinuxKernel* m_kernel = nullptr;
+        int m_fd = -1;
+    };
     struct OpenDrive {
-        int fd = -1;
+        KernelFd fd;
+        KernelFd blockHold;               // the block node, held with O_EXCL (exclusive scans)
         std::string path;                 // the node opened
         std::vector<std::string> others;  // the drive's other names
         bool blockNode = false;           // opened at /dev/srN
@@ -55,6 +88,16 @@ private:
     };
     const OpenDrive* Find(DeviceHandle handle) const;
     void CloseAll();
+    // For an exclusive scan: holds the drive's block node, or says why the
+    // drive cannot be this program's alone (nullopt: held, or nothing there
+    // to hold).
+    std::optional<UnlistedDrive> HoldBlockNode(OpenDrive& drive, const std::vector<std::string>& nodes,
+                                               const std::string& block);
+    // The drive refused because its block node is taken: by a mount (named
+    // with its mount point) or by another program.
+    UnlistedDrive BlockNodeTaken(const std::vector<std::string>& nodes, const std::string& block);
+    // The refusal of a drive whose disc is mounted; nullopt when it is not.
+    std::optional<UnlistedDrive> MountedDisc(const std::vector<std::string>& nodes, const std::string& block);
 
     LinuxKernel& m_kernel;
     std::string m_devRoot;

@@ -36,7 +36,11 @@ void CopyText(std::array<char, N>& field, const std::string& text) {
 
 void ReplayClock::Sleep(uint32_t milliseconds) {
     m_now += milliseconds;
-    if (m_realTime) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    const std::chrono::milliseconds real = std::min(std::chrono::milliseconds(milliseconds), m_realTimeLeft);
+    if (real.count() <= 0) return;
+    m_realTimeLeft -= real;
+    m_realTimeTaken += real;
+    std::this_thread::sleep_for(real);
 }
 
 ReplayTransport::ReplayTransport(RecordedSession session, ReplayClock& clock)
@@ -104,7 +108,9 @@ void ReplayTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uin
     std::optional<uint32_t> digest;
     if (direction == kDirectionOut && data != nullptr && length > 0) digest = TransferDigest(data, length);
     const std::string sent = Describe(cdb, direction, length, digest, index);
-    const std::string number = "command " + std::to_string(m_next + 1);
+    std::string number = "command " + std::to_string(m_next + 1);
+    if (m_next < m_session.commands.size() && m_session.commands[m_next].line != 0)
+        number += " (line " + std::to_string(m_session.commands[m_next].line) + ")";
     if (m_next >= m_session.commands.size()) {
         m_mismatch = number + ": sent " + sent + "; the recording ends after " +
                      std::to_string(m_session.commands.size()) + " commands";

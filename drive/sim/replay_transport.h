@@ -8,6 +8,7 @@
 // the replay stops: that command and every later one are not sent, and the
 // replay says which command it was, what was sent and what was recorded.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,6 +31,7 @@ struct RecordedTableEntry {
 // One command as it was sent and answered.
 struct RecordedExchange {
     uint64_t number = 0;                  // 1-based, in the order sent
+    uint64_t line = 0;                    // its line in the trace file; 0 when it came from none
     int device = 0;                       // index in the recorded table
     std::array<uint8_t, 12> cdb{};
     uint8_t direction = 0;                // kDirectionNone / In / Out
@@ -48,19 +50,26 @@ struct RecordedSession {
     std::vector<RecordedExchange> commands;
 };
 
-// The replay's clock: virtual time that follows the recording, and with
-// `realTime` each pause taken in real time as well, until the replay stops.
+// The replay's clock: virtual time that follows the recording, and each
+// pause taken in real time as well, until the replay stops or `realTimeLimit`
+// has passed in pauses (none: virtual time only). A trace may claim any
+// pause, days long; the limit keeps the program's promises about how long it
+// takes. Past it the replay goes on in virtual time alone.
 class ReplayClock final : public Clock {
 public:
-    ReplayClock(uint32_t startTick, bool realTime) : m_now(startTick), m_realTime(realTime) {}
+    explicit ReplayClock(uint32_t startTick, std::chrono::milliseconds realTimeLimit = {})
+        : m_now(startTick), m_realTimeLeft(realTimeLimit) {}
     uint32_t TickCount() override { return m_now; }
     void Sleep(uint32_t milliseconds) override;
     // After the replay stopped nothing is worth waiting for.
-    void StopRealTime() { m_realTime = false; }
+    void StopRealTime() { m_realTimeLeft = {}; }
+    // The real time the pauses have taken so far.
+    std::chrono::milliseconds RealTimeTaken() const { return m_realTimeTaken; }
 
 private:
     uint32_t m_now;
-    bool m_realTime;
+    std::chrono::milliseconds m_realTimeLeft;
+    std::chrono::milliseconds m_realTimeTaken{0};
 };
 
 class ReplayTransport final : public Transport {
@@ -76,8 +85,9 @@ public:
     std::vector<std::string> OtherNames(const DeviceEntry& device) const override;
     std::vector<UnlistedDrive> Unlisted() const override { return m_session.unlisted; }
 
-    // Why the replay stopped: "command 57: sent ...; recorded ..."; empty
-    // while every command matched.
+    // Why the replay stopped: "command 57 (line 58): sent ...; recorded ...",
+    // with the recorded command's line in the trace; empty while every
+    // command matched.
     const std::string& Mismatch() const { return m_mismatch; }
     size_t Replayed() const { return m_next; }
     size_t Recorded() const { return m_session.commands.size(); }

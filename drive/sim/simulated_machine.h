@@ -99,6 +99,11 @@ struct SimulatedLinuxConfig {
     // they open at their sr node, where WRITE BUFFER and 5A need CAP_SYS_RAWIO.
     std::vector<size_t> withoutSgAccess;
     std::vector<size_t> unopenable;          // neither node opens (permission denied)
+    // A disc mounted in the drive (drive -> mount point), and block nodes
+    // another program holds with O_EXCL: an exclusive open of /dev/srN
+    // answers EBUSY.
+    std::map<size_t, std::string> mounted;
+    std::vector<size_t> blockNodeHeld;
 };
 
 struct SimulatedMachineConfig {
@@ -136,6 +141,9 @@ public:
     // The transport a program on this machine uses, and the user interface
     // its commands run under (the ASPI layer completes probes at a pump).
     virtual Transport& DriveTransport() = 0;
+    // The same for a program that writes or reads the flash: the drives are
+    // its alone where the platform has a way to say so (O_EXCL on Linux).
+    virtual Transport& ExclusiveDriveTransport() { return DriveTransport(); }
     virtual UserInterface& Ui() = 0;
 
     // The drive is gone from now on (unplugged, or its bridge died).

@@ -127,6 +127,35 @@ TEST_F(DriveSetupTest, NoDriveToSelect) {
                    "administrator");
 }
 
+#if defined(__linux__)
+// flash, verify and dump ask for the drive alone: a disc mounted in it, or a
+// block node another program holds, refuses the drive with that cause before
+// any command reaches it. list and info only look, and see every drive.
+TEST_F(DriveSetupTest, AnExclusiveSetUpRefusesADriveWhoseBlockNodeIsTaken) {
+    SimulatedMachineConfig config;
+    config.drives.assign(3, SimulatedDriveConfig{});
+    config.linuxAccess.mounted = {{1, "/media/user/KELU DISC"}};
+    config.linuxAccess.blockNodeHeld = {2};
+    options.exclusive = true;
+    const auto setup = DriveSetup::CreateSimulated(config, options, ui, error);
+    ASSERT_NE(setup, nullptr) << error.message;
+    EXPECT_EQ(setup->Atapi().DeviceCount(), 1);
+    std::string why;
+    EXPECT_EQ(setup->SelectDevice("/dev/sg1", why), std::nullopt);
+    EXPECT_EQ(why, "cannot use /dev/sg1 (the disc in /dev/sr1 is mounted at /media/user/KELU DISC: unmount it first)");
+    EXPECT_EQ(setup->SelectDevice("/dev/sr2", why), std::nullopt);
+    EXPECT_EQ(why, "cannot use /dev/sg2 (device busy: /dev/sr2 is held by another program, or mounted where this "
+                   "program cannot see it): close the program that uses it");
+    for (size_t drive : {1u, 2u}) EXPECT_TRUE(setup->Simulation()->Drive(drive).Commands().empty()) << drive;
+    EXPECT_EQ(setup->SelectDevice("", why), 0);
+
+    options.exclusive = false;
+    const auto looking = DriveSetup::CreateSimulated(config, options, ui, error);
+    ASSERT_NE(looking, nullptr) << error.message;
+    EXPECT_EQ(looking->Atapi().DeviceCount(), 3);
+}
+#endif
+
 TEST_F(DriveSetupTest, AspiDrivesAreNamedByTheirAddress) {
     const SimulatedProfile* aspi = FindSimulatedProfile("aspi");
     ASSERT_NE(aspi, nullptr);

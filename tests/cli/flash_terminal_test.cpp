@@ -252,6 +252,22 @@ TEST_F(FlashTerminalTest, TheQuestionNamesADowngradeAndYesFlashesIt) {
     EXPECT_THAT(run.screen, HasSubstr("OK:Verify ok!!"));
 }
 
+// A revision that cannot be ordered is named in the question too, and "y"
+// agrees to it.
+TEST_F(FlashTerminalTest, TheQuestionNamesARevisionThatCannotBeOrdered) {
+    DemoFirmwareRecipe suffixed;
+    suffixed.revision = "1.0A";
+    const ImageWriteResult built = BuildDemoFirmware(suffixed);
+    std::string error;
+    ASSERT_TRUE(SaveImageFile(m_image, built.bytes, error)) << error;
+    const TerminalRun run = RunOnTerminal({"--simulate", "flash", m_image}, "y");
+    EXPECT_EQ(run.exitCode, 0) << run.screen;
+    EXPECT_THAT(run.screen, HasSubstr("(cannot be ordered: it may be a downgrade). Flash a revision that cannot be "
+                                      "ordered against the drive's? [y/N] y\r\n"));
+    EXPECT_THAT(run.screen, HasSubstr("it may be a downgrade. Flash it anyway ? Yes\r\n"));
+    EXPECT_THAT(run.screen, HasSubstr("OK:Verify ok!!"));
+}
+
 // The question is asked about the file as it was read; a file replaced while
 // the question waits is not the one the checks passed, and is never flashed.
 TEST_F(FlashTerminalTest, AFileReplacedAtThePromptIsRefusedAndNothingIsWritten) {

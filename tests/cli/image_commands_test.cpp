@@ -94,11 +94,12 @@ TEST(ImageInfo, InvalidFiles) {
     EXPECT_NE(ImageInfoText(absent).find("not valid: Err:Open Firmware file Error!!"), std::string::npos);
 }
 
-// Runs keluflash-cli with the image commands; returns its exit code.
-int RunCli(std::vector<std::string> args, std::string* errors = nullptr) {
+// Runs keluflash-cli with the image commands and the common options given;
+// returns its exit code.
+int RunCli(std::vector<std::string> args, std::string* errors = nullptr, CommonOptions options = {},
+           std::string* output = nullptr) {
     CLI::App app;
     app.require_subcommand(1);
-    CommonOptions options;
     int exitCode = kExitOk;
     RegisterImageCommands(app, options, exitCode);
     std::reverse(args.begin(), args.end());  // CLI11 takes them last first
@@ -109,10 +110,29 @@ int RunCli(std::vector<std::string> args, std::string* errors = nullptr) {
     } catch (const CLI::ParseError&) {
         exitCode = kExitUsage;
     }
-    testing::internal::GetCapturedStdout();
+    const std::string out = testing::internal::GetCapturedStdout();
     const std::string err = testing::internal::GetCapturedStderr();
     if (errors) *errors = err;
+    if (output) *output = out;
     return exitCode;
+}
+
+// info --device: the revision rows show an image's revision (and the
+// drive's) with its control characters escaped, as every other row does.
+TEST(InfoCommand, TheRevisionRowEscapesWhatTheImageCarries) {
+    TempDir folder;
+    DemoFirmwareRecipe recipe;
+    recipe.revision = "\x1b[2J";
+    const auto image = BuildDemoFirmware(recipe);
+    ASSERT_TRUE(image.ok);
+    CommonOptions options;
+    options.simulate = true;
+    options.device = "0";
+    std::string output;
+    std::string errors;
+    RunCli({"info", folder.Write("fw.kfs", image.bytes)}, &errors, options, &output);
+    EXPECT_NE(output.find("Revision:         drive 1.00, image \\x1b[2J"), std::string::npos) << output << errors;
+    EXPECT_EQ(output.find('\x1b'), std::string::npos) << output;
 }
 
 TEST(PackCommand, WritesWhatInfoAccepts) {

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <fstream>
 
+#include "drive/transfer_digest.h"
+#include "image/descramble.h"
 #include "tests/cli/cli_folder.h"
 
 namespace keluflash::test {
@@ -88,24 +90,71 @@ TEST_F(ReplayTest, TheDriveListComesFromTheRecording) {
     EXPECT_EQ(run.out, recorded.out);
 }
 
-TEST_F(ReplayTest, AReadBackEditedInTheTraceFailsTheVerification) {
+// What a read-back brought is what the replay gives back as the drive's
+// answer. Bytes changed after the recording (two swapped with the digest
+// left as it was, or one changed with the digest made to fit and the sum16
+// not) make the trace broken: refused before any command is replayed, naming
+// the line. An answer edited whole (data, digest and sum16) replays, and the
+// verification fails as it would have on that drive.
+TEST_F(ReplayTest, AReadBackEditedInTheTrace) {
     ASSERT_EQ(RunCli("--simulate --trace " + folder.Path("session.jsonl") + " flash --yes " + folder.Path("fw.kfs"))
                   .exitCode,
               0);
-    std::vector<nlohmann::json> lines = folder.JsonLines("session.jsonl");
-    const auto readBack = std::find_if(lines.begin(), lines.end(), IsReadBack);
-    ASSERT_NE(readBack, lines.end());
-    std::string data = (*readBack)["data"];
-    data[0] = data[0] == '0' ? '1' : '0';  // one byte of one read answered differently
-    (*readBack)["data"] = data;
-    WriteLines(folder.Path("session.jsonl"), lines);
+    const std::vector<nlohmann::json> recorded = folder.JsonLines("session.jsonl");
+    const auto readBack = std::find_if(recorded.begin(), recorded.end(), IsReadBack);
+    ASSERT_NE(readBack, recorded.end());
+    const size_t index = static_cast<size_t>(readBack - recorded.begin());
+    const std::string line = std::to_string(index + 1);
+    const std::string data = (*readBack)["data"];
+    size_t at = 0;  // two neighbouring bytes that differ
+    while (at + 4 <= data.size() && data.substr(at, 2) == data.substr(at + 2, 2)) at += 2;
+    ASSERT_LT(at + 4, data.size());
 
-    const CliRun run = RunCli(Replay() + " --json flash --yes " + folder.Path("fw.kfs"));
-    EXPECT_EQ(run.exitCode, 1);
-    const nlohmann::json answer = Document(run);
-    EXPECT_THAT(answer["messages"], ::testing::Contains("Err:Verify NG !!"));
-    EXPECT_EQ(answer["result"], "verify-failed");
-    EXPECT_FALSE(answer.contains("replay_error")) << "every command was the recorded one";
+    enum class Refit { Nothing, Digest, Both };
+    const struct {
+        const char* what;
+        std::string data;
+        Refit refit;
+        const char* refusal;  // null: replayed
+    } rows[] = {
+        {"two bytes swapped", data.substr(0, at) + data.substr(at + 2, 2) + data.substr(at, 2) + data.substr(at + 4),
+         Refit::Nothing, "does not match its recorded digest"},
+        {"a byte changed, the digest made to fit", data.substr(0, at) + (data[at] == '0' ? "1" : "0") + data.substr(at + 1),
+         Refit::Digest, "does not match its recorded sum16"},
+        {"a byte changed with its digest and sum16", data.substr(0, at) + (data[at] == '0' ? "1" : "0") + data.substr(at + 1),
+         Refit::Both, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<nlohmann::json> lines = recorded;
+        nlohmann::json& edited = lines[index];
+        edited["data"] = row.data;
+        std::vector<uint8_t> bytes;
+        for (size_t i = 0; i < row.data.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoul(row.data.substr(i, 2), nullptr, 16)));
+        if (row.refit != Refit::Nothing) {
+            char digest[9];
+            std::snprintf(digest, sizeof digest, "%08x", TransferDigest(bytes.data(), bytes.size()));
+            edited["digest"] = digest;
+        }
+        if (row.refit == Refit::Both) edited["sum16"] = AddToChecksum(0, bytes.data(), bytes.size());
+        WriteLines(folder.Path("session.jsonl"), lines);
+
+        const CliRun run = RunCli(Replay() + " --json flash --yes " + folder.Path("fw.kfs"));
+        EXPECT_EQ(run.exitCode, 1);
+        const nlohmann::json answer = Document(run);
+        if (row.refusal != nullptr) {
+            EXPECT_EQ(answer["kind"], "file");
+            EXPECT_THAT(answer.value("error", std::string()),
+                        HasSubstr("cannot replay " + folder.Path("session.jsonl") + ": line " + line + ": its data (" +
+                                  std::to_string(bytes.size()) + " bytes) " + row.refusal));
+            EXPECT_FALSE(answer.contains("messages")) << "nothing was replayed";
+            EXPECT_FALSE(answer.contains("replayed_commands"));
+        } else {
+            EXPECT_THAT(answer["messages"], ::testing::Contains("Err:Verify NG !!"));
+            EXPECT_EQ(answer["result"], "verify-failed");
+            EXPECT_FALSE(answer.contains("replay_error")) << "every command was the recorded one";
+        }
+    }
 }
 
 // Another image: the first block write carries other bytes. The replay stops
@@ -123,7 +172,8 @@ TEST_F(ReplayTest, ADifferentCommandStopsTheReplayAtThatCommand) {
                line["direction"] == "out";
     });
     ASSERT_NE(firstBlock, lines.end());
-    const std::string number = std::to_string((*firstBlock)["n"].get<int>());
+    const std::string number = std::to_string((*firstBlock)["n"].get<int>()) + " (line " +
+                               std::to_string(firstBlock - lines.begin() + 1) + ")";
 
     CliRun run = RunCli(Replay() + " flash --yes " + folder.Path("other.kfs"));
     EXPECT_EQ(run.exitCode, 1);
@@ -141,7 +191,7 @@ TEST_F(ReplayTest, ADifferentCommandStopsTheReplayAtThatCommand) {
     run = RunCli(Replay() + " --json verify " + folder.Path("fw.kfs"));
     EXPECT_EQ(run.exitCode, 1);
     const nlohmann::json answer = Document(run);
-    EXPECT_THAT(answer["replay_error"].get<std::string>(), HasSubstr("stopped at command 1: sent CDB 5a"));
+    EXPECT_THAT(answer["replay_error"].get<std::string>(), HasSubstr("stopped at command 1 (line 2): sent CDB 5a"));
     EXPECT_EQ(answer["replayed_commands"], 0);
 
     // The recorded drive is the one the commands must go to.
@@ -153,7 +203,7 @@ TEST_F(ReplayTest, ADifferentCommandStopsTheReplayAtThatCommand) {
                  folder.Path("fw.kfs"));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_THAT(Document(run)["replay_error"].get<std::string>(),
-                HasSubstr("command 1: sent CDB 120000003200000000000000 to /dev/sg0, in 50 bytes; recorded CDB "
+                HasSubstr("command 1 (line 2): sent CDB 120000003200000000000000 to /dev/sg0, in 50 bytes; recorded CDB "
                           "120000003200000000000000 to /dev/sg1, in 50 bytes"));
 
     // A run whose own steps pass over the commands that were not sent (an
@@ -166,9 +216,83 @@ TEST_F(ReplayTest, ADifferentCommandStopsTheReplayAtThatCommand) {
                  folder.Path("zero-id.kfs"));
     EXPECT_EQ(run.exitCode, 1);
     const nlohmann::json passed = Document(run);
-    EXPECT_EQ(passed["kind"], "failed");
+    EXPECT_EQ(passed["kind"], "replay");
     EXPECT_THAT(passed["error"].get<std::string>(), HasSubstr("stopped at command 1"));
-    EXPECT_EQ(passed["drive_state"], "untouched");
+    EXPECT_FALSE(passed.contains("drive_state"));
+}
+
+// A replay that stopped says so, and nothing about a drive: what the program
+// made of the commands that were not sent (a block "reached the drive", the
+// advice to flash again) is no drive's state. Two block writes swapped in
+// the trace stop it after a block was replayed; another image at its first.
+TEST_F(ReplayTest, AStoppedReplayIsTheReplaysFailureNotTheDrives) {
+    ASSERT_EQ(RunCli("--simulate --trace " + folder.Path("session.jsonl") + " flash --yes " + folder.Path("fw.kfs"))
+                  .exitCode,
+              0);
+    const std::vector<nlohmann::json> recorded = folder.JsonLines("session.jsonl");
+    std::vector<size_t> blocks;
+    for (size_t i = 0; i < recorded.size(); ++i) {
+        if (recorded[i].contains("cdb") && recorded[i]["cdb"].get<std::string>().rfind("5a00384b45a0", 0) == 0 &&
+            recorded[i]["direction"] == "out")
+            blocks.push_back(i);
+    }
+    ASSERT_GE(blocks.size(), 3u);
+    std::vector<nlohmann::json> swapped = recorded;
+    std::swap(swapped[blocks[1]], swapped[blocks[2]]);
+    WriteLines(folder.Path("swapped.jsonl"), swapped);
+    DemoFirmwareRecipe other;
+    other.seed = 7;
+    folder.WriteImage("other.kfs", other);
+    const struct {
+        const char* what;
+        const char* trace;
+        const char* image;
+        size_t stop;  // the line it stops at
+    } rows[] = {{"two block writes swapped", "swapped.jsonl", "fw.kfs", blocks[1]},
+                {"another image", "session.jsonl", "other.kfs", blocks[0]}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string arguments =
+            "--simulate=replay:" + folder.Path(row.trace) + " flash --yes " + folder.Path(row.image);
+        const CliRun text = RunCli(arguments);
+        EXPECT_EQ(text.exitCode, 1);
+        const std::string stop = "keluflash-cli: the replay of " + folder.Path(row.trace) + " stopped at command " +
+                                 std::to_string(row.stop) + " (line " + std::to_string(row.stop + 1) + "): sent CDB";
+        EXPECT_THAT(text.err, HasSubstr(stop));
+        EXPECT_THAT(text.err, HasSubstr("; recorded CDB 5a00384b45a0"));
+        for (const char* advice : {"image again", "leave it powered", "locks reached", "Err:"}) {
+            EXPECT_THAT(text.out, Not(HasSubstr(advice)));
+            EXPECT_THAT(text.err, Not(HasSubstr(advice)));
+        }
+
+        const CliRun json = RunCli("--json " + arguments);
+        EXPECT_EQ(json.exitCode, 1);
+        const nlohmann::json answer = Document(json);
+        EXPECT_EQ(answer["kind"], "replay");
+        EXPECT_THAT(answer["error"].get<std::string>(), HasSubstr(stop.substr(std::string("keluflash-cli: ").size())));
+        EXPECT_EQ(answer["error"], answer["replay_error"]);
+        EXPECT_EQ(answer["replayed_commands"], row.stop - 1);
+        for (const char* claim : {"drive_state", "written", "summary", "result", "verification"})
+            EXPECT_FALSE(answer.contains(claim)) << claim;
+        EXPECT_THAT(answer.dump(), Not(HasSubstr("image again")));
+    }
+}
+
+// The trace's name is text from the command line: its control characters
+// reach standard error escaped, in the note of a recording left unplayed as
+// in the stop.
+TEST_F(ReplayTest, TheTracesNameIsShownEscaped) {
+    const std::string trace = folder.Path("red\x1b[31m.jsonl");
+    ASSERT_EQ(RunCli("--simulate --trace " + Quoted(trace) + " flash --yes " + folder.Path("fw.kfs")).exitCode, 0);
+    const std::string shown = folder.Path("red\\x1b[31m.jsonl");
+    CliRun run = RunCli("--simulate=replay:" + Quoted(trace) + " flash --dry-run " + folder.Path("fw.kfs"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr(" commands recorded in " + shown + "\n"));
+    EXPECT_THAT(run.err, Not(HasSubstr("\x1b")));
+    run = RunCli("--simulate=replay:" + Quoted(trace) + " verify " + folder.Path("fw.kfs"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.err, HasSubstr("the replay of " + shown + " stopped at command 1 (line 2)"));
+    EXPECT_THAT(run.err, Not(HasSubstr("\x1b")));
 }
 
 TEST_F(ReplayTest, ATraceOfAnotherFormatIsRefusedWithItsReason) {

@@ -83,8 +83,9 @@ TEST(AtapiOverSimulatedMachine, ACommandThatNeverCompletesFailsAndTheNextOneRuns
         TAtapi atapi(machine.DriveTransport(), machine.Ui());
 
         // ASPI: the 30 s wait runs out and the request is aborted; pass-through:
-        // the device time-out is an error the transport takes as completed.
-        EXPECT_EQ(atapi.TestUnitReady(), path.nt ? kStatusGood : kSsErr);
+        // the device time-out is no answer, and no "done" either.
+        EXPECT_EQ(atapi.TestUnitReady(), path.nt ? 0 : kSsErr);
+        EXPECT_EQ(atapi.LastResult().Verdict(), CommandVerdict::NoAnswer);
         EXPECT_EQ(atapi.TestUnitReady(), kStatusGood);
         EXPECT_TRUE(ui.boxes.empty());
     }

@@ -34,16 +34,26 @@ public:
     int seenFd = -1;
 
     std::vector<OpticalDriveNode> OpticalDrives() override { return drives; }
-    std::map<std::string, std::string> mounts;       // block name -> mount point
+    std::map<std::string, std::string> mounts;       // block node -> mount point
     std::vector<bool> exclusiveOpens;
-    std::string MountPoint(const std::string& blockName) override {
-        const auto found = mounts.find(blockName);
+    std::string MountPoint(const std::string& blockPath) override {
+        const auto found = mounts.find(blockPath);
         return found != mounts.end() ? found->second : std::string();
     }
     int Open(const std::string& path, bool exclusive) override {
         exclusiveOpens.push_back(exclusive);
         if (const auto error = openErrors.find(path); error != openErrors.end()) return -error->second;
         opened.push_back(path);
+        open.push_back(m_next);
+        return m_next++;
+    }
+    std::map<std::string, int> claimErrors;          // block node -> errno; other block nodes are held
+    std::vector<std::string> claimed;
+    std::vector<int> claimFds;
+    int Claim(const std::string& blockPath) override {
+        if (const auto error = claimErrors.find(blockPath); error != claimErrors.end()) return -error->second;
+        claimed.push_back(blockPath);
+        claimFds.push_back(m_next);
         open.push_back(m_next);
         return m_next++;
     }
@@ -122,25 +132,109 @@ TEST_F(SgIoTransportTest, ScanListsEveryDriveAtItsNodeAndSaysWhyOneIsMissing) {
 }
 
 // For a command that writes or reads the flash the drive is ours alone: every
-// node is opened with O_EXCL; a node another program holds is refused
-// without trying its other node; a drive whose disc is mounted is not used.
-TEST_F(SgIoTransportTest, AnExclusiveScanTakesNoDriveAnotherProgramHoldsOrWithAMountedDisc) {
-    kernel.drives = {Node(0, "sg0"), Node(1, "sg1"), Node(2, "sg2")};
-    kernel.openErrors = {{"/dev/sg1", EBUSY}};  // the scripted (fake) kernel's node
-    kernel.mounts = {{"sr2", "/media/disc"}};
-    SgIoTransport transport(kernel, "/dev", true);
-    EXPECT_EQ(transport.Scan(table, AnswerInquiry), 1);
-    EXPECT_EQ(kernel.opened, std::vector<std::string>{"/dev/sg0"});
-    EXPECT_EQ(kernel.exclusiveOpens, (std::vector<bool>{true, true}));
-    ASSERT_EQ(transport.Unlisted().size(), 2u);
-    EXPECT_EQ(transport.Unlisted()[0].reason, "device busy");
-    EXPECT_EQ(transport.Unlisted()[1].reason, "the disc in /dev/sr2 is mounted at /media/disc: unmount it first");
+// node is opened with O_EXCL, and the block node is held with O_EXCL for as
+// long as the transport lives. A node another program holds is refused
+// without trying its other node; a drive whose block node is taken (a mounted
+// disc, found in the mount table, or another program) is refused with that
+// cause, its nodes closed and nothing sent to it.
+TEST_F(SgIoTransportTest, AnExclusiveScanHoldsTheBlockNodeAndTakesNoDriveSomeoneElseHas) {
+    kernel.drives = {Node(0, "sg0"), Node(1, "sg1"), Node(2, "sg2"), Node(3, "sg3")};
+    // The scripted (fake) kernel's nodes.
+    kernel.openErrors = {{"/dev/sg1", EBUSY}};
+    kernel.claimErrors = {{"/dev/sr2", EBUSY}, {"/dev/sr3", EBUSY}};
+    kernel.mounts = {{"/dev/sr2", "/media/user/KELU DISC"}};
+    int identified = 0;
+    const auto identify = [&](const DeviceEntry& entry, uint8_t* inquiry) {
+        ++identified;
+        return AnswerInquiry(entry, inquiry);
+    };
+    {
+        SgIoTransport transport(kernel, "/dev", true);
+        EXPECT_EQ(transport.Scan(table, identify), 1);
+        EXPECT_EQ(identified, 1) << "a refused drive is sent nothing";
+        EXPECT_EQ(kernel.opened, (std::vector<std::string>{"/dev/sg0", "/dev/sg2", "/dev/sg3"}));
+        EXPECT_EQ(kernel.exclusiveOpens, (std::vector<bool>{true, true, true, true}));
+        EXPECT_EQ(kernel.claimed, std::vector<std::string>{"/dev/sr0"});
+        // The drive's sg node and its held block node stay open; the refused drives' are closed.
+        EXPECT_EQ(kernel.open, (std::vector<int>{40, kernel.claimFds.at(0)}));
+        const std::vector<UnlistedDrive> unlisted = transport.Unlisted();
+        ASSERT_EQ(unlisted.size(), 3u);
+        EXPECT_EQ(unlisted[0].reason, "device busy");
+        EXPECT_EQ(unlisted[1].path, "/dev/sg2");
+        EXPECT_EQ(unlisted[1].reason, "the disc in /dev/sr2 is mounted at /media/user/KELU DISC: unmount it first");
+        EXPECT_EQ(unlisted[1].otherNames, std::vector<std::string>{"/dev/sr2"});
+        EXPECT_EQ(unlisted[2].path, "/dev/sg3");
+        EXPECT_EQ(unlisted[2].reason,
+                  "device busy: /dev/sr3 is held by another program, or mounted where this program cannot see it");
+        EXPECT_EQ(unlisted[2].cause, UnlistedCause::InUse);
+        EXPECT_EQ(unlisted[2].holders, "holder of /dev/sr3");
+    }
+    EXPECT_TRUE(kernel.open.empty()) << "the block node is let go with the transport";
 
     // The window and `list` look without taking the drive.
     kernel.exclusiveOpens.clear();
+    kernel.claimed.clear();
     SgIoTransport shared(kernel);
-    shared.Scan(table, AnswerInquiry);
+    EXPECT_EQ(shared.Scan(table, AnswerInquiry), 3);
     EXPECT_EQ(kernel.exclusiveOpens.front(), false);
+    EXPECT_TRUE(kernel.claimed.empty());
+}
+
+// A block node that cannot be held. A failure that means nothing there can be
+// mounted or held (no medium, the device offline, no node here, a user who
+// may open only the sg node) leaves the drive usable, unless the mount table
+// names it; any other failure refuses the drive.
+TEST_F(SgIoTransportTest, ABlockNodeThatCannotBeHeld) {
+    struct Case {
+        int error;
+        bool mounted;
+        const char* refusal;  // empty: the drive is used
+    };
+    const std::string mounted = "the disc in /dev/sr0 is mounted at /media/disc: unmount it first";
+    const Case cases[] = {
+        {ENOMEDIUM, false, ""},
+        {ENXIO, false, ""},
+        {ENODEV, false, ""},
+        {ENOENT, false, ""},
+        {EACCES, false, ""},
+        {EPERM, false, ""},
+        {EACCES, true, mounted.c_str()},
+        {ENOMEDIUM, true, mounted.c_str()},
+        {EIO, false, "cannot hold /dev/sr0 for this program alone (input/output error)"},
+        {EMFILE, false, "cannot hold /dev/sr0 for this program alone (too many open files)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.error) + (c.mounted ? " mounted" : ""));
+        ScriptedKernel fresh;
+        fresh.drives = {Node(0, "sg0")};
+        fresh.claimErrors = {{"/dev/sr0", c.error}};  // fake
+        if (c.mounted) fresh.mounts = {{"/dev/sr0", "/media/disc"}};
+        SgIoTransport transport(fresh, "/dev", true);
+        const bool used = std::string(c.refusal).empty();
+        EXPECT_EQ(transport.Scan(table, AnswerInquiry), used ? 1 : 0);
+        ASSERT_EQ(transport.Unlisted().size(), used ? 0u : 1u);
+        if (!used) {
+            EXPECT_EQ(transport.Unlisted()[0].path, "/dev/sg0");
+            EXPECT_EQ(transport.Unlisted()[0].reason, c.refusal);
+            EXPECT_TRUE(fresh.open.empty());
+        }
+    }
+}
+
+// Without a usable sg node the block node itself carries the commands, opened
+// with O_EXCL: when that open is refused the cause is named the same way.
+TEST_F(SgIoTransportTest, ABlockNodeThatCarriesTheCommandsIsItsOwnHold) {
+    kernel.drives = {Node(0, ""), Node(1, ""), Node(2, "")};
+    kernel.openErrors = {{"/dev/sr1", EBUSY}, {"/dev/sr2", EBUSY}};  // fake
+    kernel.mounts = {{"/dev/sr1", "/mnt"}};
+    SgIoTransport transport(kernel, "/dev", true);
+    EXPECT_EQ(transport.Scan(table, AnswerInquiry), 1);
+    EXPECT_EQ(kernel.opened, std::vector<std::string>{"/dev/sr0"});
+    EXPECT_TRUE(kernel.claimed.empty()) << "the exclusive open of /dev/sr0 holds it";
+    ASSERT_EQ(transport.Unlisted().size(), 2u);
+    EXPECT_EQ(transport.Unlisted()[0].reason, "the disc in /dev/sr1 is mounted at /mnt: unmount it first");
+    EXPECT_EQ(transport.Unlisted()[1].path, "/dev/sr2");
+    EXPECT_EQ(transport.Unlisted()[1].cause, UnlistedCause::InUse);
 }
 
 TEST_F(SgIoTransportTest, TheTableHoldsTwentyDrivesAndNamesTheRest) {

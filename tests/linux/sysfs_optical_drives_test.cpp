@@ -2,8 +2,9 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -12,7 +13,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -183,6 +186,69 @@ TEST(HostLinuxKernel, NamesTheProgramsThatHoldANode) {
     ASSERT_GE(fd, 0);
     EXPECT_THAT(kernel.NodeHolders(node), ::testing::HasSubstr("(pid " + std::to_string(::getpid()) + ")"));
     ::close(fd);
+}
+
+// A disc is found mounted by device number, under whatever name the mount
+// was made: the drive's node, a link to it, a bind mount of a folder on it.
+TEST(MountPointOf, FindsTheDriveByItsDeviceNumberUnderAnyName) {
+    const dev_t sr0 = makedev(11, 0);
+    // The block nodes of the fake machine and their numbers; every other path names none.
+    const std::map<std::string, dev_t> nodes = {{"/dev/sr0", sr0},
+                                                {"/dev/cdrom", sr0},
+                                                {"/dev/disk/by-label/KELU DISC", sr0},
+                                                {"/dev/sr1", makedev(11, 1)},
+                                                {"/dev/sda1", makedev(8, 1)}};
+    const auto numberOf = [&nodes](const std::string& path) -> std::optional<dev_t> {
+        const auto node = nodes.find(path);
+        return node != nodes.end() ? std::optional<dev_t>(node->second) : std::nullopt;
+    };
+    const std::string others = "22 1 0:21 / /proc rw,nosuid - proc proc rw\n"
+                               "25 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+                               "41 25 11:1 / /media/other ro shared:30 - iso9660 /dev/sr1 ro\n"
+                               "not a mount line\n";
+    struct Case {
+        const char* name;
+        std::string line;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"by its own node", "40 25 11:0 / /media/disc ro shared:29 - iso9660 /dev/sr0 ro\n", "/media/disc"},
+        {"by a link, the mount point's spaces escaped",
+         "40 25 11:0 / /media/user/KELU\\040DISC ro shared:29 - iso9660 /dev/cdrom ro\n", "/media/user/KELU DISC"},
+        {"a bind mount of a folder on it", "40 25 11:0 /music /srv/music ro shared:29 master:3 - udf /dev/sr0 ro\n",
+         "/srv/music"},
+        // A file system whose device field is not the drive's: its source is looked up.
+        {"by a link whose name has an escaped space",
+         "40 25 0:52 / /mnt/disc ro - btrfs /dev/disk/by-label/KELU\\040DISC ro\n", "/mnt/disc"},
+        {"by its device field, the source named as this process cannot see it",
+         "40 25 11:0 / /mnt/disc ro - iso9660 /dev/gone ro\n", "/mnt/disc"},
+        {"not mounted", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::istringstream mountInfo(others + c.line);
+        EXPECT_EQ(MountPointOf(mountInfo, sr0, numberOf), c.expected);
+    }
+}
+
+// The host's own mount table: a block node of this machine's making, named
+// like no mount source, with the device number of the file system this test
+// writes to, is found mounted where that file system is. Making a block node
+// takes CAP_MKNOD; a plain file is no block node and never mounted.
+TEST(HostLinuxKernel, FindsAMountOfABlockNodeByItsNumber) {
+    Fixture fixture;
+    HostLinuxKernel kernel(fixture.Sys());
+    fixture.Node("plain");
+    EXPECT_EQ(kernel.MountPoint((fixture.Dev() / "plain").string()), "");
+    struct stat folder {};
+    ASSERT_EQ(::stat(fixture.Dev().c_str(), &folder), 0);
+    const fs::path node = fixture.Dev() / "kelu-drive";
+    if (::mknod(node.c_str(), S_IFBLK | 0600, folder.st_dev) != 0) GTEST_SKIP() << "no block node can be made here";
+    const std::string mountPoint = kernel.MountPoint(node.string());
+    ASSERT_FALSE(mountPoint.empty());
+    struct stat mounted {};
+    ASSERT_EQ(::stat(mountPoint.c_str(), &mounted), 0) << mountPoint;
+    EXPECT_EQ(mounted.st_dev, folder.st_dev) << mountPoint;
 }
 
 }  // namespace

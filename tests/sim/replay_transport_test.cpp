@@ -28,6 +28,7 @@ RecordedSession Session() {
                       {"/dev/sg1", {}, "KELU    ZXR-0150K       ", "1.10"}};              // fake recording
     RecordedExchange inquiry;
     inquiry.number = 1;
+    inquiry.line = 2;  // the trace's header is line 1
     inquiry.device = 1;
     inquiry.cdb = kInquiry;
     inquiry.direction = kDirectionIn;
@@ -37,6 +38,7 @@ RecordedSession Session() {
     inquiry.result.outcome = CommandOutcome::Answered;
     RecordedExchange write;
     write.number = 2;
+    write.line = 3;
     write.device = 1;
     write.cdb = kWriteMemory;
     write.direction = kDirectionOut;
@@ -54,7 +56,7 @@ RecordedSession Session() {
 
 struct Replay {
     explicit Replay(RecordedSession session = Session())
-        : clock(session.startTick, false), transport(std::move(session), clock), atapi(transport, ui) {
+        : clock(session.startTick), transport(std::move(session), clock), atapi(transport, ui) {
         atapi.SelectDevice(atapi.Device(1));
     }
     test::RecordingUi ui;
@@ -115,7 +117,7 @@ TEST(ReplayTransport, TheFirstDifferenceStopsTheReplay) {
         uint8_t bytes[4] = {row.firstByte, 2, 3, 4};
         EXPECT_EQ(replay.atapi.ExecuteCommand(cdb.data(), bytes, row.count, kDirectionOut), 0);
         EXPECT_EQ(replay.atapi.LastResult().outcome, CommandOutcome::NotSent);
-        EXPECT_THAT(replay.transport.Mismatch(), HasSubstr("command 2: sent "));
+        EXPECT_THAT(replay.transport.Mismatch(), HasSubstr("command 2 (line 3): sent "));
         EXPECT_THAT(replay.transport.Mismatch(), HasSubstr(row.sent));
         EXPECT_THAT(replay.transport.Mismatch(),
                     HasSubstr("; recorded CDB 5a00384b45a2000000100004 to /dev/sg1, out 4 bytes (digest "));
@@ -126,6 +128,34 @@ TEST(ReplayTransport, TheFirstDifferenceStopsTheReplay) {
         EXPECT_EQ(replay.atapi.ExecuteCommand(cdb.data(), recorded, 4, kDirectionOut), 0);
         EXPECT_EQ(replay.transport.Replayed(), 1u);
     }
+}
+
+// With real time the pauses take it only up to the clock's limit, in all: a
+// trace may claim a pause of days, and a held signal waits for the replay.
+// The virtual clock follows the recording all the same.
+TEST(ReplayTransport, RealTimeEndsAtTheClocksLimit) {
+    RecordedSession session = Session();
+    session.commands[0].endTick = session.startTick + 40;  // the INQUIRY ends 40 ms in
+    session.commands[1].endTick = session.startTick + 90;
+    ReplayClock clock(session.startTick, std::chrono::milliseconds(50));
+    ReplayTransport transport(std::move(session), clock);
+    test::RecordingUi ui;
+    TAtapi atapi(transport, ui);
+    atapi.SelectDevice(atapi.Device(1));
+    std::array<uint8_t, 100> inquiry{};
+    atapi.Inquiry(inquiry.data());
+    EXPECT_EQ(clock.RealTimeTaken(), std::chrono::milliseconds(40));
+    clock.Sleep(30);  // the program's own pause
+    EXPECT_EQ(clock.RealTimeTaken(), std::chrono::milliseconds(50));
+    uint8_t bytes[4] = {1, 2, 3, 4};
+    atapi.VendorWriteMemory(bytes, 0, 0x10, 4);
+    EXPECT_EQ(clock.TickCount(), 1090u);
+    EXPECT_EQ(clock.RealTimeTaken(), std::chrono::milliseconds(50));
+    // Without a limit no real time at all.
+    ReplayClock virtualOnly(0);
+    virtualOnly.Sleep(60);
+    EXPECT_EQ(virtualOnly.TickCount(), 60u);
+    EXPECT_EQ(virtualOnly.RealTimeTaken(), std::chrono::milliseconds(0));
 }
 
 }  // namespace

@@ -17,13 +17,24 @@ std::string NodeName(const char* prefix, size_t drive) { return prefix + std::to
 SimulatedLinuxMachine::SimulatedLinuxMachine(SimulatedMachineConfig config, UserInterface& ui)
     : SimulatedMachine(std::move(config)), m_ui(ui), m_goneReported(DriveCount(), false) {}
 
-SimulatedLinuxMachine::~SimulatedLinuxMachine() { m_transport.reset(); }
+// The transports close their nodes through this machine: they go first.
+SimulatedLinuxMachine::~SimulatedLinuxMachine() {
+    m_transport.reset();
+    m_exclusiveTransport.reset();
+}
 
 Transport& SimulatedLinuxMachine::DriveTransport() {
     if (!m_transport) {
         m_transport = std::make_unique<SgIoTransport>(Kernel());
     }
     return *m_transport;
+}
+
+Transport& SimulatedLinuxMachine::ExclusiveDriveTransport() {
+    if (!m_exclusiveTransport) {
+        m_exclusiveTransport = std::make_unique<SgIoTransport>(Kernel(), "/dev", true);
+    }
+    return *m_exclusiveTransport;
 }
 
 bool SimulatedLinuxMachine::Listed(const std::vector<size_t>& drives, size_t drive) const {
@@ -39,19 +50,47 @@ std::vector<OpticalDriveNode> SimulatedLinuxMachine::OpticalDrives() {
     return nodes;
 }
 
-// One program runs on a simulated machine: an exclusive open is like any other.
-int SimulatedLinuxMachine::Open(const std::string& path, bool) {
+std::optional<std::pair<size_t, bool>> SimulatedLinuxMachine::NodeAt(const std::string& path) const {
     for (size_t i = 0; i < DriveCount(); ++i) {
-        const bool generic = path == "/dev/" + NodeName("sg", i);
-        const bool block = path == "/dev/" + NodeName("sr", i);
-        if (!generic && !block) continue;
-        const auto& access = Config().linuxAccess;
-        if (Listed(access.unopenable, i) || (generic && Listed(access.withoutSgAccess, i))) return -EACCES;
-        if (Lost(i)) return -ENOENT;  // the node went with the device
-        m_open.push_back({m_nextFd, i, block});
-        return m_nextFd++;
+        if (path == "/dev/" + NodeName("sg", i)) return std::pair{i, false};
+        if (path == "/dev/" + NodeName("sr", i)) return std::pair{i, true};
     }
-    return -ENOENT;
+    return std::nullopt;
+}
+
+bool SimulatedLinuxMachine::BlockNodeTaken(size_t drive) const {
+    const auto& access = Config().linuxAccess;
+    return access.mounted.contains(drive) || Listed(access.blockNodeHeld, drive) ||
+           std::any_of(m_open.begin(), m_open.end(), [drive](const OpenNode& node) {
+               return node.drive == drive && node.blockNode && node.exclusive;
+           });
+}
+
+// As the kernel's block layer: an exclusive open of a block node fails while
+// a disc is mounted or another exclusive open holds it; an open without
+// O_EXCL is not kept off. The sg node takes every opener here.
+int SimulatedLinuxMachine::OpenAt(const std::string& path, bool exclusive, bool blockOnly) {
+    const auto node = NodeAt(path);
+    if (!node || (blockOnly && !node->second)) return -ENOENT;
+    const auto [drive, block] = *node;
+    const auto& access = Config().linuxAccess;
+    if (Listed(access.unopenable, drive) || (!block && Listed(access.withoutSgAccess, drive))) return -EACCES;
+    if (Lost(drive)) return -ENOENT;  // the node went with the device
+    if (block && exclusive && BlockNodeTaken(drive)) return -EBUSY;
+    m_open.push_back({m_nextFd, drive, block, block && exclusive});
+    return m_nextFd++;
+}
+
+int SimulatedLinuxMachine::Open(const std::string& path, bool exclusive) { return OpenAt(path, exclusive, false); }
+
+int SimulatedLinuxMachine::Claim(const std::string& blockPath) { return OpenAt(blockPath, true, true); }
+
+std::string SimulatedLinuxMachine::MountPoint(const std::string& blockPath) {
+    const auto node = NodeAt(blockPath);
+    if (!node || !node->second) return {};
+    const auto& mounted = Config().linuxAccess.mounted;
+    const auto point = mounted.find(node->first);
+    return point != mounted.end() ? point->second : std::string();
 }
 
 void SimulatedLinuxMachine::Close(int fd) {

@@ -4,7 +4,9 @@
 // the SG_IO transport's own code runs over simulated drives and shows Linux
 // paths. Descriptors are numbers of this machine; none is a real one.
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drive/linux/linux_kernel.h"
@@ -19,6 +21,7 @@ public:
     ~SimulatedLinuxMachine() override;
 
     Transport& DriveTransport() override;
+    Transport& ExclusiveDriveTransport() override;
     UserInterface& Ui() override { return m_ui; }
     LinuxKernel& Kernel() { return *this; }
 
@@ -27,20 +30,31 @@ private:
         int fd;
         size_t drive;
         bool blockNode;
+        bool exclusive;
     };
     std::vector<OpticalDriveNode> OpticalDrives() override;
     int Open(const std::string& path, bool exclusive) override;
-    std::string MountPoint(const std::string&) override { return {}; }
+    int Claim(const std::string& blockPath) override;
+    std::string MountPoint(const std::string& blockPath) override;
     void Close(int fd) override;
     int SgIo(int fd, sg_io_hdr_t& header) override;
     bool StillPresent(const std::string& nodeName) override;
     bool Listed(const std::vector<size_t>& drives, size_t drive) const;
+    // The drive behind a node's path ("/dev/sg0", "/dev/sr0"), and whether it
+    // is the block node; nullopt for any other path.
+    std::optional<std::pair<size_t, bool>> NodeAt(const std::string& path) const;
+    // Whether an exclusive open of the drive's block node is refused: a disc
+    // is mounted, or someone holds the node exclusively.
+    bool BlockNodeTaken(size_t drive) const;
+    // Opens a node for the program (a new descriptor), or -errno.
+    int OpenAt(const std::string& path, bool exclusive, bool blockOnly);
 
     UserInterface& m_ui;
     std::vector<OpenNode> m_open;
     std::vector<bool> m_goneReported;   // per drive: the command it vanished in was answered
     int m_nextFd = 1000;
     std::unique_ptr<SgIoTransport> m_transport;
+    std::unique_ptr<SgIoTransport> m_exclusiveTransport;
 };
 
 }  // namespace keluflash
