@@ -102,8 +102,6 @@ public:
     UpdateResult LastUpdateResult() const { return m_report.result; }
     const ImageHeader& Header() const { return m_header; }
     const ImageSelection& Selection() const { return m_selection; }
-    // The file as the last open read it.
-    const ImageCopy& OpenedCopy() const { return m_opened; }
     // The selected drive's revision beside the opened image's, as the
     // update's report will carry it; nothing without a selected drive or an
     // identified image.

@@ -32,8 +32,6 @@ public:
     bool Seek(uint64_t offset);
     // Reads up to `count` bytes; returns how many arrived (fewer at the end).
     size_t Read(uint8_t* buffer, size_t count);
-    // Reads exactly `count` bytes; false when fewer are left.
-    bool ReadExactly(uint8_t* buffer, size_t count) { return Read(buffer, count) == count; }
 
 private:
     std::unique_ptr<ReadableFile> m_file;

@@ -47,7 +47,6 @@ ConsoleView::ConsoleView(std::ostream& out, ErrorLine& err, UserInterface& ui, b
 
 int ConsoleView::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
     if ((flags & kButtonMask) == kMbYesNo) {
-        ++m_questions;
         if (!m_collect) {
             std::string question = text;
             std::replace(question.begin(), question.end(), '\n', ' ');
@@ -65,7 +64,6 @@ int ConsoleView::ShowMessage(const std::string& text, const std::string& caption
         Draw();
         return answer;
     }
-    ++m_questions;
     if (!m_collect) {
         PrintHeldLines();
         m_err.Say(caption + ": " + PrintableLines(text) + " " +

@@ -39,7 +39,6 @@ public:
     // stopped, and they answer commands that were never sent.
     void EndLines() { m_linesEnded = true; }
     size_t LinesLeftOut() const { return m_linesLeftOut; }
-    int QuestionsAsked() const { return m_questions; }
 
     void PumpMessage() override { m_ui.PumpMessage(); }
     void ProcessMessages() override;
@@ -85,7 +84,6 @@ private:
     Clock* m_clock = nullptr;
     int m_questionAnswer = kIdCancel;
     int m_downgradeAnswer = kIdNo;
-    int m_questions = 0;
     std::vector<std::string> m_lines;
     std::vector<std::string> m_held;  // message lines said while the open step's line is drawn
     bool m_linesEnded = false;

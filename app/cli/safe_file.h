@@ -30,8 +30,6 @@ public:
     // with the reason; the target is then as it was.
     bool Commit(std::string& error);
 
-    const std::string& TemporaryPath() const { return m_temporary; }
-
 private:
     SafeFileWriter(std::string target, std::string temporary, std::FILE* file, bool force);
     using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;

@@ -8,8 +8,7 @@
 set -uo pipefail
 completion=$(realpath "$1")
 cli=$2
-failed=0
-fail() { echo "FAILED: $*"; failed=1; }
+. "$(dirname "$0")/../support/test_lib.sh"
 [ -r /usr/share/bash-completion/bash_completion ] || { echo "FAILED: bash-completion is not installed"; exit 1; }
 
 work=$(mktemp -d)
@@ -71,5 +70,4 @@ expect "replay: beside the machines" "replay:" -- keluflash-cli --simulate = re
 expect "a trace after --simulate=replay:" "fw.kfs" -- keluflash-cli --simulate = replay:f
 [ "$(offered keluflash-cli match f)" = "folder" ] || fail "match offers more than folders: $(offered keluflash-cli match f)"
 
-[ $failed = 0 ] && echo "completion offers every command, option, machine and file"
-exit $failed
+test_end "completion offers every command, option, machine and file"

@@ -10,8 +10,7 @@ set -uo pipefail
 man=$1
 cli=$2
 shift 2
-failed=0
-fail() { echo "FAILED: $*"; failed=1; }
+. "$(dirname "$0")/../support/test_lib.sh"
 
 # A man page as its reader sees it: \- is a hyphen, font changes dropped.
 plain() { sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' "$1"; }
@@ -145,5 +144,4 @@ for program in "$@"; do
   [[ $version =~ ^$name\ [0-9]+\.[0-9]+ ]] || fail "$name --version printed \"$version\""
 done
 
-[ $failed = 0 ] && echo "the man pages match the programs' help"
-exit $failed
+test_end "the man pages match the programs' help"

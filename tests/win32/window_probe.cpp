@@ -1,5 +1,5 @@
 // What a person sees of another program's windows, for the Wine program test
-// (tools/wine/program_test.sh), which then acts with the real mouse:
+// (tests/win32/program_test.sh), which then acts with the real mouse:
 //   window_probe center CAPTION TEXT   the screen point at the middle of the
 //                                      control labelled TEXT in the top-level
 //                                      window CAPTION ("x y")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages with apt as a user would, runs the installed
 # programs and removes the packages again, leaving none of their files behind:
-#   tools/package_install_test.sh keluflash-cli_V_A.deb keluflash_V_A.deb keluflash-tools_V_A.deb
+#   tests/packaging/package_install_test.sh keluflash-cli_V_A.deb keluflash_V_A.deb keluflash-tools_V_A.deb
 # - keluflash-cli goes in alone: it runs from /usr/bin, holds its man page,
 #   completion and the drive access, and nothing it depends on or recommends,
 #   however deep, is Qt;
@@ -20,9 +20,7 @@ for package in "${packages[@]}"; do
   [ -n "${deb[$package]:-}" ] || { echo "FAILED: no $package package among: $*" >&2; exit 1; }
 done
 version=$(dpkg-deb -f "${deb[keluflash-cli]}" Version)
-failed=0
-fail() { echo "FAILED: $*" >&2; failed=1; }
-ok() { echo "ok: $*"; }
+. "$(dirname "$0")/../support/test_lib.sh"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 # The width and height of a PNG file, from its header.
 png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{print $3 * 256 + $4 "x" $7 * 256 + $8}'; }
@@ -34,7 +32,7 @@ for package in "${packages[@]}"; do
 done
 depends=$(dpkg-deb -f "${deb[keluflash]}" Depends)
 if grep -qE "(^|, )keluflash-cli \(= $version\)(,|$)" <<<"$depends"; then
-  ok "keluflash depends on keluflash-cli (= $version)"
+  pass "keluflash depends on keluflash-cli (= $version)"
 else
   fail "keluflash does not depend on keluflash-cli (= $version): $depends"
 fi
@@ -47,7 +45,7 @@ closure=$(apt-cache depends --recurse --no-suggests --no-conflicts --no-breaks -
 [ -n "$closure" ] || fail "apt-cache found nothing keluflash-cli depends on: $direct"
 qt=$(grep -iE '^(lib)?qt' <<<"$closure" || true)
 if [ -z "$qt" ]; then
-  ok "keluflash-cli pulls no Qt ($(wc -l <<<"$closure") packages in its dependencies and recommendations)"
+  pass "keluflash-cli pulls no Qt ($(wc -l <<<"$closure") packages in its dependencies and recommendations)"
 else
   fail "keluflash-cli pulls Qt: $(tr '\n' ' ' <<<"$qt")"
 fi
@@ -67,13 +65,13 @@ files=$(dpkg -L "${packages[0]}")
 [ ! -e /usr/bin/keluflash ] || fail "keluflash-cli installed the window /usr/bin/keluflash"
 out=$(/usr/bin/keluflash-cli --version 2>&1) || true
 if [ "$out" = "keluflash-cli $version" ]; then
-  ok "installed keluflash-cli --version: $out"
+  pass "installed keluflash-cli --version: $out"
 else
   fail "keluflash-cli --version printed \"$out\", the package is $version"
 fi
 out=$(/usr/bin/keluflash-cli --simulate list 2>&1) || true
 if grep -q 'KELU' <<<"$out"; then
-  ok "installed keluflash-cli --simulate list: $out"
+  pass "installed keluflash-cli --simulate list: $out"
 else
   fail "keluflash-cli --simulate list printed: $out"
 fi
@@ -111,12 +109,12 @@ done
 out=$(/usr/sbin/keluflash-virtual-drive --version 2>&1) || true
 [ "$out" = "keluflash-virtual-drive $version" ] || fail "installed keluflash-virtual-drive --version printed \"$out\""
 [ "$failed" != "$before" ] ||
-  ok "installed keluflash and keluflash-tools: their files, the icon at every size; the window, the demo and the virtual drive answer --version"
+  pass "installed keluflash and keluflash-tools: their files, the icon at every size; the window, the demo and the virtual drive answer --version"
 
 # --- removal ----------------------------------------------------------------
 # The window cannot stay without the command line it depends on.
 apt_get purge keluflash-cli
-if installed keluflash; then fail "removing keluflash-cli left keluflash installed"; else ok "removing keluflash-cli removed keluflash"; fi
+if installed keluflash; then fail "removing keluflash-cli left keluflash installed"; else pass "removing keluflash-cli removed keluflash"; fi
 # Whatever stayed goes too, before the count of what is left.
 purge_installed
 trap - EXIT
@@ -126,5 +124,4 @@ for package in "${packages[@]}"; do
   ! installed "$package" && ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -qv 'not-installed' ||
     fail "$package still known to dpkg: $(dpkg-query -W -f='${Status}' "$package")"
 done
-[ $failed = 0 ] && echo "ok: installed and removed $(for d in "$@"; do basename "$d"; done | tr '\n' ' ')"
-exit $failed
+test_end "ok: installed and removed $(for d in "$@"; do basename "$d"; done | tr '\n' ' ')"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows programs as a person starts them, under Wine on a virtual display:
-#   tools/wine/program_test.sh BUILD_DIR SCREENSHOT.png
+#   tests/win32/program_test.sh BUILD_DIR SCREENSHOT.png
 # Needs WINEPREFIX (prepared by prepare_prefix.sh) and DISPLAY (an Xvfb). The
 # prefix shows both programs Windows 98, so they take the ASPI path to the
 # simulated WNASPI32.DLL: the drive they list is the simulated one.
@@ -23,7 +23,7 @@
 #     caption and legible text.
 # Nothing here answers the restart question with OK.
 set -uo pipefail
-tools=$(cd "$(dirname "$0")" && pwd)
+tools=$(cd "$(dirname "$0")/../../tools/wine" && pwd)
 build=$(cd "$1" && pwd)
 screenshot=$2
 : "${WINEPREFIX:?}" "${DISPLAY:?}"
@@ -38,10 +38,7 @@ drive="KELU    ZXR-0131K        1.00"  # the simulated drive's list line
 start_limit=300
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-pass() { echo "ok: $*"; passed=$((passed + 1)); }
-fail() { echo "FAILED: $*"; failed=$((failed + 1)); }
+. "$(dirname "$0")/../support/test_lib.sh"
 
 # Runs a program under Wine with a time limit; output without carriage returns.
 run() { timeout 120 wine "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
@@ -318,5 +315,4 @@ for dpi in 120 144; do
 done
 "$tools/at_dpi.sh" 96 || fail "LogPixels 96"
 
-echo "$passed passed, $failed failed"
-[ $failed = 0 ]
+test_end "$passed passed, none failed"
