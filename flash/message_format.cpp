@@ -22,4 +22,10 @@ std::string FormatLine(const char* format, ...) {
     return text;
 }
 
+std::string ErrLine(std::string_view text) {
+    std::string line(text);
+    if (!line.empty() && line[0] >= 'a' && line[0] <= 'z') line[0] = static_cast<char>(line[0] - 'a' + 'A');
+    return "Err:" + line;
+}
+
 }  // namespace keluflash

@@ -1,10 +1,10 @@
 #include "flash/update.h"
 
 #include <array>
-#include <cctype>
 
 #include "flash/compatibility_checks.h"
 #include "flash/download.h"
+#include "flash/message_format.h"
 #include "flash/image_preflight.h"
 #include "flash/patch_sync.h"
 #include "flash/read_back.h"
@@ -158,8 +158,7 @@ bool FirmwareUpdate::Verify() {
 bool FirmwareUpdate::HoldDrive() {
     const DriveHold& hold = m_driveHold.emplace(m_ports.atapi).Hold();
     if (hold.state != DriveHold::State::Refused) return true;
-    std::string line = "Err:" + hold.cause + " (" + hold.systemText + ")";
-    line[4] = static_cast<char>(std::toupper(static_cast<unsigned char>(line[4])));
+    std::string line = ErrLine(hold.cause + " (" + hold.systemText + ")");
     if (!hold.fix.empty()) line += ": " + hold.fix;
     line += "!!";
     m_lines.AddMessage(line);

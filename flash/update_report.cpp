@@ -1,5 +1,7 @@
 #include "flash/update_report.h"
 
+#include "flash/message_format.h"
+
 namespace keluflash {
 
 // The one table from what the drive has been through to what the person at
@@ -46,11 +48,7 @@ std::string_view Advice(DriveState state) {
     return "";
 }
 
-std::string AdviceLine(DriveState state) {
-    std::string line(Advice(state));
-    if (!line.empty() && line[0] >= 'a' && line[0] <= 'z') line[0] = static_cast<char>(line[0] - 'a' + 'A');
-    return "Err:" + line;
-}
+std::string AdviceLine(DriveState state) { return ErrLine(Advice(state)); }
 
 std::string_view DriveStateName(DriveState state) {
     switch (state) {

@@ -11,7 +11,7 @@ void InterruptibleTransport::Execute(const DeviceEntry& device, const uint8_t* c
         result.outcome = CommandOutcome::NotSent;
         return;
     }
-    m_inner.Execute(device, cdb, data, length, direction, result);
+    ForwardingTransport::Execute(device, cdb, data, length, direction, result);
 }
 
 }  // namespace keluflash::cli

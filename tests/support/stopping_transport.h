@@ -5,26 +5,22 @@
 // transport below.
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <utility>
-#include <vector>
 
-#include "drive/transport.h"
+#include "drive/forwarding_transport.h"
 
 namespace keluflash::test {
 
-class StoppingTransport final : public Transport {
+class StoppingTransport final : public ForwardingTransport {
 public:
     // The CDB of a command about to be sent; true stops sending from it on.
     using Predicate = std::function<bool(const uint8_t* cdb)>;
 
-    explicit StoppingTransport(Transport& inner) : m_inner(inner) {}
+    explicit StoppingTransport(Transport& inner) : ForwardingTransport(inner) {}
 
     void StopWhen(Predicate when) { m_when = std::move(when); }
     bool Stopped() const { return m_stopped; }
 
-    bool PassThrough() const override { return m_inner.PassThrough(); }
-    int Scan(DeviceTable& table, const Identify& identify) override { return m_inner.Scan(table, identify); }
     void Execute(const DeviceEntry& device, const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t direction,
                  CommandResult& result) override {
         if (!m_stopped && m_when && m_when(cdb)) m_stopped = true;
@@ -33,18 +29,10 @@ public:
             result.outcome = CommandOutcome::NotSent;
             return;
         }
-        m_inner.Execute(device, cdb, data, length, direction, result);
+        ForwardingTransport::Execute(device, cdb, data, length, direction, result);
     }
-    std::string DevicePath(const DeviceEntry& device) const override { return m_inner.DevicePath(device); }
-    std::vector<std::string> OtherNames(const DeviceEntry& device) const override {
-        return m_inner.OtherNames(device);
-    }
-    std::vector<UnlistedDrive> Unlisted() const override { return m_inner.Unlisted(); }
-    DriveHold HoldForUpdate(const DeviceEntry& device) override { return m_inner.HoldForUpdate(device); }
-    void ReleaseHold(const DeviceEntry& device) override { m_inner.ReleaseHold(device); }
 
 private:
-    Transport& m_inner;
     Predicate m_when;
     bool m_stopped = false;
 };
