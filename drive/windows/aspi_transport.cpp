@@ -193,11 +193,11 @@ void AspiTransport::Execute(const DeviceEntry& device, const uint8_t* cdb, uint8
     // The layer cannot tell a drive that left the system from one that
     // restarts after programming its flash (both stop answering selection,
     // or drop out of the layer's list for a while): neither is called gone.
-    // The adapter's status means something only for a request that did not
-    // complete: a completed one may carry a stale byte there.
+    // A request the layer calls complete while its adapter reports an error
+    // is no answer either: what it handed back cannot be trusted.
     if (status == kSsNoDevice || status == kSsInvalidHa) {
         result.outcome = CommandOutcome::OsError;  // no text: ASPI shows no box
-    } else if (status != kSsComp && block.SRB_HaStat != 0) {
+    } else if (block.SRB_HaStat != 0) {
         result.outcome = CommandOutcome::HostFailure;
         result.hostFailure = block.SRB_HaStat == kHaStatTimeout || block.SRB_HaStat == kHaStatCommandTimeout ||
                                      block.SRB_HaStat == kHaStatSelectionTimeout
